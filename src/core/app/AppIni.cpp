@@ -1,0 +1,177 @@
+#include "AppIni.h"
+
+#include "TextFile.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kSection = QStringLiteral("Main");
+
+QString keyName(const char16_t* name) { return QString::fromUtf16(name); }
+
+} // namespace
+
+std::optional<int> ParseProfileInteger(const QString& text)
+{
+    QStringView digits = QStringView(text).trimmed();
+    bool negative = false;
+    if (digits.startsWith(u'-') || digits.startsWith(u'+')) {
+        negative = digits.front() == u'-';
+        digits = digits.mid(1);
+    }
+    int base = 10;
+    if (digits.startsWith(u"0x", Qt::CaseInsensitive)) {
+        base = 16;
+        digits = digits.mid(2);
+    }
+    if (digits.isEmpty() || digits.front() == u'+' || digits.front() == u'-')
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong value = digits.toLongLong(&ok, base);
+    const qlonglong signedValue = negative ? -value : value;
+    if (!ok || signedValue < std::numeric_limits<int>::min() || signedValue > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(signedValue);
+}
+
+TAppIni::TAppIni(const QString& exeFolder, const QString& soundsFolder)
+    : m_exeFolder(exeFolder)
+    , m_soundsFolder(soundsFolder)
+{
+}
+
+void TAppIni::SetFileName(const QString& path)
+{
+    if (path == m_fileName)
+        return;
+    m_fileName = path;
+    m_document = ProfileDocument();
+    m_stamp = FileStamp();
+}
+
+TAppIni::FileStamp TAppIni::stampOfFile() const
+{
+    struct stat info;
+    if (m_fileName.isEmpty() || ::stat(QFile::encodeName(m_fileName).constData(), &info) != 0)
+        return {};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, info.st_ino};
+}
+
+const ProfileDocument& TAppIni::document() const
+{
+    // Re-read only when the file changed on disk, so a hand edit is seen without reading on every call.
+    const FileStamp stamp = stampOfFile();
+    if (stamp == m_stamp)
+        return m_document;
+    QFile file(m_fileName);
+    m_document = file.open(QIODevice::ReadOnly) ? ProfileDocument(DecodeUserText(file.readAll())) : ProfileDocument();
+    m_stamp = stamp;
+    return m_document;
+}
+
+QString TAppIni::ReadString(const QString& key, const QString& defaultValue) const
+{
+    return document().value(kSection, key).value_or(defaultValue);
+}
+
+int TAppIni::ReadInteger(const QString& key, int defaultValue) const
+{
+    const auto text = document().value(kSection, key);
+    return text ? ParseProfileInteger(*text).value_or(defaultValue) : defaultValue;
+}
+
+bool TAppIni::ReadBool(const QString& key, bool defaultValue) const { return ReadInteger(key, defaultValue) != 0; }
+
+void TAppIni::WriteString(const QString& key, const QString& value) { writeValues({{key, value}}); }
+void TAppIni::WriteInteger(const QString& key, int value) { WriteString(key, QString::number(value)); }
+void TAppIni::WriteBool(const QString& key, bool value) { WriteInteger(key, value ? 1 : 0); }
+
+bool TAppIni::Read(BoolSetting setting) const { return ReadBool(keyName(setting.name), setting.defaultValue); }
+int TAppIni::Read(IntSetting setting) const { return ReadInteger(keyName(setting.name), setting.defaultValue); }
+int TAppIni::Read(IntSetting setting, int defaultValue) const
+{
+    return ReadInteger(keyName(setting.name), defaultValue);
+}
+void TAppIni::Write(BoolSetting setting, bool value) { WriteBool(keyName(setting.name), value); }
+void TAppIni::Write(IntSetting setting, int value) { WriteInteger(keyName(setting.name), value); }
+
+void TAppIni::writeValues(const KeyValues& values)
+{
+    if (m_fileName.isEmpty())
+        throw AppIniWriteError(QStringLiteral("The settings file has no name."));
+    ProfileDocument changed = document();
+    for (const auto& [key, value] : values)
+        changed.setValue(kSection, key, value);
+    const QString error = WriteFileAtomically(m_fileName, changed.toText().toUtf8());
+    if (!error.isEmpty())
+        throw AppIniWriteError(error);
+    m_document = std::move(changed);
+    m_stamp = stampOfFile();
+}
+
+void TAppIni::WriteList(const QString& listName, const QStringList& items)
+{
+    KeyValues values;
+    values.reserve(items.size() + 1);
+    values.append({listName + QStringLiteral("ListCount"), QString::number(items.size())});
+    for (qsizetype i = 0; i < items.size(); ++i)
+        values.append({listName + QStringLiteral("List") + QString::number(i), items.at(i)});
+    writeValues(values);
+}
+
+QStringList TAppIni::ReadList(const QString& listName) const
+{
+    const int count = ReadInteger(listName + QStringLiteral("ListCount"), 0);
+    QStringList items;
+    const ProfileDocument& doc = document();
+    for (int i = 0; i < count; ++i)
+        items.append(doc.value(kSection, listName + QStringLiteral("List") + QString::number(i)).value_or(QString()));
+    return items;
+}
+
+void TAppIni::SaveFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
+                               bool hasMaximizeButton)
+{
+    KeyValues values;
+    if (positionOnly) {
+        values = {{className + QStringLiteral("Top"), QString::number(current.top)},
+                  {className + QStringLiteral("Left"), QString::number(current.left)}};
+    } else if (current.maximized) {
+        values = {{className + QStringLiteral("State"), QStringLiteral("1")}};
+    } else {
+        values = {{className + QStringLiteral("Top"), QString::number(current.top)},
+                  {className + QStringLiteral("Left"), QString::number(current.left)}};
+        if (hasMaximizeButton) {
+            values.append({className + QStringLiteral("Height"), QString::number(current.height)});
+            values.append({className + QStringLiteral("Width"), QString::number(current.width)});
+        }
+        values.append({className + QStringLiteral("State"), QStringLiteral("0")});
+    }
+    try {
+        writeValues(values);
+    } catch (const AppIniWriteError&) {
+        // A placement that cannot be saved is not worth interrupting the user for.
+    }
+}
+
+FormGeometry TAppIni::RestoreFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
+                                          bool hasMaximizeButton) const
+{
+    FormGeometry result = current;
+    const int state = ReadInteger(className + QStringLiteral("State"), current.maximized ? 1 : 0);
+    if (!current.maximized) {
+        result.top = ReadInteger(className + QStringLiteral("Top"), current.top);
+        result.left = ReadInteger(className + QStringLiteral("Left"), current.left);
+    }
+    if (!positionOnly) {
+        if (!current.maximized) {
+            result.height = ReadInteger(className + QStringLiteral("Height"), current.height);
+            result.width = ReadInteger(className + QStringLiteral("Width"), current.width);
+        }
+        result.maximized = state != 0 && hasMaximizeButton;
+    }
+    return result;
+}

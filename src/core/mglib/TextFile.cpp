@@ -1,0 +1,100 @@
+#include "TextFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Code points of Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString systemError(const QString& action, const QString& path, int error)
+{
+    return QStringLiteral("%1 \"%2\": %3").arg(action, path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+QString DecodeWindows1252(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text.append(b >= 0x80 && b <= 0x9F ? QChar(kWindows1252High[b - 0x80]) : QChar(b));
+    }
+    return text;
+}
+
+QString DecodeUserText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return DecodeWindows1252(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
+
+QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    // QSaveFile would do most of this, but it cannot report which step failed and
+    // falls back to writing in place when the folder refuses new files.
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return systemError(QStringLiteral("Cannot create a temporary file beside"), path, errno);
+    int error = 0;
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
+        error = errno;
+    struct stat existing;
+    if (!error && ::stat(target.constData(), &existing) == 0)
+        ::fchmod(fd, existing.st_mode & 07777);
+    else if (!error)
+        ::fchmod(fd, 0644);
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && std::rename(temp.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(temp.constData());
+        return systemError(QStringLiteral("Cannot write"), path, error);
+    }
+    // The rename itself must reach the disk too, or a power cut can bring back the old name.
+    const int dirFd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return {};
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/** Text of a file the user may have written anywhere: UTF-8 (a leading BOM is dropped), else read as Windows-1252. */
+QString DecodeUserText(const QByteArray& bytes);
+
+/** Windows-1252 to Unicode, byte by byte. */
+QString DecodeWindows1252(const QByteArray& bytes);
+
+/**
+ * Replaces the file at path with bytes so that a crash at any moment leaves either the old or the new
+ * content: a temporary file in the same folder is written, flushed to disk and renamed over path.
+ * Returns an empty string on success, else a message naming the file and the system's reason.
+ */
+QString WriteFileAtomically(const QString& path, const QByteArray& bytes);
