@@ -1,0 +1,316 @@
+#include "AppFolders.h"
+#include "AppIni.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Makes a file or folder immutable for the object's lifetime: the one refusal that even root gets,
+// so a write failure can be produced with real files.
+class Immutable final
+{
+public:
+    explicit Immutable(const QString& path)
+        : m_path(path)
+    {
+        m_ok = setFlag(true);
+    }
+    ~Immutable()
+    {
+        if (m_ok)
+            setFlag(false);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    bool setFlag(bool on)
+    {
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return done;
+    }
+
+    QString m_path;
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TestAppIni : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void readsValuesAsTheProfileFunctionsDo_data();
+    void readsValuesAsTheProfileFunctionsDo();
+    void integersAndBooleans_data();
+    void integersAndBooleans();
+    void keyTableDefaultsApplyWhenAbsent();
+    void writesAreVisibleAndKeepOtherLines();
+    void writtenFileIsUtf8WithoutBomAndCrLf();
+    void legacyEightBitFileIsReadAsWindows1252();
+    void shrinkingAListLeavesStaleItems();
+    void alarmStringWithTrailingBlanksSurvivesTheFile();
+    void externalEditIsSeenByTheNextRead();
+    void refusedWriteThrowsAndKeepsTheOldFileWhole();
+    void refusedFolderThrows();
+    void maximizedSaveKeepsNormalBounds();
+    void positionOnlyGeometry();
+    void dataFolderRule();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+void TestAppIni::init()
+{
+    m_path = m_dir.filePath(QStringLiteral("Data.ini"));
+    QFile::remove(m_path);
+}
+
+void TestAppIni::readsValuesAsTheProfileFunctionsDo_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("blanks around key and value are trimmed") << QByteArray("[Main]\r\n  Key  =  value  \r\n")
+                                                             << "Key" << "value";
+    QTest::newRow("matching double quotes are removed") << QByteArray("[Main]\nKey=\" spaced \"\n") << "Key"
+                                                        << " spaced ";
+    QTest::newRow("matching single quotes are removed") << QByteArray("[Main]\nKey='x'\n") << "Key" << "x";
+    QTest::newRow("unmatched quotes stay") << QByteArray("[Main]\nKey=\"x'\n") << "Key" << "\"x'";
+    QTest::newRow("only one pair of quotes goes") << QByteArray("[Main]\nKey=\"\"x\"\"\n") << "Key" << "\"x\"";
+    QTest::newRow("semicolon inside a value is text") << QByteArray("[Main]\nKey=a;b\n") << "Key" << "a;b";
+    QTest::newRow("commented-out key is not read") << QByteArray("[Main]\n;Key=1\nKey=2\n") << "Key" << "2";
+    QTest::newRow("section and key names ignore case") << QByteArray("[MAIN]\nkEy=v\n") << "KEY" << "v";
+    QTest::newRow("LF-only file") << QByteArray("[Main]\nA=1\nKey=lf\n") << "Key" << "lf";
+    QTest::newRow("CR-only file") << QByteArray("[Main]\rA=1\rKey=cr\r") << "Key" << "cr";
+    QTest::newRow("first duplicate key wins") << QByteArray("[Main]\nKey=first\nKey=second\n") << "Key" << "first";
+    QTest::newRow("key in another section is not ours") << QByteArray("[Other]\nKey=x\n[Main]\n") << "Key" << "absent";
+    QTest::newRow("keys before any section are not read") << QByteArray("Key=x\n[Main]\n") << "Key" << "absent";
+    QTest::newRow("BOM before the section") << QByteArray("\xEF\xBB\xBF[Main]\nKey=bom\n") << "Key" << "bom";
+    QTest::newRow("binary garbage reads as absent") << QByteArray("\x00\xFF\xFE[\x01=\n", 8) << "Key" << "absent";
+}
+
+void TestAppIni::readsValuesAsTheProfileFunctionsDo()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, key);
+    QFETCH(QString, expected);
+    WriteFileBytes(m_path, file);
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    QCOMPARE(ini.ReadString(key, QStringLiteral("absent")), expected);
+}
+
+void TestAppIni::integersAndBooleans_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("decimal") << "540" << 540;
+    QTest::newRow("negative") << "-5" << -5;
+    QTest::newRow("hexadecimal with 0x") << "0x1F" << 31;
+    QTest::newRow("not an integer reads as the default") << "12abc" << 77;
+    QTest::newRow("empty reads as the default") << "" << 77;
+    QTest::newRow("beyond 32 bits reads as the default") << "99999999999" << 77;
+}
+
+void TestAppIni::integersAndBooleans()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    WriteFileBytes(m_path, "[Main]\r\nValue=" + text.toUtf8() + "\r\n");
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    QCOMPARE(ini.ReadInteger(QStringLiteral("Value"), 77), expected);
+    QCOMPARE(ini.ReadBool(QStringLiteral("Value"), true), expected != 0);
+}
+
+void TestAppIni::keyTableDefaultsApplyWhenAbsent()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    QCOMPARE(ini.Read(Settings::SnoozeTime), 540);
+    QCOMPARE(ini.Read(Settings::FloatingOnTop), true);
+    QCOMPARE(ini.Read(Settings::FirstStarted), false);
+    QCOMPARE(ini.Read(Settings::Language, 1049), 1049);
+    QVERIFY(ini.ReadList(Settings::Alarms).isEmpty());
+    QVERIFY(!QFile::exists(m_path)); // reading never creates the file
+}
+
+void TestAppIni::writesAreVisibleAndKeepOtherLines()
+{
+    WriteFileBytes(m_path, "; user comment\r\n[Other]\r\nX=1\r\n\r\n[Main]\r\nSnoozeTime=60\r\n\r\n[Tail]\r\nY=2\r\n");
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    ini.Write(Settings::SnoozeTime, 300);
+    ini.Write(Settings::StayOnTop, true);
+    QCOMPARE(ini.Read(Settings::SnoozeTime), 300);
+    QCOMPARE(ini.Read(Settings::StayOnTop), true);
+    QCOMPARE(ReadFileBytes(m_path), QByteArray("; user comment\r\n[Other]\r\nX=1\r\n\r\n[Main]\r\nSnoozeTime=300\r\n"
+                                               "StayOnTop=1\r\n\r\n[Tail]\r\nY=2\r\n"));
+    TAppIni reopened(m_dir.path(), QString());
+    reopened.SetFileName(m_path);
+    QCOMPARE(reopened.Read(Settings::SnoozeTime), 300);
+}
+
+void TestAppIni::writtenFileIsUtf8WithoutBomAndCrLf()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    ini.WriteString(QStringLiteral("Label"), QStringLiteral("Доброе утро \U0001F514"));
+    const QByteArray bytes = ReadFileBytes(m_path);
+    QCOMPARE(bytes, QStringLiteral("[Main]\r\nLabel=Доброе утро \U0001F514\r\n").toUtf8());
+}
+
+void TestAppIni::legacyEightBitFileIsReadAsWindows1252()
+{
+    WriteFileBytes(m_path, "[Main]\r\nAlarmsListCount=1\r\nAlarmsList0=Caf\xE9 \x80\r\n");
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("Café €")});
+}
+
+void TestAppIni::shrinkingAListLeavesStaleItems()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    const QStringList five = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d"),
+                              QStringLiteral("e")};
+    ini.WriteList(Settings::Alarms, five);
+    ini.WriteList(Settings::Alarms, five.mid(0, 3));
+    QCOMPARE(ini.ReadList(Settings::Alarms), five.mid(0, 3));
+    QCOMPARE(ini.ReadInteger(QStringLiteral("AlarmsListCount"), -1), 3);
+    QCOMPARE(ini.ReadString(QStringLiteral("AlarmsList3"), QString()), QStringLiteral("d"));
+    QCOMPARE(ini.ReadString(QStringLiteral("AlarmsList4"), QString()), QStringLiteral("e"));
+}
+
+void TestAppIni::alarmStringWithTrailingBlanksSurvivesTheFile()
+{
+    // An alarm without a sound ends in the label's padding, which the reader trims again.
+    const QString alarm = QStringLiteral("540 1110111110111100 1     Wake") + QString(296, u' ');
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    ini.WriteList(Settings::Alarms, {alarm});
+    QCOMPARE(ini.ReadList(Settings::Alarms).value(0), alarm.trimmed());
+}
+
+void TestAppIni::externalEditIsSeenByTheNextRead()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    ini.Write(Settings::SnoozeTime, 120);
+    WriteFileBytes(m_path, "[Main]\nSnoozeTime=180\nExtra=1\n");
+    QCOMPARE(ini.Read(Settings::SnoozeTime), 180);
+}
+
+void TestAppIni::refusedWriteThrowsAndKeepsTheOldFileWhole()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    ini.WriteList(Settings::Alarms, {QStringLiteral("old1"), QStringLiteral("old2")});
+    const QByteArray before = ReadFileBytes(m_path);
+    {
+        Immutable locked(m_path); // the rename over Data.ini fails
+        if (!locked.ok())
+            QSKIP("needs root and a file system with the immutable attribute");
+        QVERIFY_THROWS_EXCEPTION(AppIniWriteError, ini.WriteList(Settings::Alarms, {QStringLiteral("new")}));
+    }
+    QCOMPARE(ReadFileBytes(m_path), before);
+    QCOMPARE(ini.ReadList(Settings::Alarms), (QStringList{QStringLiteral("old1"), QStringLiteral("old2")}));
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Data.ini")});
+    ini.WriteList(Settings::Alarms, {QStringLiteral("new")}); // saves once the fault is gone
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("new")});
+}
+
+void TestAppIni::refusedFolderThrows()
+{
+    QTemporaryDir dir;
+    Immutable locked(dir.path());
+    if (!locked.ok())
+        QSKIP("needs root and a file system with the immutable attribute");
+    TAppIni ini(dir.path(), QString());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    try {
+        ini.Write(Settings::FirstStarted, true);
+        QFAIL("a refused write must throw");
+    } catch (const AppIniWriteError& error) {
+        QVERIFY(error.message().contains(QStringLiteral("Data.ini")));
+    }
+    // Geometry saves ignore failures.
+    ini.SaveFormGeometry(QStringLiteral("TMainForm"), FormGeometry{1, 2, 3, 4, false}, false, true);
+}
+
+void TestAppIni::maximizedSaveKeepsNormalBounds()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    const QString form = QStringLiteral("TMainForm");
+    ini.SaveFormGeometry(form, FormGeometry{100, 50, 400, 600, false}, false, true);
+    ini.SaveFormGeometry(form, FormGeometry{0, 0, 1080, 1920, true}, false, true);
+    QCOMPARE(ini.ReadInteger(QStringLiteral("TMainFormState"), -1), 1);
+    QCOMPARE(ini.ReadInteger(QStringLiteral("TMainFormWidth"), -1), 600);
+
+    const FormGeometry restored = ini.RestoreFormGeometry(form, FormGeometry{7, 7, 7, 7, false}, false, true);
+    QCOMPARE(restored.top, 100);
+    QCOMPARE(restored.left, 50);
+    QCOMPARE(restored.height, 400);
+    QCOMPARE(restored.width, 600);
+    QVERIFY(restored.maximized);
+
+    const FormGeometry noMaximizeButton = ini.RestoreFormGeometry(form, FormGeometry{}, false, false);
+    QVERIFY(!noMaximizeButton.maximized);
+}
+
+void TestAppIni::positionOnlyGeometry()
+{
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    const QString form = QStringLiteral("TFloatingForm");
+    ini.SaveFormGeometry(form, FormGeometry{30, 40, 500, 500, false}, true, false);
+    QCOMPARE(ini.ReadInteger(QStringLiteral("TFloatingFormHeight"), -1), -1);
+    const FormGeometry restored = ini.RestoreFormGeometry(form, FormGeometry{0, 0, 80, 120, false}, true, false);
+    QCOMPARE(restored.top, 30);
+    QCOMPARE(restored.left, 40);
+    QCOMPARE(restored.height, 80);
+    QCOMPARE(restored.width, 120);
+}
+
+void TestAppIni::dataFolderRule()
+{
+    QTemporaryDir exe;
+    QTemporaryDir config;
+    const QString moved = config.filePath(QStringLiteral("moved"));
+    {
+        ScopedEnv env("LARKBELL_DATA_DIR", moved.toUtf8());
+        const AppFolders folders = AppFolders::Resolve(exe.path());
+        QCOMPARE(folders.dataFolder, moved + u'/');
+        QVERIFY(QDir(moved).exists());
+    }
+    ScopedEnv noOverride("LARKBELL_DATA_DIR", QByteArray());
+    ScopedEnv xdg("XDG_CONFIG_HOME", config.path().toUtf8());
+    QCOMPARE(AppFolders::Resolve(exe.path()).dataFolder, exe.path() + u'/');
+    Immutable locked(exe.path());
+    if (!locked.ok())
+        QSKIP("needs root and a file system with the immutable attribute");
+    QCOMPARE(AppFolders::Resolve(exe.path()).dataFolder, config.filePath(QStringLiteral("larkbell/")));
+}
+
+QTEST_GUILESS_MAIN(TestAppIni)
+#include "tst_appini.moc"

@@ -1,0 +1,284 @@
+#include "AlarmRecord.h"
+#include "LocalTime.h"
+#include "MgLib.h"
+#include "Schedule.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+const QLocale kLocale(QLocale::English, QLocale::UnitedStates);
+
+struct AlarmSpec {
+    int minutes;
+    QString days = QStringLiteral("0000000"); // Sunday first
+    bool wake = false;
+    bool enabled = true;
+    QString label = QStringLiteral("Alarm");
+};
+
+QString makeAlarm(const AlarmSpec& spec)
+{
+    AlarmRecord a;
+    a.Time = MinutesToTime(spec.minutes);
+    for (int i = 0; i < 7; ++i)
+        a.Days[i] = spec.days.at(i) == u'1';
+    a.WakeUp = spec.wake;
+    a.Enabled = spec.enabled;
+    a.Label = spec.label;
+    return BuildAlarmString(a);
+}
+
+const QString kDaily = QStringLiteral("1111111");
+
+LocalDateTime at(int y, int m, int d, int h, int min, int s = 0) { return {QDate(y, m, d), QTime(h, min, s)}; }
+
+QList<int> panelIndexes(const ScheduleResult& r)
+{
+    QList<int> indexes;
+    for (const PanelLine& line : r.panel)
+        indexes.append(line.listIndex);
+    return indexes;
+}
+
+// The order a selection sort that exchanges items produces, written the slow, obvious way.
+QStringList selectionSorted(QStringList alarms, int offset, int* selected)
+{
+    for (int i = 0; i < alarms.size(); ++i) {
+        int best = i;
+        for (int j = i + 1; j < alarms.size(); ++j) {
+            if (AlarmSortKey(alarms.at(j), offset) < AlarmSortKey(alarms.at(best), offset))
+                best = j;
+        }
+        if (best != i) {
+            alarms.swapItemsAt(i, best);
+            if (*selected == i)
+                *selected = best;
+            else if (*selected == best)
+                *selected = i;
+        }
+    }
+    return alarms;
+}
+
+QDateTime utc(int y, int m, int d, int h, int min) { return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC); }
+
+} // namespace
+
+class TestSchedule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void threeDailyAlarmsAndAWakeAlarmBeyondThePanel();
+    void oneTimeAlarmAtTheCurrentMinuteGoesToTomorrow();
+    void alarmOneMinuteAheadIsToday();
+    void nothingEnabledParksBothTimers_data();
+    void nothingEnabledParksBothTimers();
+    void saturdayOnlyAlarmSeenOnSunday();
+    void horizonIsThirtyDays();
+    void oneTimeAlarmIsListedOnce();
+    void occurrencesCrossMonthAndYearEnds_data();
+    void occurrencesCrossMonthAndYearEnds();
+    void wakeTimerBeforeMidnightAlarm();
+    void panelLineText();
+    void sortOrdersByTimeThenFirstDayOfTheLocaleWeek();
+    void sortMatchesASelectionSortOnRandomLists();
+    void localToUtc_data();
+    void localToUtc();
+};
+
+void TestSchedule::threeDailyAlarmsAndAWakeAlarmBeyondThePanel()
+{
+    const QStringList alarms = {makeAlarm({360, kDaily}), makeAlarm({370, kDaily}), makeAlarm({380, kDaily}),
+                                makeAlarm({420, QStringLiteral("0000000"), true})};
+    const ScheduleResult r = RebuildSchedule(alarms, at(2026, 12, 8, 5, 0), kLocale);
+    QCOMPARE(panelIndexes(r), (QList<int>{0, 1, 2}));
+    QCOMPARE(r.nextAlarmIndex, 0);
+    QCOMPARE(r.alarmAt, at(2026, 12, 8, 6, 0));
+    QCOMPARE(r.wakeAt, at(2026, 12, 8, 6, 59, 50));
+    QCOMPARE(r.trayIconIndex, 0);
+    QCOMPARE(r.trayHint, r.panel.first().text);
+    QVERIFY(r.floatingIndicatorVisible);
+}
+
+void TestSchedule::oneTimeAlarmAtTheCurrentMinuteGoesToTomorrow()
+{
+    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({420})}, at(2026, 12, 8, 7, 0, 30), kLocale);
+    QCOMPARE(r.alarmAt, at(2026, 12, 9, 7, 0));
+    QCOMPARE(r.panel.size(), 1);
+}
+
+void TestSchedule::alarmOneMinuteAheadIsToday()
+{
+    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({421, kDaily, true})}, at(2026, 12, 8, 7, 0, 59), kLocale);
+    QCOMPARE(r.alarmAt, at(2026, 12, 8, 7, 1));
+    QCOMPARE(r.wakeAt, at(2026, 12, 8, 7, 0, 50));
+}
+
+void TestSchedule::nothingEnabledParksBothTimers_data()
+{
+    QTest::addColumn<QStringList>("alarms");
+    QTest::newRow("empty list") << QStringList();
+    QTest::newRow("every alarm disabled") << QStringList{makeAlarm({60, kDaily, true, false}), makeAlarm({90, QStringLiteral("0000000"), true, false})};
+}
+
+void TestSchedule::nothingEnabledParksBothTimers()
+{
+    QFETCH(QStringList, alarms);
+    const ScheduleResult r = RebuildSchedule(alarms, at(2026, 12, 8, 5, 0), kLocale);
+    QVERIFY(r.panel.isEmpty());
+    QVERIFY(!r.alarmAt);
+    QVERIFY(!r.wakeAt);
+    QCOMPARE(r.nextAlarmIndex, -1);
+    QCOMPARE(r.trayHint, QStringLiteral("Larkbell"));
+    QCOMPARE(r.trayIconIndex, 1);
+    QVERIFY(!r.floatingIndicatorVisible);
+}
+
+void TestSchedule::saturdayOnlyAlarmSeenOnSunday()
+{
+    const ScheduleResult r =
+        RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001")})}, at(2026, 12, 6, 12, 0), kLocale);
+    QCOMPARE(r.alarmAt, at(2026, 12, 12, 8, 0));
+    QCOMPARE(r.panel.size(), 3); // the next three Saturdays
+    QVERIFY(r.panel.at(2).text.startsWith(QStringLiteral("12/26/26")));
+}
+
+void TestSchedule::horizonIsThirtyDays()
+{
+    // A wake alarm is never found here, so all 30 days are examined, and no further.
+    const ScheduleResult r =
+        RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001")})}, at(2027, 1, 2, 9, 0), kLocale);
+    QCOMPARE(r.panel.size(), 3);
+    QCOMPARE(r.alarmAt, at(2027, 1, 9, 8, 0));
+    const ScheduleResult none =
+        RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001"), false, true})}, at(2027, 1, 2, 9, 0), kLocale);
+    QCOMPARE(none.panel.size(), 3);
+    QVERIFY(!none.wakeAt);
+}
+
+void TestSchedule::oneTimeAlarmIsListedOnce()
+{
+    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({300}), makeAlarm({600, kDaily})}, at(2026, 12, 8, 8, 0), kLocale);
+    // 05:00 one-time is past: tomorrow; the daily 10:00 fills the other lines.
+    QCOMPARE(panelIndexes(r), (QList<int>{1, 0, 1}));
+    QCOMPARE(r.alarmAt, at(2026, 12, 8, 10, 0));
+}
+
+void TestSchedule::occurrencesCrossMonthAndYearEnds_data()
+{
+    QTest::addColumn<LocalDateTime>("now");
+    QTest::addColumn<LocalDateTime>("expected");
+    QTest::newRow("New Year's Eve to 1 January") << at(2026, 12, 31, 23, 59, 59) << at(2027, 1, 1, 0, 0);
+    QTest::newRow("28 February to 29 February") << at(2028, 2, 28, 23, 30) << at(2028, 2, 29, 0, 0);
+    QTest::newRow("29 February to 1 March") << at(2028, 2, 29, 23, 30) << at(2028, 3, 1, 0, 0);
+    QTest::newRow("30 April to 1 May") << at(2026, 4, 30, 12, 0) << at(2026, 5, 1, 0, 0);
+}
+
+void TestSchedule::occurrencesCrossMonthAndYearEnds()
+{
+    QFETCH(LocalDateTime, now);
+    QFETCH(LocalDateTime, expected);
+    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({0, kDaily})}, now, kLocale);
+    QCOMPARE(r.alarmAt, expected);
+}
+
+void TestSchedule::wakeTimerBeforeMidnightAlarm()
+{
+    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({0, kDaily, true})}, at(2026, 12, 31, 12, 0), kLocale);
+    QCOMPARE(r.alarmAt, at(2027, 1, 1, 0, 0));
+    QCOMPARE(r.wakeAt, at(2026, 12, 31, 23, 59, 50));
+}
+
+void TestSchedule::panelLineText()
+{
+    AlarmRecord a;
+    a.Time = QTime(9, 5);
+    a.Label = QStringLiteral("Call\r\nMum");
+    a.Sound = QStringLiteral("Birds");
+    const ScheduleResult r = RebuildSchedule(QStringList{BuildAlarmString(a)}, at(2026, 12, 8, 8, 0), kLocale);
+    // The time's own form (and its narrow space before AM) is the locale's business.
+    const QString time = kLocale.toString(QTime(9, 5), QLocale::ShortFormat);
+    QCOMPARE(r.panel.first().text, QStringLiteral("12/8/26 ") + time + QStringLiteral(" Tue - Call||Mum / Birds"));
+    a.Sound.clear();
+    const ScheduleResult silent = RebuildSchedule(QStringList{BuildAlarmString(a)}, at(2026, 12, 8, 8, 0), kLocale);
+    QVERIFY(silent.panel.first().text.endsWith(QStringLiteral(" - Call||Mum")));
+}
+
+void TestSchedule::sortOrdersByTimeThenFirstDayOfTheLocaleWeek()
+{
+    const QString sunday = makeAlarm({480, QStringLiteral("1000000"), false, true, QStringLiteral("sun")});
+    const QString monday = makeAlarm({480, QStringLiteral("0100000"), false, true, QStringLiteral("mon")});
+    const QString once = makeAlarm({480, QStringLiteral("0000000"), false, true, QStringLiteral("once")});
+    const QString early = makeAlarm({479, QStringLiteral("0000000"), false, true, QStringLiteral("early")});
+    QStringList list = {once, sunday, monday, early};
+    int selected = 0; // "once" is selected and must stay selected
+    SortAlarms(list, 1, &selected); // Monday-first: Monday before Sunday
+    QCOMPARE(list, (QStringList{early, monday, sunday, once}));
+    QCOMPARE(list.at(selected), once);
+    list = {once, sunday, monday, early};
+    SortAlarms(list, 0); // Sunday-first
+    QCOMPARE(list, (QStringList{early, sunday, monday, once}));
+}
+
+void TestSchedule::sortMatchesASelectionSortOnRandomLists()
+{
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 200; ++round) {
+        QStringList list;
+        const int n = int(random.bounded(1, 40));
+        for (int i = 0; i < n; ++i) {
+            QString days;
+            for (int d = 0; d < 7; ++d)
+                days += random.bounded(4) == 0 ? u'1' : u'0';
+            // Few distinct times, so ties are common and the exchange order matters.
+            list.append(makeAlarm({int(random.bounded(3)) * 60, days, false, true, QString::number(i)}));
+        }
+        const int offset = int(random.bounded(7));
+        int expectedSelected = int(random.bounded(n));
+        int selected = expectedSelected;
+        const QStringList expected = selectionSorted(list, offset, &expectedSelected);
+        SortAlarms(list, offset, &selected);
+        QCOMPARE(list, expected);
+        QCOMPARE(selected, expectedSelected);
+    }
+}
+
+void TestSchedule::localToUtc_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<LocalDateTime>("local");
+    QTest::addColumn<QDateTime>("expected");
+    QTest::newRow("Berlin winter") << QByteArray("Europe/Berlin") << at(2026, 12, 8, 9, 0) << utc(2026, 12, 8, 8, 0);
+    QTest::newRow("Berlin summer") << QByteArray("Europe/Berlin") << at(2026, 7, 1, 9, 0) << utc(2026, 7, 1, 7, 0);
+    QTest::newRow("Berlin gap rings when the clock jumps")
+        << QByteArray("Europe/Berlin") << at(2026, 3, 29, 2, 30) << utc(2026, 3, 29, 1, 0);
+    QTest::newRow("Berlin time after the gap")
+        << QByteArray("Europe/Berlin") << at(2026, 3, 29, 3, 0) << utc(2026, 3, 29, 1, 0);
+    QTest::newRow("Berlin overlap rings the first time")
+        << QByteArray("Europe/Berlin") << at(2026, 10, 25, 2, 30) << utc(2026, 10, 25, 0, 30);
+    QTest::newRow("New York gap") << QByteArray("America/New_York") << at(2026, 3, 8, 2, 30) << utc(2026, 3, 8, 7, 0);
+    QTest::newRow("New York overlap")
+        << QByteArray("America/New_York") << at(2026, 11, 1, 1, 30) << utc(2026, 11, 1, 5, 30);
+    QTest::newRow("Lord Howe half-hour gap")
+        << QByteArray("Australia/Lord_Howe") << at(2026, 10, 4, 2, 15) << utc(2026, 10, 3, 15, 30);
+    QTest::newRow("Lord Howe half-hour overlap")
+        << QByteArray("Australia/Lord_Howe") << at(2026, 4, 5, 1, 45) << utc(2026, 4, 4, 14, 45);
+    QTest::newRow("Tokyo has no transitions") << QByteArray("Asia/Tokyo") << at(2026, 3, 29, 2, 30)
+                                              << utc(2026, 3, 28, 17, 30);
+}
+
+void TestSchedule::localToUtc()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(LocalDateTime, local);
+    QFETCH(QDateTime, expected);
+    const QTimeZone tz(zone);
+    QVERIFY2(tz.isValid(), zone.constData());
+    QCOMPARE(LocalToUtc(local, tz), expected);
+}
+
+QTEST_GUILESS_MAIN(TestSchedule)
+#include "tst_schedule.moc"
