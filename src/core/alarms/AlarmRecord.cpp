@@ -9,16 +9,43 @@ constexpr int kLabelWidth = 300;
 constexpr int kSoundColumn = kLabelColumn + kLabelWidth;
 constexpr int kDefaultMinutes = 480;
 
-// Code points of columns first..first+count-1 (1-based).
-QString columns(const QString& s, int first, int count = -1) { return CodePointMid(s, first - 1, count); }
+// UTF-16 index of the code point with the 0-based index codePoint, or s.size() past the end.
+qsizetype utf16Index(QStringView s, int codePoint)
+{
+    qsizetype i = 0;
+    for (int cp = 0; cp < codePoint && i < s.size(); ++cp)
+        i += (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) ? 2 : 1;
+    return i;
+}
+
+// Code points of columns first..first+count-1 (1-based; count < 0: to the end), without copying.
+QStringView columns(const QString& s, int first, int count = -1)
+{
+    const qsizetype begin = utf16Index(s, first - 1);
+    if (count < 0)
+        return QStringView(s).mid(begin);
+    const QStringView rest = QStringView(s).mid(begin);
+    return rest.left(utf16Index(rest, count));
+}
 
 // A flag column is set unless it holds "0"; a column past the end is not "0".
 bool flag(const QString& s, int column) { return columns(s, column, 1) != u"0"; }
 
-std::optional<int> decimal(const QString& text)
+bool isBlank(QChar c) { return c.unicode() <= 32; }
+
+QStringView trimBlanks(QStringView text)
+{
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+std::optional<int> decimal(QStringView text)
 {
     bool ok = false;
-    const int value = TrimBlanks(text).toInt(&ok, 10);
+    const int value = trimBlanks(text).toInt(&ok, 10);
     return ok ? std::optional<int>(value) : std::nullopt;
 }
 
@@ -35,9 +62,11 @@ QString normalisedLineBreaks(QString text)
 
 } // namespace
 
-bool AlarmRecord::IsOneTime() const
+bool AlarmRecord::IsOneTime() const { return IsOneTimeMask(Days); }
+
+bool IsOneTimeMask(const std::array<bool, 7>& days)
 {
-    return std::none_of(Days.begin(), Days.end(), [](bool d) { return d; });
+    return std::none_of(days.begin(), days.end(), [](bool d) { return d; });
 }
 
 namespace AlarmField {
@@ -52,14 +81,25 @@ QTime Time(const QString& s) { return MinutesToTime(Minutes(s)); }
 bool Enabled(const QString& s) { return flag(s, 5); }
 bool Snooze(const QString& s) { return flag(s, 6); }
 bool WakeUp(const QString& s) { return flag(s, 7); }
-QString DayMask(const QString& s) { return columns(s, 8, 7); }
+QString DayMask(const QString& s) { return columns(s, 8, 7).toString(); }
+
+std::array<bool, 7> Days(const QString& s)
+{
+    std::array<bool, 7> days{};
+    const QStringView mask = columns(s, 8, 7);
+    if (mask.size() == 7) {
+        for (int i = 0; i < 7; ++i)
+            days[i] = mask[i] != u'0';
+    }
+    return days;
+}
 bool MonitorOn(const QString& s) { return flag(s, 15); }
 bool SoundLoop(const QString& s) { return flag(s, 16); }
 bool VolumeOn(const QString& s) { return flag(s, 17); }
 int Volume(const QString& s) { return qBound(0, decimal(columns(s, 18, 3)).value_or(100), 100); }
 bool ShowMessage(const QString& s) { return flag(s, 21); }
-QString Label(const QString& s) { return DecodeLineBreaks(TrimBlanks(columns(s, kLabelColumn, kLabelWidth))); }
-QString Sound(const QString& s) { return TrimBlanks(columns(s, kSoundColumn)); }
+QString Label(const QString& s) { return DecodeLineBreaks(trimBlanks(columns(s, kLabelColumn, kLabelWidth)).toString()); }
+QString Sound(const QString& s) { return trimBlanks(columns(s, kSoundColumn)).toString(); }
 
 } // namespace AlarmField
 
@@ -70,11 +110,7 @@ AlarmRecord ParseAlarmString(const QString& s)
     a.Enabled = AlarmField::Enabled(s);
     a.Snooze = AlarmField::Snooze(s);
     a.WakeUp = AlarmField::WakeUp(s);
-    const QString mask = AlarmField::DayMask(s);
-    if (mask.size() == 7) {
-        for (int i = 0; i < 7; ++i)
-            a.Days[i] = mask.at(i) != u'0';
-    }
+    a.Days = AlarmField::Days(s);
     a.MonitorOn = AlarmField::MonitorOn(s);
     a.SoundLoop = AlarmField::SoundLoop(s);
     a.VolumeOn = AlarmField::VolumeOn(s);

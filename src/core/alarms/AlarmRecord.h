@@ -25,6 +25,9 @@ struct AlarmRecord {
     bool operator==(const AlarmRecord&) const = default;
 };
 
+/** True when no repeat day is set. */
+bool IsOneTimeMask(const std::array<bool, 7>& days);
+
 // The AlarmString: one fixed-column line per alarm, as Data.ini and backup files store it.
 // Columns (1-based, counted in code points): 1-4 minutes, 5 Enabled, 6 Snooze, 7 WakeUp,
 // 8-14 days Sunday..Saturday, 15 MonitorOn, 16 SoundLoop, 17 VolumeOn, 18-20 Volume,
@@ -43,6 +46,7 @@ bool Enabled(const QString& s);
 bool Snooze(const QString& s);
 bool WakeUp(const QString& s);
 QString DayMask(const QString& s); // columns 8-14 as stored; shorter than 7 when the string is
+std::array<bool, 7> Days(const QString& s); // none set when the mask is shorter than 7
 bool MonitorOn(const QString& s);
 bool SoundLoop(const QString& s);
 bool VolumeOn(const QString& s);

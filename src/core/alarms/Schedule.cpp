@@ -28,8 +28,10 @@ std::vector<Candidate> enabledCandidates(const QStringList& alarms)
         const QString& s = alarms.at(j);
         if (!AlarmField::Enabled(s))
             continue;
-        const AlarmRecord a = ParseAlarmString(s);
-        candidates.push_back({j, TimeToMinutes(a.Time), a.Time, a.Days, a.IsOneTime(), a.WakeUp});
+        // Only the fields the enumeration needs: parsing labels of thousands of alarms would dominate.
+        const QTime time = AlarmField::Time(s);
+        const std::array<bool, 7> days = AlarmField::Days(s);
+        candidates.push_back({j, TimeToMinutes(time), time, days, IsOneTimeMask(days), AlarmField::WakeUp(s)});
     }
     return candidates;
 }
