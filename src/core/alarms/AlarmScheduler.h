@@ -1,0 +1,84 @@
+#pragma once
+
+#include "AlarmRecord.h"
+#include "Schedule.h"
+#include "ScheduleTimers.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QObject>
+#include <QStringList>
+#include <QTimeZone>
+#include <QTimer>
+
+#include <functional>
+
+class TAppIni;
+
+/** Where the scheduler reads the time; tests inject their own. */
+struct SchedulerClock {
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    std::function<QTimeZone()> zone = [] { return QTimeZone::systemTimeZone(); };
+};
+
+/**
+ * Owns the alarm list and keeps the system timers armed for it: every change of the list is saved
+ * and rebuilds the schedule; the alarm timer's firing runs the due alarm; a change of the system
+ * clock or time zone rebuilds once, five seconds after the first notice.
+ */
+class AlarmScheduler final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kParkDays = 365;
+    static constexpr int kClockChangeDelayMs = 5000;
+
+    AlarmScheduler(TAppIni& ini, ScheduleTimers& timers, SchedulerClock clock = {}, QObject* parent = nullptr);
+
+    const QStringList& Alarms() const { return m_alarms; }
+    /** Replaces the list without saving it (loading at start-up and from a backup). */
+    void SetAlarms(const QStringList& alarms);
+    void LoadAlarms();
+    void SetLocale(const QLocale& locale) { m_locale = locale; }
+
+    /** Recomputes the schedule and re-arms both timers. Does nothing once terminating. */
+    void Rebuild();
+    /** Writes the list as "Alarms", then rebuilds; a refused write is reported through saveFailed. */
+    void SaveAndRebuild();
+    /** Replaces one item, or appends with index == size, then saves and rebuilds. */
+    void SetAlarm(int index, const QString& alarmString);
+
+    /** The alarm timer fired: ring the due alarm, disable it when one-time, reschedule. */
+    void FireDueAlarm();
+    /** The system clock or time zone changed. */
+    void ClockChanged();
+    void SetTerminating() { m_terminating = true; }
+
+    const ScheduleResult& Schedule() const { return m_schedule; }
+    /** The instant the alarm timer stands at (a year ahead when parked). */
+    QDateTime AlarmDueUtc() const { return m_alarmDueUtc; }
+    bool ClockChangePending() const { return m_tmrFillAlarmsDelayed.isActive(); }
+
+signals:
+    /** Hands a due alarm to the notification window. */
+    void alarmDue(const QString& alarmString);
+    /** The panel, tray hint and indicator were recomputed. */
+    void scheduleChanged();
+    /** Saving the list failed; the list stays in memory and the timers stay armed. */
+    void saveFailed(const QString& message);
+
+private:
+    void armTimers(const QDateTime& now);
+    QDateTime toUtc(const LocalDateTime& local) const;
+
+    TAppIni& m_ini;
+    ScheduleTimers& m_timers;
+    SchedulerClock m_clock;
+    QLocale m_locale;
+    QStringList m_alarms;
+    ScheduleResult m_schedule;
+    QDateTime m_alarmDueUtc;
+    QTimer m_tmrFillAlarmsDelayed;
+    bool m_terminating = false;
+};
