@@ -1,0 +1,243 @@
+#include "MgForm.h"
+
+#include "AppIni.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Every living TMgForm in creation order: the windows that a language change re-translates.
+std::vector<TMgForm*>& openForms()
+{
+    static std::vector<TMgForm*> forms;
+    return forms;
+}
+
+constexpr Qt::WindowStates kNotNormal = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
+
+// A tooltip shows "&" literally, so the caption's mnemonic marker is taken out ("&&" is a real "&").
+QString withoutMnemonic(const QString& caption)
+{
+    QString text;
+    text.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == u'&' && i + 1 < caption.size())
+            ++i;
+        text.append(caption.at(i));
+    }
+    return text;
+}
+
+qint64 squaredDistance(const QRect& a, const QRect& b)
+{
+    const qint64 dx = std::max({qint64(0), qint64(b.left()) - a.right(), qint64(a.left()) - b.right()});
+    const qint64 dy = std::max({qint64(0), qint64(b.top()) - a.bottom(), qint64(a.top()) - b.bottom()});
+    return dx * dx + dy * dy;
+}
+
+QScreen* screenOfForm(const QWidget* form)
+{
+    const QRect frame = form->frameGeometry();
+    QScreen* best = nullptr;
+    qint64 bestArea = 0;
+    qint64 bestDistance = std::numeric_limits<qint64>::max();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect overlap = screen->geometry().intersected(frame);
+        const qint64 area = overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+        const qint64 distance = squaredDistance(frame, screen->geometry());
+        if (area > bestArea || (bestArea == 0 && area == 0 && distance < bestDistance)) {
+            best = screen;
+            bestArea = area;
+            bestDistance = distance;
+        }
+    }
+    return best ? best : QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+TMgForm::TMgForm(QWidget* self, TMgLang& lang)
+    : m_self(self)
+    , m_lang(lang)
+{
+    openForms().push_back(this);
+}
+
+TMgForm::~TMgForm()
+{
+    auto& forms = openForms();
+    forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
+}
+
+void TMgForm::DoLanguageChanged()
+{
+    m_fontCharset = FontCharsetForLanguage(m_lang.CurrentLanguageId());
+}
+
+void ApplyLanguage(TMgLang& lang)
+{
+    lang.UpdateNoneText();
+    // A copy: a window may open or close another while it translates itself.
+    const std::vector<TMgForm*> forms = openForms();
+    for (TMgForm* form : forms) {
+        const auto& current = openForms();
+        if (std::find(current.begin(), current.end(), form) == current.end() || &form->m_lang != &lang)
+            continue;
+        try {
+            form->DoLanguageChanged();
+        } catch (...) {
+            // One window failing to translate must not keep the others in the old language.
+        }
+        form->m_self->update();
+    }
+}
+
+void TranslateAction(const TMgLang& lang, QAction* action, LangText text)
+{
+    if (!action || !lang.HasText(text.key))
+        return;
+    const QString caption = lang.GetText(text.key, action->text());
+    action->setText(caption);
+    action->setToolTip(withoutMnemonic(caption));
+}
+
+void TranslateMenuItem(const TMgLang& lang, QAction* item, LangText text)
+{
+    if (item)
+        item->setText(lang.GetText(text.key, item->text()));
+}
+
+void TranslateMenuItem(const TMgLang& lang, QMenu* menu, LangText text)
+{
+    if (menu)
+        menu->setTitle(lang.GetText(text.key, menu->title()));
+}
+
+void TranslateButton(const TMgLang& lang, QAbstractButton* button, LangText text)
+{
+    if (button)
+        button->setText(lang.GetText(text.key, button->text()));
+}
+
+void TranslateLabel(const TMgLang& lang, QLabel* label, LangText text)
+{
+    if (label)
+        label->setText(lang.GetText(text.key, label->text()));
+}
+
+void TranslateCheckBox(const TMgLang& lang, QCheckBox* checkBox, LangText text)
+{
+    if (checkBox)
+        checkBox->setText(lang.GetText(text.key, checkBox->text()));
+}
+
+void TranslateGroupBox(const TMgLang& lang, QGroupBox* groupBox, LangText text)
+{
+    if (!groupBox || !lang.HasText(text.key))
+        return;
+    groupBox->setTitle(u' ' + lang.GetText(text.key, QStringLiteral("No text")) + u' ');
+}
+
+QString FormClassName(const QWidget* form) { return QString::fromLatin1(form->metaObject()->className()); }
+
+bool HasMaximizeButton(const QWidget* form) { return form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint); }
+
+void SaveFormPlacement(const QWidget* form, TAppIni& ini)
+{
+    if (!form)
+        return;
+    const FormGeometry current{form->y(), form->x(), form->height(), form->width(),
+                               (form->windowState() & kNotNormal) != 0};
+    ini.SaveFormGeometry(FormClassName(form), current, false, HasMaximizeButton(form));
+}
+
+void LoadFormPlacement(QWidget* form, const TAppIni& ini, FormStartPosition start)
+{
+    if (!form)
+        return;
+    if (start == FormStartPosition::CenterOfWorkArea)
+        CenterOnWorkArea(form);
+    const bool maximized = form->isMaximized();
+    const FormGeometry current{form->y(), form->x(), form->height(), form->width(), maximized};
+    const FormGeometry placed = ini.RestoreFormGeometry(FormClassName(form), current, false, HasMaximizeButton(form));
+    if (!maximized) {
+        form->move(placed.left, placed.top);
+        // A size of nothing can only come from a damaged file; the window keeps its own then.
+        if (placed.width > 0 && placed.height > 0)
+            form->resize(placed.width, placed.height);
+    }
+    Qt::WindowStates state = form->windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized);
+    if (placed.maximized)
+        state |= Qt::WindowMaximized;
+    form->setWindowState(state);
+}
+
+void CenterOnWorkArea(QWidget* form)
+{
+    if (form)
+        form->move(CenteredPosition(FormWorkArea(form), form->frameGeometry().size()));
+}
+
+void KeepOnScreen(QWidget* form)
+{
+    if (!form || (form->windowState() & kNotNormal))
+        return;
+    const QRect frame = form->frameGeometry();
+    const QPoint place = KeptOnScreenPosition(frame, FormWorkArea(form));
+    if (place != frame.topLeft())
+        form->move(place);
+}
+
+QRect FormWorkArea(const QWidget* form)
+{
+    QScreen* screen = form ? screenOfForm(form) : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+QPoint CenteredPosition(const QRect& workArea, const QSize& size)
+{
+    // Integer division truncates toward zero, so a window larger than the work area overhangs evenly.
+    return {workArea.left() + (workArea.width() - size.width()) / 2,
+            workArea.top() + (workArea.height() - size.height()) / 2};
+}
+
+QPoint KeptOnScreenPosition(const QRect& frame, const QRect& workArea)
+{
+    const int right = workArea.left() + workArea.width();
+    const int bottom = workArea.top() + workArea.height();
+    int left = frame.left();
+    int top = frame.top();
+    if (left + frame.width() > right)
+        left = right - frame.width();
+    if (top + frame.height() > bottom)
+        top = bottom - frame.height();
+    if (left < workArea.left())
+        left = workArea.left();
+    if (top < workArea.top())
+        top = workArea.top();
+    return {left, top};
+}
+
+QTime CurrentHourMinute()
+{
+    const QTime now = QTime::currentTime();
+    return QTime(now.hour(), now.minute());
+}
+
+QDateTime NowFromSystemClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.addMSecs(-now.time().msec());
+}
