@@ -133,6 +133,10 @@ void storeItem(QList<TMgLangItem>& items, int key, const QString& text)
 // The whole file, or nothing for a file that is missing, unreadable or too large to be a language file.
 std::optional<QByteArray> readLanguageFile(const QString& path)
 {
+    // Only regular files: opening a named pipe that happens to end in ".txt" would wait forever.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > MaxLanguageFileSize)
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
