@@ -1,0 +1,51 @@
+#pragma once
+
+#include "AlarmTimer.h"
+#include "ClockWatch.h"
+#include "InstanceChannel.h"
+#include "WakeTimer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+/**
+ * The operating-system services the alarm clock needs, behind one object so that the program runs on
+ * whichever back end CMake compiled and tests run on the fake one. Paths are UTF-8. Objects it creates
+ * belong to the calling thread, which must run an event loop (the main thread); their callbacks run there.
+ */
+class Platform {
+public:
+    Platform() = default;
+    virtual ~Platform() = default;
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    /** The alarm timer, disarmed; nullptr when the system cannot create one. */
+    virtual std::unique_ptr<AlarmTimer> CreateAlarmTimer(std::function<void()> onFired) = 0;
+    /** The wake timer, disarmed, on the best wake path available now; nullptr when it cannot be created. */
+    virtual std::unique_ptr<WakeTimer> CreateWakeTimer() = 0;
+    /** Reports clock and time-zone changes while the returned object lives; nullptr when nothing can be watched. */
+    virtual std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) = 0;
+    /** True when a wake timer created now could wake the computer from sleep. */
+    virtual bool WakeTimersAllowed() = 0;
+
+    /**
+     * Makes this process the running copy of the executable at `exePath`; nullptr when another copy of it,
+     * started by this user, already runs. Copies of the executable in other folders do not count.
+     */
+    virtual std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
+                                                           std::function<void(int message)> onMessage) = 0;
+    /** Posts a request to the running copy of `exePath`; false when none runs or it could not be reached. */
+    virtual bool SendToInstance(const std::string& exePath, int message, int param1, int param2) = 0;
+
+    /** Writes this user's autostart entry for `exePath` with "-autorun"; false when it cannot be written. */
+    virtual bool EnableAutostart(const std::string& exePath) = 0;
+    /** Removes this user's autostart entry, whichever copy wrote it; false when there was none or removal failed. */
+    virtual bool DisableAutostart() = 0;
+    /** True when the machine's or this user's autostart entry starts exactly `exePath` with "-autorun". */
+    virtual bool AutostartEnabled(const std::string& exePath) = 0;
+};
+
+/** The back end for the operating system this build targets. */
+std::unique_ptr<Platform> CreatePlatform();

@@ -1,0 +1,256 @@
+#include "FakePlatform.h"
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+namespace {
+
+class FakeAlarmTimer;
+class FakeWakeTimer;
+class FakeClockWatch;
+class FakeInstanceChannel;
+
+} // namespace
+
+struct FakePlatform::State {
+    std::vector<ArmCall> calls;
+    std::vector<FakeAlarmTimer*> alarmTimers;
+    std::vector<FakeWakeTimer*> wakeTimers;
+    std::vector<FakeClockWatch*> clockWatches;
+    std::map<std::string, std::function<void(int)>> instances;
+    WakePath wakePath = WakePath::RealtimeAlarm;
+    bool creationFails = false;
+    bool armFails = false;
+    std::optional<std::string> machineAutostart;
+    std::optional<std::string> userAutostart;
+};
+
+namespace {
+
+using State = FakePlatform::State;
+
+template <typename T> void Forget(std::vector<T*>& list, T* item) {
+    list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+class FakeAlarmTimer final : public AlarmTimer {
+public:
+    FakeAlarmTimer(std::shared_ptr<State> state, std::function<void()> onFired)
+        : m_state(std::move(state))
+        , m_onFired(std::move(onFired)) {
+        m_state->alarmTimers.push_back(this);
+    }
+    ~FakeAlarmTimer() override { Forget(m_state->alarmTimers, this); }
+
+    bool Arm(WallTime due) override {
+        m_state->calls.push_back({FakePlatform::Timer::Alarm, due, false});
+        if (m_state->armFails)
+            return false;
+        m_due = due;
+        return true;
+    }
+    void Disarm() override {
+        m_state->calls.push_back({FakePlatform::Timer::Alarm, std::nullopt, false});
+        m_due.reset();
+    }
+
+    std::optional<WallTime> Due() const { return m_due; }
+    void Fire() {
+        m_due.reset();
+        m_onFired();
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+    std::function<void()> m_onFired;
+    std::optional<WallTime> m_due;
+};
+
+class FakeWakeTimer final : public WakeTimer {
+public:
+    explicit FakeWakeTimer(std::shared_ptr<State> state)
+        : m_state(std::move(state))
+        , m_path(m_state->wakePath) {
+        m_state->wakeTimers.push_back(this);
+    }
+    ~FakeWakeTimer() override { Forget(m_state->wakeTimers, this); }
+
+    bool Arm(WallTime due) override {
+        m_state->calls.push_back({FakePlatform::Timer::Wake, due, m_path != WakePath::None});
+        if (m_state->armFails)
+            return false;
+        m_due = due;
+        return true;
+    }
+    void Disarm() override {
+        m_state->calls.push_back({FakePlatform::Timer::Wake, std::nullopt, false});
+        m_due.reset();
+    }
+    WakePath Path() const override { return m_path; }
+    std::optional<WallTime> Due() const { return m_due; }
+
+private:
+    std::shared_ptr<State> m_state;
+    WakePath m_path;
+    std::optional<WallTime> m_due;
+};
+
+class FakeClockWatch final : public ClockWatch {
+public:
+    FakeClockWatch(std::shared_ptr<State> state, std::function<void(ClockChange)> onChanged)
+        : m_state(std::move(state))
+        , m_onChanged(std::move(onChanged)) {
+        m_state->clockWatches.push_back(this);
+    }
+    ~FakeClockWatch() override { Forget(m_state->clockWatches, this); }
+    void Notify(ClockChange change) { m_onChanged(change); }
+
+private:
+    std::shared_ptr<State> m_state;
+    std::function<void(ClockChange)> m_onChanged;
+};
+
+class FakeInstanceChannel final : public InstanceChannel {
+public:
+    FakeInstanceChannel(std::shared_ptr<State> state, std::string exePath)
+        : m_state(std::move(state))
+        , m_exePath(std::move(exePath)) {}
+    ~FakeInstanceChannel() override { m_state->instances.erase(m_exePath); }
+
+private:
+    std::shared_ptr<State> m_state;
+    std::string m_exePath;
+};
+
+template <typename T> std::optional<WallTime> EarliestDue(const std::vector<T*>& timers) {
+    std::optional<WallTime> earliest;
+    for (const T* timer : timers) {
+        const auto due = timer->Due();
+        if (due && (!earliest || *due < *earliest))
+            earliest = due;
+    }
+    return earliest;
+}
+
+} // namespace
+
+FakePlatform::FakePlatform()
+    : m_state(std::make_shared<State>()) {}
+
+FakePlatform::~FakePlatform() = default;
+
+std::unique_ptr<AlarmTimer> FakePlatform::CreateAlarmTimer(std::function<void()> onFired) {
+    if (m_state->creationFails)
+        return nullptr;
+    return std::make_unique<FakeAlarmTimer>(m_state, std::move(onFired));
+}
+
+std::unique_ptr<WakeTimer> FakePlatform::CreateWakeTimer() {
+    if (m_state->creationFails)
+        return nullptr;
+    return std::make_unique<FakeWakeTimer>(m_state);
+}
+
+std::unique_ptr<ClockWatch> FakePlatform::WatchClock(std::function<void(ClockChange)> onChanged) {
+    return std::make_unique<FakeClockWatch>(m_state, std::move(onChanged));
+}
+
+bool FakePlatform::WakeTimersAllowed() {
+    return m_state->wakePath != WakePath::None;
+}
+
+std::unique_ptr<InstanceChannel> FakePlatform::ClaimInstance(const std::string& exePath,
+                                                             std::function<void(int message)> onMessage) {
+    if (!m_state->instances.emplace(exePath, std::move(onMessage)).second)
+        return nullptr;
+    return std::make_unique<FakeInstanceChannel>(m_state, exePath);
+}
+
+bool FakePlatform::SendToInstance(const std::string& exePath, int message, int param1, int param2) {
+    const auto found = m_state->instances.find(exePath);
+    if (found == m_state->instances.end())
+        return false;
+    if (param1 == InstanceMessage::Param1 && param2 == InstanceMessage::Param2) {
+        const auto onMessage = found->second; // the callback may release the channel
+        onMessage(message);
+    }
+    return true;
+}
+
+bool FakePlatform::EnableAutostart(const std::string& exePath) {
+    m_state->userAutostart = exePath;
+    return true;
+}
+
+bool FakePlatform::DisableAutostart() {
+    return std::exchange(m_state->userAutostart, std::nullopt).has_value();
+}
+
+bool FakePlatform::AutostartEnabled(const std::string& exePath) {
+    return m_state->machineAutostart == exePath || m_state->userAutostart == exePath;
+}
+
+const std::vector<FakePlatform::ArmCall>& FakePlatform::ArmCalls() const {
+    return m_state->calls;
+}
+
+void FakePlatform::ClearArmCalls() {
+    m_state->calls.clear();
+}
+
+std::optional<WallTime> FakePlatform::AlarmDue() const {
+    return EarliestDue(m_state->alarmTimers);
+}
+
+std::optional<WallTime> FakePlatform::WakeDue() const {
+    return EarliestDue(m_state->wakeTimers);
+}
+
+void FakePlatform::SetWakePath(WakePath path) {
+    m_state->wakePath = path;
+}
+
+void FakePlatform::SetTimerCreationFails(bool fails) {
+    m_state->creationFails = fails;
+}
+
+void FakePlatform::SetArmFails(bool fails) {
+    m_state->armFails = fails;
+}
+
+bool FakePlatform::FireAlarmTimer() {
+    return AdvanceTo(WallTime::max());
+}
+
+bool FakePlatform::AdvanceTo(WallTime now) {
+    // A copy: a callback may create, re-arm or destroy timers.
+    const std::vector<FakeAlarmTimer*> timers = m_state->alarmTimers;
+    bool fired = false;
+    for (FakeAlarmTimer* timer : timers) {
+        const bool alive =
+            std::find(m_state->alarmTimers.begin(), m_state->alarmTimers.end(), timer) != m_state->alarmTimers.end();
+        const auto due = alive ? timer->Due() : std::nullopt;
+        if (due && *due <= now) {
+            fired = true;
+            timer->Fire();
+        }
+    }
+    return fired;
+}
+
+void FakePlatform::ChangeClock(ClockChange change) {
+    const std::vector<FakeClockWatch*> watches = m_state->clockWatches;
+    for (FakeClockWatch* watch : watches) {
+        if (std::find(m_state->clockWatches.begin(), m_state->clockWatches.end(), watch) != m_state->clockWatches.end())
+            watch->Notify(change);
+    }
+}
+
+void FakePlatform::SetMachineAutostart(std::optional<std::string> exePath) {
+    m_state->machineAutostart = std::move(exePath);
+}
+
+std::optional<std::string> FakePlatform::UserAutostart() const {
+    return m_state->userAutostart;
+}

@@ -1,0 +1,39 @@
+#include "Platform.h"
+
+#include "DesktopAutostart.h"
+#include "LinuxAlarmTimer.h"
+#include "LinuxClockWatch.h"
+#include "LinuxInstanceChannel.h"
+#include "LinuxWakeTimer.h"
+
+namespace {
+
+class LinuxPlatform final : public Platform {
+public:
+    std::unique_ptr<AlarmTimer> CreateAlarmTimer(std::function<void()> onFired) override {
+        return LinuxAlarmTimer::Create(std::move(onFired));
+    }
+    std::unique_ptr<WakeTimer> CreateWakeTimer() override { return std::make_unique<LinuxWakeTimer>(); }
+    std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) override {
+        return LinuxClockWatch::Create(std::move(onChanged));
+    }
+    bool WakeTimersAllowed() override { return DetectWakePath() != WakePath::None; }
+
+    std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
+                                                   std::function<void(int message)> onMessage) override {
+        return LinuxInstanceChannel::Claim(exePath, std::move(onMessage));
+    }
+    bool SendToInstance(const std::string& exePath, int message, int param1, int param2) override {
+        return LinuxInstanceChannel::Send(exePath, message, param1, param2);
+    }
+
+    bool EnableAutostart(const std::string& exePath) override { return DesktopAutostart::Enable(exePath); }
+    bool DisableAutostart() override { return DesktopAutostart::Disable(); }
+    bool AutostartEnabled(const std::string& exePath) override { return DesktopAutostart::Enabled(exePath); }
+};
+
+} // namespace
+
+std::unique_ptr<Platform> CreatePlatform() {
+    return std::make_unique<LinuxPlatform>();
+}

@@ -1,0 +1,263 @@
+#include "LinuxWakeTimer.h"
+
+#include "PlatformLog.h"
+#include "TimerFd.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QFileInfo>
+#include <QXmlStreamReader>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/timerfd.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+const QString kService = QStringLiteral("org.kde.Solid.PowerManagement");
+const QString kPath = QStringLiteral("/org/kde/Solid/PowerManagement");
+const QString kInterface = QStringLiteral("org.kde.Solid.PowerManagement");
+constexpr int kIntrospectTimeoutMs = 2000;
+constexpr int kCallTimeoutMs = 5000;
+constexpr int kExitCallTimeoutMs = 1000;
+
+// The daemon calls this object back when it wakes the computer; nobody listens, the alarm timer
+// does the work.
+const QString kCallbackPath = QStringLiteral("/Larkbell/Wakeup");
+
+QDBusConnection BusFor(const WakeOptions& options) {
+    return options.busConnection.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(options.busConnection);
+}
+
+bool HasWakeCapableRtc(const QString& rtcClassFolder) {
+    // The kernel offers a wakealarm attribute only for clocks that can raise one, and its alarm timers
+    // can wake the computer only through such a clock.
+    const QDir folder(rtcClassFolder);
+    const QStringList clocks = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString& clock : clocks) {
+        if (QFileInfo::exists(folder.filePath(clock + QStringLiteral("/wakealarm"))))
+            return true;
+    }
+    return false;
+}
+
+int CreateAlarmTimerFd() {
+    return ::timerfd_create(CLOCK_REALTIME_ALARM, TFD_NONBLOCK | TFD_CLOEXEC);
+}
+
+bool RealtimeAlarmWorks(const WakeOptions& options) {
+    if (!options.useRealtimeAlarm || !HasWakeCapableRtc(options.rtcClassFolder))
+        return false;
+    const int fd = CreateAlarmTimerFd(); // EPERM without CAP_WAKE_ALARM
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+bool SessionBusConfigured() {
+    // WORKAROUND: with no bus address libdbus falls back to X11 autolaunch, which starts a bus daemon that
+    // outlives us; a session without an address or the standard socket has no power daemon to ask anyway.
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+/** The daemon's scheduleWakeup signature: whether it exists, and whether its timestamp is signed. */
+struct DaemonApi {
+    bool usable = false;
+    bool signedTimestamp = false;
+};
+
+DaemonApi ParseIntrospection(const QString& xml) {
+    DaemonApi api;
+    bool scheduleOk = false;
+    bool clearOk = false;
+    QXmlStreamReader reader(xml);
+    QString interfaceName;
+    QString methodName;
+    QStringList inTypes;
+    QStringList outTypes;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const auto name = reader.name();
+        if (reader.isStartElement()) {
+            const auto attrs = reader.attributes();
+            if (name == u"interface") {
+                interfaceName = attrs.value(QLatin1StringView("name")).toString();
+            } else if (name == u"method") {
+                methodName = attrs.value(QLatin1StringView("name")).toString();
+                inTypes.clear();
+                outTypes.clear();
+            } else if (name == u"arg" && !methodName.isEmpty()) {
+                (attrs.value(QLatin1StringView("direction")) == u"out" ? outTypes : inTypes)
+                    << attrs.value(QLatin1StringView("type")).toString();
+            }
+        } else if (reader.isEndElement()) {
+            if (name == u"method" && interfaceName == kInterface) {
+                if (methodName == u"scheduleWakeup" && outTypes == QStringList{QStringLiteral("u")} &&
+                    inTypes.size() == 3 && inTypes[0] == u"s" && inTypes[1] == u"o" &&
+                    (inTypes[2] == u"t" || inTypes[2] == u"x")) {
+                    scheduleOk = true;
+                    api.signedTimestamp = inTypes[2] == u"x";
+                } else if (methodName == u"clearWakeup" && inTypes == QStringList{QStringLiteral("i")}) {
+                    clearOk = true;
+                }
+            }
+            if (name == u"method")
+                methodName.clear();
+            else if (name == u"interface")
+                interfaceName.clear();
+        }
+    }
+    api.usable = scheduleOk && clearOk && !reader.hasError();
+    return api;
+}
+
+DaemonApi ProbePowerDaemon(const WakeOptions& options) {
+    if (!options.usePowerDaemon || (options.busConnection.isEmpty() && !SessionBusConfigured()))
+        return {};
+    QDBusConnection bus = BusFor(options);
+    if (!bus.isConnected() || bus.interface() == nullptr || !bus.interface()->isServiceRegistered(kService))
+        return {};
+    const QDBusMessage introspect = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    const QDBusMessage reply = bus.call(introspect, QDBus::Block, kIntrospectTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return ParseIntrospection(reply.arguments().constFirst().toString());
+}
+
+} // namespace
+
+WakePath DetectWakePath(const WakeOptions& options) {
+    if (RealtimeAlarmWorks(options))
+        return WakePath::RealtimeAlarm;
+    if (ProbePowerDaemon(options).usable)
+        return WakePath::PowerDaemon;
+    return WakePath::None;
+}
+
+LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
+    : m_bus(BusFor(options))
+    , m_pending(std::make_unique<QObject>()) {
+    if (RealtimeAlarmWorks(options)) {
+        m_fd = CreateAlarmTimerFd();
+        if (m_fd >= 0) {
+            m_path = WakePath::RealtimeAlarm;
+            return;
+        }
+    }
+    const DaemonApi api = ProbePowerDaemon(options);
+    if (api.usable) {
+        m_path = WakePath::PowerDaemon;
+        m_timestampSigned = api.signedTimestamp;
+    }
+}
+
+LinuxWakeTimer::~LinuxWakeTimer() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_path != WakePath::PowerDaemon)
+        return;
+    // Like closing a timer handle, ending the program withdraws its wake-up. Outstanding requests are
+    // waited for so that their cookies can be withdrawn too.
+    ++m_generation;
+    m_closing = true;
+    const auto calls = m_pending->findChildren<QDBusPendingCallWatcher*>();
+    for (QDBusPendingCallWatcher* call : calls)
+        call->waitForFinished();
+    if (m_cookie)
+        clearWithDaemon(*m_cookie, true);
+}
+
+bool LinuxWakeTimer::Arm(WallTime due) {
+    ++m_generation;
+    m_due = due;
+    switch (m_path) {
+    case WakePath::RealtimeAlarm:
+        if (!SetTimerFd(m_fd, due, false)) {
+            qCWarning(lcPlatform, "wake timer: timerfd_settime failed: %s", std::strerror(errno));
+            m_due.reset();
+            return false;
+        }
+        return true;
+    case WakePath::PowerDaemon:
+        if (m_cookie)
+            clearWithDaemon(*std::exchange(m_cookie, std::nullopt), false);
+        scheduleWithDaemon(due);
+        return true;
+    case WakePath::None:
+        break;
+    }
+    return true; // armed without wake, as the system accepts a timer it cannot wake for
+}
+
+void LinuxWakeTimer::Disarm() {
+    ++m_generation;
+    m_due.reset();
+    if (m_fd >= 0)
+        ClearTimerFd(m_fd);
+    if (m_cookie)
+        clearWithDaemon(*std::exchange(m_cookie, std::nullopt), false);
+}
+
+std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
+    if (m_path == WakePath::RealtimeAlarm) {
+        itimerspec spec{};
+        if (::timerfd_gettime(m_fd, &spec) != 0 || (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0))
+            return std::nullopt;
+        // timerfd_gettime answers with the time left, not the absolute expiry.
+        const auto left = std::chrono::seconds(spec.it_value.tv_sec) + std::chrono::nanoseconds(spec.it_value.tv_nsec);
+        return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() + left);
+    }
+    if (m_path == WakePath::PowerDaemon && m_cookie)
+        return m_due;
+    return std::nullopt;
+}
+
+void LinuxWakeTimer::scheduleWithDaemon(WallTime due) {
+    // The daemon counts whole seconds and refuses the past; rounding down wakes no later than asked.
+    const qint64 seconds = std::chrono::floor<std::chrono::seconds>(due.time_since_epoch()).count();
+    if (due <= std::chrono::system_clock::now()) {
+        qCInfo(lcPlatform, "wake timer: %lld is past; no wake-up requested", static_cast<long long>(seconds));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("scheduleWakeup"));
+    const QVariant timestamp =
+        m_timestampSigned ? QVariant::fromValue<qlonglong>(seconds) : QVariant::fromValue<qulonglong>(seconds);
+    call << m_bus.baseService() << QVariant::fromValue(QDBusObjectPath(kCallbackPath)) << timestamp;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), m_pending.get());
+    const unsigned generation = m_generation;
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_pending.get(), [this, generation, watcher] {
+        watcher->deleteLater();
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError()) {
+            qCWarning(lcPlatform, "wake timer: scheduleWakeup failed: %s", qPrintable(reply.error().message()));
+            return;
+        }
+        const int cookie = static_cast<int>(reply.value());
+        if (generation != m_generation)
+            clearWithDaemon(cookie, m_closing); // replaced while the daemon was answering
+        else
+            m_cookie = cookie;
+    });
+}
+
+void LinuxWakeTimer::clearWithDaemon(int cookie, bool wait) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("clearWakeup"));
+    call << cookie;
+    if (wait) {
+        m_bus.call(call, QDBus::Block, kExitCallTimeoutMs);
+        return;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), m_pending.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, &QObject::deleteLater);
+}
