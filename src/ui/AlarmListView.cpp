@@ -1,0 +1,280 @@
+#include "AlarmListView.h"
+
+#include "CheckImages.h"
+#include "MgLib.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+QFont sizedFont(const QFont& base, int pointSize, bool bold)
+{
+    QFont font = base;
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+// The designator's position in a Qt time format: after the time, separated by white space.
+bool designatorFollowsTime(const QString& format)
+{
+    static const QRegularExpression trailingDesignator(QStringLiteral("\\s(AP|ap|A|a)$"));
+    return trailingDesignator.match(format).hasMatch();
+}
+
+} // namespace
+
+class AlarmItemDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit AlarmItemDelegate(TAlarmListView& view)
+        : QStyledItemDelegate(&view)
+        , m_view(view)
+    {
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const int row = index.row();
+        const bool hovered = row == m_view.m_hoverIndex;
+        m_view.paintItem(*painter, option.rect, index.data().toString(), option.state & QStyle::State_Selected,
+                         hovered, hovered && m_view.IsCursorOverCheck(row));
+        if (option.state & QStyle::State_HasFocus && m_view.hasFocus()) {
+            painter->setPen(QPen(m_view.palette().color(QPalette::Highlight), 1, Qt::DotLine));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        }
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        return {m_view.viewport()->width(), m_view.ItemHeight()};
+    }
+
+private:
+    TAlarmListView& m_view;
+};
+
+TAlarmListView::TAlarmListView(QWidget* parent)
+    : QListView(parent)
+    , m_locale(QLocale::system())
+{
+    setObjectName(QStringLiteral("lbAlarmView"));
+    setItemDelegate(new AlarmItemDelegate(*this));
+    setUniformItemSizes(true);
+    setMouseTracking(true);
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void TAlarmListView::SetSingleLine(bool singleLine)
+{
+    m_singleLine = singleLine;
+    // Uniform sizes are cached by the view; a relayout picks up the new height.
+    scheduleDelayedItemsLayout();
+    viewport()->update();
+}
+
+void TAlarmListView::SetLocaleTexts(const QLocale& locale, const DayTexts& dayTexts)
+{
+    m_locale = locale;
+    m_dayTexts = dayTexts;
+    viewport()->update();
+}
+
+int TAlarmListView::ItemHeight() const
+{
+    if (m_singleLine)
+        return 24;
+    const QFontMetrics metrics(sizedFont(font(), m_theme.fontSize, false));
+    return qMax(55, 3 * metrics.boundingRect(QStringLiteral("Wq")).height() + 7);
+}
+
+QRect TAlarmListView::CheckRect(const QRect& itemRect) const
+{
+    return {itemRect.left() + CheckLeft(), (itemRect.top() + itemRect.bottom() + 1 - kCheckImageHeight) / 2,
+            kCheckImageWidth, kCheckImageHeight};
+}
+
+bool TAlarmListView::IsCursorOverCheck(int row) const
+{
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return false;
+    return CheckRect(visualRect(model()->index(row, 0))).contains(viewport()->mapFromGlobal(QCursor::pos()));
+}
+
+std::pair<QString, QString> TAlarmListView::SplitTime(QTime time) const
+{
+    const QString full = m_locale.toString(time, QLocale::ShortFormat);
+    if (!designatorFollowsTime(m_locale.timeFormat(QLocale::ShortFormat)))
+        return {full, QString()};
+    const QString designator = m_locale.toString(time, QStringLiteral("AP"));
+    return {full.left(full.size() - designator.size()).trimmed(), designator};
+}
+
+void TAlarmListView::SetCurrentRow(int row)
+{
+    if (!model() || row < 0 || row >= model()->rowCount()) {
+        setCurrentIndex(QModelIndex());
+        return;
+    }
+    setCurrentIndex(model()->index(row, 0));
+}
+
+void TAlarmListView::redrawItem(int row)
+{
+    if (model() && row >= 0 && row < model()->rowCount())
+        viewport()->update(visualRect(model()->index(row, 0)));
+}
+
+void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected,
+                               bool hovered, bool checkHot) const
+{
+    p.save();
+    p.translate(rect.topLeft());
+    const int w = rect.width();
+    const int h = rect.height();
+    p.fillRect(0, 0, w, h, selected ? m_theme.selectedBackground : QColor(Qt::white));
+    const TMgTheme::StateColours& colours = selected ? m_theme.selected : hovered ? m_theme.hovered : m_theme.normal;
+
+    // With a scroll bar the items get a right edge of their own.
+    const bool overflow = model() && model()->rowCount() * h >= viewport()->height();
+    const int inset = overflow ? 1 : 0;
+    p.setPen(colours.line);
+    p.drawLine(0, h - 1, w - inset, h - 1);
+    if (overflow)
+        p.drawLine(w - 1, h - 1, w - 1, 0);
+    QLinearGradient gradient(0, 1, 0, h - 2);
+    gradient.setColorAt(0, colours.gradientTop);
+    gradient.setColorAt(1, colours.gradientBottom);
+    p.fillRect(QRect(QPoint(1, 1), QPoint(w - 2 - inset, h - 3)), gradient);
+
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    QRect t(QPoint(m_singleLine ? 40 : 60, 3), QPoint(w - 6, h - 3));
+    const auto [timeText, designator] = SplitTime(alarm.Time);
+    const QFont timeFont = sizedFont(font(), m_singleLine ? 10 : 14, true);
+    const QFontMetrics timeMetrics(timeFont);
+    QRect l = t;
+    l.setBottom((timeMetrics.height() + t.top() + t.bottom()) / 2 - 1);
+    p.setPen(colours.text);
+    p.setFont(timeFont);
+    p.drawText(l, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, timeText);
+    l.setBottom(l.bottom() - (m_singleLine ? 1 : 2));
+    if (!designator.isEmpty()) {
+        l.setLeft(l.left() + timeMetrics.horizontalAdvance(timeText) + 2);
+        p.setFont(sizedFont(font(), m_singleLine ? 7 : 9, true));
+        p.drawText(l, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, designator);
+    }
+
+    const QString days = DescribeDays(alarmString, m_dayTexts);
+    const QFont daysFont = sizedFont(font(), m_singleLine ? 7 : 8, true);
+    p.setFont(daysFont);
+    const QRect daysRect = m_singleLine ? QRect(QPoint(LabelLeft() - 110, l.top()), QPoint(LabelLeft(), l.bottom())) : t;
+    p.drawText(daysRect, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
+               QFontMetrics(daysFont).elidedText(days, Qt::ElideRight, daysRect.width()));
+
+    t.setLeft(LabelLeft());
+    const QFont textFont = sizedFont(font(), m_theme.fontSize, false);
+    const QFontMetrics textMetrics(textFont);
+    p.setFont(textFont);
+    const QString label = QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    p.drawText(t, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+               textMetrics.elidedText(label, Qt::ElideRight, t.width()));
+    if (!m_singleLine) {
+        p.setPen(m_theme.soundText);
+        p.drawText(t, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   textMetrics.elidedText(alarm.Sound, Qt::ElideMiddle, t.width()));
+    }
+
+    const int image = (alarm.Enabled ? 1 : 0) + (checkHot ? 2 : 0);
+    p.drawPixmap(CheckLeft(), (h - kCheckImageHeight) / 2, CheckImage(image, devicePixelRatioF()));
+    p.restore();
+}
+
+void TAlarmListView::mouseMoveEvent(QMouseEvent* event)
+{
+    QListView::mouseMoveEvent(event);
+    const QModelIndex under = indexAt(event->position().toPoint());
+    const int k = under.isValid() ? under.row() : -1;
+    if (m_hoverIndex != k) {
+        const int old = m_hoverIndex;
+        m_hoverIndex = k;
+        redrawItem(old);
+        redrawItem(k);
+    } else {
+        redrawItem(k); // the check image follows the cursor within the item
+        emit hovered();
+    }
+}
+
+void TAlarmListView::leaveEvent(QEvent* event)
+{
+    const int old = m_hoverIndex;
+    m_hoverIndex = -1;
+    redrawItem(old);
+    QListView::leaveEvent(event);
+}
+
+void TAlarmListView::mousePressEvent(QMouseEvent* event)
+{
+    QListView::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && IsCursorOverCheck(m_hoverIndex)) {
+        SetCurrentRow(m_hoverIndex);
+        emit enableRequested();
+    }
+}
+
+void TAlarmListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (IsCursorOverCheck(m_hoverIndex)) {
+        // A fast second click on the check image toggles again instead of opening the editor.
+        emit enableRequested();
+        return;
+    }
+    if (indexAt(event->position().toPoint()).isValid())
+        emit editRequested();
+}
+
+void TAlarmListView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit editRequested();
+        return;
+    case Qt::Key_Space:
+        emit enableRequested();
+        return;
+    case Qt::Key_Insert:
+        emit addRequested();
+        return;
+    case Qt::Key_Delete:
+        emit deleteRequested();
+        return;
+    default:
+        QListView::keyPressEvent(event);
+    }
+}
+
+void TAlarmListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QModelIndex under = indexAt(event->pos());
+    if (under.isValid())
+        SetCurrentRow(under.row());
+    emit contextMenuWanted(event->globalPos());
+}
+
+void TAlarmListView::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    viewport()->update();
+}

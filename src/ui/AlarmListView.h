@@ -1,0 +1,72 @@
+#pragma once
+
+#include "AlarmRecord.h"
+#include "Theme.h"
+
+#include <QListView>
+#include <QLocale>
+
+/**
+ * The alarm list (lbAlarmView): owner-drawn items with the time large and bold, the repeat days, the
+ * label, the sound and a check image that toggles the alarm. Items are parsed from their AlarmString
+ * when painted; the view keeps no copy of the alarms. Hovering repaints only the two items concerned.
+ */
+class TAlarmListView final : public QListView
+{
+    Q_OBJECT
+
+public:
+    explicit TAlarmListView(QWidget* parent = nullptr);
+
+    /** Two-line items (time over days, label over sound) or 24-pixel single-line items. */
+    void SetSingleLine(bool singleLine);
+    bool IsSingleLine() const { return m_singleLine; }
+    /** Texts and formats that come from the locale and the language. */
+    void SetLocaleTexts(const QLocale& locale, const DayTexts& dayTexts);
+
+    int HoverIndex() const { return m_hoverIndex; }
+    int CheckLeft() const { return m_singleLine ? 6 : 20; }
+    int LabelLeft() const { return m_singleLine ? 220 : 160; }
+    int ItemHeight() const;
+    /** The check image's rectangle within an item's rectangle. */
+    QRect CheckRect(const QRect& itemRect) const;
+    /** Whether the cursor (read now, not from an event) is over the check image of row. */
+    bool IsCursorOverCheck(int row) const;
+    /** The time text without its AM/PM designator, and the designator ("" in 24-hour locales). */
+    std::pair<QString, QString> SplitTime(QTime time) const;
+
+    int CurrentRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+    void SetCurrentRow(int row);
+
+signals:
+    void editRequested();
+    void enableRequested();
+    void addRequested();
+    void deleteRequested();
+    /** The context menu is wanted at a global position; the item under it is already selected. */
+    void contextMenuWanted(const QPoint& globalPos);
+    /** The mouse moved over the list; the window refreshes its command states. */
+    void hovered();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    friend class AlarmItemDelegate;
+
+    void redrawItem(int row);
+    void paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected, bool hovered,
+                   bool checkHot) const;
+
+    const TMgTheme& m_theme = TMgTheme::Default();
+    bool m_singleLine = false;
+    int m_hoverIndex = -1;
+    QLocale m_locale;
+    DayTexts m_dayTexts;
+};

@@ -1,0 +1,946 @@
+#include "MainForm.h"
+
+#include "AlarmForm.h"
+#include "AlarmListModel.h"
+#include "AlarmListView.h"
+#include "AppFolders.h"
+#include "AppIni.h"
+#include "BackupFile.h"
+#include "DebugLog.h"
+#include "MessageBoxes.h"
+#include "MgLib.h"
+#include "WakeupForm.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kSnoozeItems = 10;
+constexpr int kLazySaveMs = 5000;
+constexpr int kAllowWakeTimersMs = 500;
+constexpr int kBalloonGraceMs = 100;
+const int kPlayDurationMinutes[] = {0, 1, 5, 10, 30, 60};
+
+// Stands in for timers that could not be created, until the program has reported that and ended.
+class RefusingTimers final : public ScheduleTimers
+{
+public:
+    bool ArmAlarm(const QDateTime&) override { return false; }
+    WakeArming ArmWake(const QDateTime&, bool) override { return {}; }
+};
+
+QIcon icon(const char* name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))); }
+
+QString trayIconName(int index)
+{
+    static const char* names[] = {"tray-normal", "tray-empty", "tray-ringing"};
+    return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[qBound(0, index, 2)]));
+}
+
+} // namespace
+
+TMainForm::TMainForm(MainFormContext context)
+    : QMainWindow(nullptr)
+    , TMgForm(this, context.lang)
+    , m_context(std::move(context))
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowIcon(icon("larkbell"));
+    // The tray first, so that a timer failure below can still be reported next to it.
+    createTray();
+    m_timers = TTimerThread::Create(m_context.platform, [this] { m_scheduler->FireDueAlarm(); });
+    if (!m_timers)
+        m_refusingTimers = std::make_unique<RefusingTimers>();
+    m_scheduler = new AlarmScheduler(m_context.ini, m_timers ? static_cast<ScheduleTimers&>(*m_timers) : *m_refusingTimers,
+                                     SchedulerClock{}, this);
+    if (!m_timers)
+        return;
+    m_clockWatch = m_context.platform.WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
+    m_context.ini.SetWakeTimersAllowedQuery([this] { return m_context.platform.WakeTimersAllowed(); });
+    connect(m_scheduler, &AlarmScheduler::scheduleChanged, this, &TMainForm::scheduleChanged);
+    connect(m_scheduler, &AlarmScheduler::saveFailed, this, &TMainForm::showSaveError);
+    connect(m_scheduler, &AlarmScheduler::alarmDue, this, [this](const QString& alarm) {
+        if (m_wakeup)
+            m_wakeup->ShowAlarm(alarm);
+    });
+
+    createActions();
+    createCentralWidget();
+    createMenus();
+    createToolBar();
+    m_context.lang.LoadStartupLanguage(m_context.ini.Read(Settings::Language, m_context.lang.CurrentLanguageId()));
+    buildLanguageMenu();
+    lbAlarmView->SetSingleLine(m_context.ini.Read(Settings::IsSingleLine));
+    miSingleLine->setChecked(lbAlarmView->IsSingleLine());
+
+    tmrCaption.setTimerType(Qt::PreciseTimer);
+    connect(&tmrCaption, &QTimer::timeout, this, &TMainForm::tmrCaptionTimer);
+    tmrLasySaveOptions.setSingleShot(true);
+    tmrLasySaveOptions.setInterval(kLazySaveMs);
+    connect(&tmrLasySaveOptions, &QTimer::timeout, this, &TMainForm::saveOptions);
+    tmrAllowWakeTimers.setInterval(kAllowWakeTimersMs);
+    connect(&tmrAllowWakeTimers, &QTimer::timeout, this, &TMainForm::tmrAllowWakeTimersTimer);
+    resize(560, 520);
+}
+
+TMainForm::~TMainForm()
+{
+    tmrCaption.stop();
+    if (m_timers)
+        m_timers->Stop();
+}
+
+bool TMainForm::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TMainForm::SetForms(TAlarmForm* editor, TWakeupForm* wakeup)
+{
+    m_editor = editor;
+    m_wakeup = wakeup;
+    const int snooze = m_context.ini.Read(Settings::SnoozeTime);
+    m_wakeup->SetSnoozeTime(snooze);
+    for (QAction* item : m_snoozeGroup->actions())
+        item->setChecked(item->data().toInt() == snooze / 60);
+}
+
+// ---- creation ----
+
+void TMainForm::createActions()
+{
+    const auto make = [this](const char* name, const char* iconName, const QKeySequence& shortcut,
+                             void (TMainForm::*slot)()) {
+        auto* action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        if (iconName)
+            action->setIcon(icon(iconName));
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        if (slot)
+            connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    actAdd = make("actAdd", "add", QKeySequence(Qt::CTRL | Qt::Key_N), &TMainForm::actAddExecute);
+    actEdit = make("actEdit", "edit", QKeySequence(Qt::CTRL | Qt::Key_Return), &TMainForm::actEditExecute);
+    actDelete = make("actDelete", "delete", QKeySequence(Qt::CTRL | Qt::Key_Delete), &TMainForm::actDeleteExecute);
+    actClone = make("actClone", "clone", {}, &TMainForm::actCloneExecute);
+    actWWW = make("actWWW", "www", {}, nullptr);
+    connect(actWWW, &QAction::triggered, this, [this] { openWebPage(QString()); });
+    actExit = make("actExit", "exit", {}, &TMainForm::actExitExecute);
+    actEnable = make("actEnable", nullptr, QKeySequence(Qt::CTRL | Qt::Key_E), &TMainForm::actEnableExecute);
+    actEnable->setCheckable(true);
+    actHelp = make("actHelp", "help", QKeySequence(Qt::Key_F1), &TMainForm::openHelp);
+    actAutostart = make("actAutostart", nullptr, {}, &TMainForm::actAutostartExecute);
+    actAutostart->setCheckable(true);
+    actDonate = make("actDonate", "donate", {}, nullptr);
+    connect(actDonate, &QAction::triggered, this, [this] {
+        m_context.ini.Write(Settings::HideDonate, true);
+        if (m_editor)
+            m_editor->SetDonateVisible(false);
+        openWebPage(QStringLiteral("donate.html"));
+    });
+    actCockcrow = make("actCockcrow", "cockcrow", {}, nullptr);
+    connect(actCockcrow, &QAction::triggered, this, [this] { openWebPage(QStringLiteral("cockcrow.html")); });
+    actCancelSnooze = make("actCancelSnooze", "cancel-snooze", {}, &TMainForm::actCancelSnoozeExecute);
+    actCancelSnooze->setVisible(false);
+    // A dead link is worse than none: without a web site the web commands are not offered.
+    const bool web = !m_context.website.isEmpty();
+    actWWW->setVisible(web);
+    actDonate->setVisible(web);
+    actCockcrow->setVisible(web);
+    for (QAction* action : {actAdd, actEdit, actDelete, actEnable, actHelp})
+        addAction(action); // shortcuts work while the list has focus
+}
+
+void TMainForm::createMenus()
+{
+    QMenuBar* mmMain = menuBar();
+    QMenu* miFile = mmMain->addMenu(Text::File.English());
+    miFile->setObjectName(QStringLiteral("miFile"));
+    QAction* miLoad = miFile->addAction(icon("load"), Text::LoadFromFile.English(), this, &TMainForm::miLoadClick);
+    miLoad->setObjectName(QStringLiteral("miLoad"));
+    QAction* miSave = miFile->addAction(icon("save"), Text::SaveToFile.English(), this, &TMainForm::miSaveClick);
+    miSave->setObjectName(QStringLiteral("miSave"));
+    miFile->addSeparator();
+    miFile->addAction(actExit);
+
+    QMenu* miAlarms = mmMain->addMenu(Text::Alarm.English());
+    miAlarms->setObjectName(QStringLiteral("miAlarms"));
+    miAlarms->addActions({actAdd});
+    miAlarms->addSeparator();
+    miAlarms->addActions({actEnable, actEdit, actDelete});
+    miAlarms->addSeparator();
+    miAlarms->addAction(actClone);
+
+    QMenu* miOptions = mmMain->addMenu(Text::Options.English());
+    miOptions->setObjectName(QStringLiteral("miOptions"));
+    miOptions->addAction(actAutostart);
+    miOptions->addSeparator();
+    miSnooze = miOptions->addMenu(Text::Snooze.English());
+    miSnooze->setObjectName(QStringLiteral("miSnooze"));
+    miSnooze->addAction(actCancelSnooze);
+    miSnoozeSepr = miSnooze->addSeparator();
+    miSnoozeSepr->setVisible(false);
+    m_snoozeGroup = new QActionGroup(this);
+    buildSnoozeMenu();
+    miPlaySoundDuration = miOptions->addMenu(Text::PlaySound.English());
+    miPlaySoundDuration->setObjectName(QStringLiteral("miPlaySoundDuration"));
+    m_durationGroup = new QActionGroup(this);
+    const int duration = qBound(0, m_context.ini.Read(Settings::PlaySoundDuration), 5);
+    for (int tag = 0; tag <= 5; ++tag) {
+        QAction* item = miPlaySoundDuration->addAction(tag == 0 ? Text::UntilMessageClosed.English() : QString());
+        item->setObjectName(QStringLiteral("miPlaySoundDuration%1").arg(tag));
+        item->setCheckable(true);
+        item->setData(tag);
+        item->setChecked(tag == duration);
+        m_durationGroup->addAction(item);
+        connect(item, &QAction::triggered, this,
+                [this, tag] { m_context.ini.Write(Settings::PlaySoundDuration, tag); });
+    }
+    miShowFloatingWindow = miOptions->addAction(Text::ShowFloatingClock.English());
+    miShowFloatingWindow->setObjectName(QStringLiteral("miShowFloatingWindow"));
+    miShowFloatingWindow->setCheckable(true);
+    connect(miShowFloatingWindow, &QAction::triggered, this, &TMainForm::restartLazySave);
+    miSingleLine = miOptions->addAction(Text::SingleLine.English());
+    miSingleLine->setObjectName(QStringLiteral("miSingleLine"));
+    miSingleLine->setCheckable(true);
+    connect(miSingleLine, &QAction::triggered, this, [this](bool on) {
+        lbAlarmView->SetSingleLine(on);
+        m_context.ini.Write(Settings::IsSingleLine, on);
+        applyLayout();
+    });
+    miStayOnTop = miOptions->addAction(Text::StayOnTop.English());
+    miStayOnTop->setObjectName(QStringLiteral("miStayOnTop"));
+    miStayOnTop->setCheckable(true);
+    connect(miStayOnTop, &QAction::triggered, this, &TMainForm::setStayOnTop);
+    miOptions->addSeparator();
+    miLanguage = miOptions->addMenu(Text::Language.English());
+    miLanguage->setObjectName(QStringLiteral("miLanguage"));
+    m_languageGroup = new QActionGroup(this);
+
+    QMenu* miHelps = mmMain->addMenu(Text::Help.English());
+    miHelps->setObjectName(QStringLiteral("miHelps"));
+    miHelps->addAction(actHelp);
+    miHelps->addSeparator();
+    miHelps->addActions({actWWW, actCockcrow});
+    miHelps->addSeparator();
+    miHelps->addAction(actDonate);
+
+    pmMain = new QMenu(this);
+    pmMain->setObjectName(QStringLiteral("pmMain"));
+    pmMain->addAction(actAdd);
+    pmMain->addSeparator();
+    pmMain->addActions({actEnable, actEdit, actDelete});
+    pmMain->addSeparator();
+    pmMain->addAction(actClone);
+
+    pmTray = new QMenu(this);
+    pmTray->setObjectName(QStringLiteral("pmTray"));
+    pmitOpen = pmTray->addAction(icon("open"), QString(), this, &TMainForm::OpenWindow);
+    pmitOpen->setObjectName(QStringLiteral("pmitOpen"));
+    pmTray->setDefaultAction(pmitOpen);
+    pmTray->addSeparator();
+    pmTray->addAction(actAutostart);
+    pmTray->addSeparator();
+    pmTray->addAction(actAdd);
+    pmTray->addSeparator();
+    pmTray->addActions({actHelp, actWWW});
+    pmTray->addSeparator();
+    pmTray->addAction(actExit);
+    trayMain->setContextMenu(pmTray);
+}
+
+void TMainForm::buildSnoozeMenu()
+{
+    for (int n = 1; n <= kSnoozeItems; ++n) {
+        QAction* item = miSnooze->addAction(QString());
+        item->setObjectName(QStringLiteral("miSnooze%1").arg(n));
+        item->setCheckable(true);
+        item->setData(n);
+        m_snoozeGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, n] {
+            if (m_wakeup)
+                m_wakeup->SetSnoozeTime(n * 60);
+            m_context.ini.Write(Settings::SnoozeTime, n * 60);
+        });
+    }
+}
+
+void TMainForm::buildLanguageMenu()
+{
+    const QList<LanguageMenuItem> items = m_context.lang.LanguageMenuItems();
+    miLanguage->menuAction()->setVisible(!items.isEmpty());
+    int n = 0;
+    for (const LanguageMenuItem& entry : items) {
+        QAction* item = miLanguage->addAction(entry.Caption);
+        item->setObjectName(QStringLiteral("miLanguage%1").arg(n++));
+        item->setCheckable(true);
+        item->setChecked(entry.Checked);
+        item->setData(entry.LanguageId);
+        m_languageGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, id = entry.LanguageId] {
+            m_context.lang.ChooseLanguage(id);
+            ApplyLanguage(m_context.lang);
+            try {
+                m_context.ini.Write(Settings::Language, m_context.lang.CurrentLanguageId());
+            } catch (const AppIniWriteError& error) {
+                showSaveError(error.message());
+            }
+        });
+    }
+}
+
+void TMainForm::createToolBar()
+{
+    tbrMain = addToolBar(QStringLiteral("tbrMain"));
+    tbrMain->setObjectName(QStringLiteral("tbrMain"));
+    tbrMain->setMovable(false);
+    tbrMain->setIconSize(QSize(24, 24));
+    tbrMain->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tbrMain->addActions({actAdd, actEdit, actDelete});
+    tbrMain->addSeparator();
+    tbrMain->addActions({actClone, actCancelSnooze});
+    tbrMain->addSeparator();
+    tbrMain->addActions({actWWW, actHelp});
+    tbrMain->addSeparator();
+    tbrMain->addAction(actCockcrow);
+    for (QAction* imageOnly : {actWWW, actHelp}) {
+        if (auto* button = qobject_cast<QToolButton*>(tbrMain->widgetForAction(imageOnly)))
+            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
+    for (QAction* text : {actAdd, actEdit, actDelete, actClone, actCockcrow}) {
+        if (auto* button = qobject_cast<QToolButton*>(tbrMain->widgetForAction(text)))
+            m_textButtons.append(button);
+    }
+}
+
+void TMainForm::createCentralWidget()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 6, 6, 6);
+    lbAlarmView = new TAlarmListView(central);
+    m_model = new AlarmListModel(*m_scheduler, this);
+    lbAlarmView->setModel(m_model);
+    lbAlarmView->setStyleSheet(QStringLiteral("QListView#lbAlarmView { border: 1px solid rgb(125,162,206); }"));
+    layout->addWidget(lbAlarmView, 1);
+    lblNextAlarms = new QLabel(central);
+    lblNextAlarms->setObjectName(QStringLiteral("lblNextAlarms"));
+    layout->addWidget(lblNextAlarms);
+    tvNextAlarms = new QTreeWidget(central);
+    tvNextAlarms->setObjectName(QStringLiteral("tvNextAlarms"));
+    tvNextAlarms->setHeaderHidden(true);
+    tvNextAlarms->setRootIsDecorated(false);
+    tvNextAlarms->setFixedHeight(3 * tvNextAlarms->fontMetrics().height() + 12);
+    layout->addWidget(tvNextAlarms);
+    setCentralWidget(central);
+
+    connect(lbAlarmView, &TAlarmListView::editRequested, this, &TMainForm::actEditExecute);
+    connect(lbAlarmView, &TAlarmListView::enableRequested, this, &TMainForm::actEnableExecute);
+    connect(lbAlarmView, &TAlarmListView::addRequested, this, &TMainForm::actAddExecute);
+    connect(lbAlarmView, &TAlarmListView::deleteRequested, this, &TMainForm::actDeleteExecute);
+    connect(lbAlarmView, &TAlarmListView::hovered, this, &TMainForm::UpdateCommandStates);
+    connect(lbAlarmView, &TAlarmListView::contextMenuWanted, this, [this](const QPoint& at) {
+        UpdateCommandStates();
+        pmMain->popup(at);
+    });
+    connect(lbAlarmView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TMainForm::UpdateCommandStates);
+    const auto panelRow = [](QTreeWidgetItem* item) { return item ? item->data(0, Qt::UserRole).toInt() : -1; };
+    connect(tvNextAlarms, &QTreeWidget::itemClicked, this,
+            [this, panelRow](QTreeWidgetItem* item) { lbAlarmView->SetCurrentRow(panelRow(item)); });
+    connect(tvNextAlarms, &QTreeWidget::itemDoubleClicked, this, [this, panelRow](QTreeWidgetItem* item) {
+        lbAlarmView->SetCurrentRow(panelRow(item));
+        actEditExecute();
+    });
+}
+
+void TMainForm::createTray()
+{
+    trayMain = new QSystemTrayIcon(this);
+    trayMain->setObjectName(QStringLiteral("trayMain"));
+    SetTrayIcon(1);
+    trayMain->setToolTip(QStringLiteral("Larkbell"));
+    connect(trayMain, &QSystemTrayIcon::activated, this, &TMainForm::trayActivated);
+    connect(trayMain, &QSystemTrayIcon::messageClicked, this, &TMainForm::balloonClicked);
+    trayMain->show();
+}
+
+// ---- start-up and exit ----
+
+void TMainForm::PostCreate()
+{
+    applySettingChange();
+    m_scheduler->LoadAlarms();
+    m_model->Reset();
+    if (!m_context.ini.Read(Settings::FirstStarted)) {
+        if (m_scheduler->Alarms().isEmpty()) {
+            const AlarmRecord first =
+                FirstStartAlarm(m_context.lang.GetText(Text::GoodMorning), 100, [this](const QString& name) {
+                    return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
+                });
+            m_scheduler->SetAlarms({BuildAlarmString(first)});
+            m_model->Reset();
+            // Saved at once, so the first alarm survives even a crash before the first exit.
+            m_scheduler->SaveAndRebuild();
+        }
+        ShowBalloon(QStringLiteral("Larkbell"),
+                    FormatText(m_context.lang.GetText(Text::Greeting), {QStringLiteral("Larkbell")}), 5000);
+        m_allowWakeStep = 0;
+        tmrAllowWakeTimers.start();
+    }
+    try {
+        m_context.ini.Write(Settings::FirstStarted, true);
+    } catch (const AppIniWriteError& error) {
+        showSaveError(error.message());
+    }
+    m_scheduler->Rebuild();
+    if (!m_scheduler->Alarms().isEmpty())
+        lbAlarmView->SetCurrentRow(0);
+    UpdateCommandStates();
+    actAutostart->setChecked(m_context.platform.AutostartEnabled(m_context.exePath.toStdString()));
+    miShowFloatingWindow->setChecked(m_context.ini.Read(Settings::ShowFloatingWindow));
+    LoadFormPlacement(this, m_context.ini, FormStartPosition::CenterOfWorkArea);
+    KeepOnScreen(this);
+    if (m_editor)
+        m_editor->SetDonateVisible(!m_context.ini.Read(Settings::HideDonate));
+    setStayOnTop(m_context.ini.Read(Settings::StayOnTop));
+    WriteLog(QStringLiteral("Tray icon shown"));
+}
+
+void TMainForm::OrderlyExit()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    if (!m_context.commandLine.close) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isModal() && dialog->isVisible())
+                dialog->reject();
+        }
+    }
+    try {
+        m_context.ini.WriteList(Settings::Alarms, m_scheduler->Alarms());
+        m_scheduler->Rebuild();
+        m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
+        SaveFormPlacement(this, m_context.ini);
+    } catch (const AppIniWriteError&) {
+        // The exit goes on; the list was saved at its last change already.
+    }
+    m_scheduler->SetTerminating();
+    WriteLog(QStringLiteral("Exit"));
+    emit exiting();
+    QCoreApplication::quit();
+}
+
+void TMainForm::InstanceMessage(int message)
+{
+    if (message == InstanceMessage::Exit) {
+        OrderlyExit();
+        return;
+    }
+    if (m_wakeup && m_wakeup->AlarmActive())
+        m_wakeup->DismissAlarm();
+    OpenWindow();
+}
+
+void TMainForm::OpenWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::tmrAllowWakeTimersTimer()
+{
+    // The Windows build adjusts the power plan in steps 0-2; here only the wake test of step 3 remains.
+    if (m_allowWakeStep == 3)
+        WriteLog(QStringLiteral("Wake timers allowed: %1").arg(m_context.platform.WakeTimersAllowed() ? 1 : 0));
+    if (++m_allowWakeStep > 3)
+        tmrAllowWakeTimers.stop();
+}
+
+// ---- language and layout ----
+
+void TMainForm::DoLanguageChanged()
+{
+    TMgForm::DoLanguageChanged();
+    const TMgLang& lang = Lang();
+    setWindowTitle(QStringLiteral("Larkbell"));
+    const QString version = QCoreApplication::applicationVersion();
+    pmitOpen->setText(QStringLiteral("Larkbell ") + version);
+    for (auto [name, text] : {std::pair{"miLoad", Text::LoadFromFile}, {"miSave", Text::SaveToFile},
+                              {"miPlaySoundDuration0", Text::UntilMessageClosed}}) {
+        if (auto* item = findChild<QAction*>(QLatin1String(name)))
+            TranslateMenuItem(lang, item, text);
+    }
+    for (auto [name, text] : {std::pair{"miOptions", Text::Options}, {"miSnooze", Text::Snooze},
+                              {"miLanguage", Text::Language}, {"miFile", Text::File}, {"miAlarms", Text::Alarm},
+                              {"miHelps", Text::Help}, {"miPlaySoundDuration", Text::PlaySound}}) {
+        if (auto* menu = findChild<QMenu*>(QLatin1String(name)))
+            TranslateMenuItem(lang, menu, text);
+    }
+    TranslateMenuItem(lang, miShowFloatingWindow, Text::ShowFloatingClock);
+    TranslateMenuItem(lang, miSingleLine, Text::SingleLine);
+    TranslateMenuItem(lang, miStayOnTop, Text::StayOnTop);
+    for (auto [action, text] : {std::pair{actAdd, Text::Add}, {actEdit, Text::Edit}, {actDelete, Text::Delete},
+                                {actClone, Text::Clone}, {actCancelSnooze, Text::CancelSnooze},
+                                {actWWW, Text::OpenWebSite}, {actExit, Text::Exit}, {actEnable, Text::Enabled},
+                                {actDonate, Text::Donate}}) {
+        action->setText(lang.GetText(text));
+        action->setToolTip(action->text());
+    }
+    actCockcrow->setText(QStringLiteral("Cockcrow"));
+    actHelp->setText(lang.GetText(Text::Help) + QStringLiteral(": Larkbell ") + version);
+    actHelp->setToolTip(lang.GetText(Text::Help));
+    lblNextAlarms->setText(FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")}));
+    actAutostart->setText(FormatText(lang.GetText(Text::RunAtStartup), {QStringLiteral("Larkbell")}));
+    const QString minute = lang.GetText(Text::Minute);
+    const QString minutes = lang.GetText(Text::Minutes);
+    for (int tag = 1; tag <= 5; ++tag) {
+        if (auto* item = findChild<QAction*>(QStringLiteral("miPlaySoundDuration%1").arg(tag))) {
+            item->setText(tag == 5 ? CountWithUnit(1, lang.GetText(Text::Hour), lang.GetText(Text::Hours))
+                                   : CountWithUnit(kPlayDurationMinutes[tag], minute, minutes));
+        }
+    }
+    for (QAction* item : m_snoozeGroup->actions())
+        item->setText(CountWithUnit(item->data().toInt(), minute, minutes));
+    applySettingChange();
+    applyLayout();
+}
+
+void TMainForm::applySettingChange()
+{
+    DayTexts texts;
+    texts.everyDay = Lang().GetText(Text::EveryDay);
+    texts.weekdays = Lang().GetText(Text::Weekdays);
+    texts.weekends = Lang().GetText(Text::Weekends);
+    const QLocale locale;
+    for (int day = 1; day <= 7; ++day)
+        texts.shortDayNames[day - 1] = locale.dayName(day == 1 ? 7 : day - 1, QLocale::ShortFormat);
+    texts.firstWeekdayOffset = FirstWeekdayOffset(locale);
+    lbAlarmView->SetLocaleTexts(locale, texts);
+    m_scheduler->SetLocale(locale);
+    if (m_editor)
+        m_editor->RefreshLocale();
+    collapseToolBar();
+}
+
+void TMainForm::applyLayout()
+{
+    lbAlarmView->SetSingleLine(miSingleLine->isChecked());
+    collapseToolBar();
+}
+
+void TMainForm::collapseToolBar()
+{
+    // Captions give way to bare images when the window gets too narrow for them, last ones first.
+    int needed = 0;
+    for (QToolButton* button : std::as_const(m_textButtons)) {
+        if (!button->isVisible())
+            continue;
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        needed += button->sizeHint().width();
+    }
+    const int available = width() - 120;
+    for (int i = int(m_textButtons.size()) - 1; i >= 0 && needed > available; --i) {
+        QToolButton* button = m_textButtons.at(i);
+        if (!button->isVisible())
+            continue;
+        const int before = button->sizeHint().width();
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        needed -= before - button->sizeHint().width();
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange)
+        applySettingChange();
+}
+
+// ---- schedule, tray, caption ----
+
+void TMainForm::scheduleChanged()
+{
+    const ScheduleResult& schedule = m_scheduler->Schedule();
+    tvNextAlarms->clear();
+    for (const PanelLine& line : schedule.panel) {
+        auto* item = new QTreeWidgetItem(tvNextAlarms, {line.text});
+        item->setData(0, Qt::UserRole, line.listIndex);
+    }
+    // An unchanged hint is not re-sent: a tray host may re-show its tooltip on every change.
+    if (schedule.trayHint != m_lastTooltip) {
+        m_lastTooltip = schedule.trayHint;
+        trayMain->setToolTip(schedule.trayHint);
+    }
+    if (!m_wakeup || !m_wakeup->AlarmActive())
+        SetTrayIcon(schedule.trayIconIndex);
+}
+
+void TMainForm::SetTrayIcon(int index)
+{
+    if (index == m_trayIcon)
+        return;
+    m_trayIcon = index;
+    trayMain->setIcon(QIcon(trayIconName(index)));
+}
+
+void TMainForm::ShowBalloon(const QString& title, const QString& text, int ms)
+{
+    trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
+}
+
+void TMainForm::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick &&
+        reason != QSystemTrayIcon::MiddleClick)
+        return;
+    if (m_wakeup && m_wakeup->AlarmActive()) {
+        m_wakeup->DismissAlarm();
+        return;
+    }
+    if (isVisible() && !isMinimized())
+        close();
+    else
+        OpenWindow();
+}
+
+void TMainForm::balloonClicked()
+{
+    if (m_wakeup && m_wakeup->AlarmActive() && m_wakeup->MsSinceShown() >= kBalloonGraceMs)
+        m_wakeup->DismissAlarm();
+}
+
+void TMainForm::startCaptionClock()
+{
+    // The first tick lands on the next whole second, so the caption changes with the system clock.
+    tmrCaption.start(1000 - QTime::currentTime().msec());
+}
+
+void TMainForm::tmrCaptionTimer()
+{
+    tmrCaption.setInterval(1000);
+    const QLocale locale;
+    const QDateTime now = QDateTime::currentDateTime();
+    setWindowTitle(locale.toString(now.date(), QLocale::LongFormat) + u' ' +
+                   locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" - Larkbell"));
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    tmrCaptionTimer();
+    startCaptionClock();
+}
+
+void TMainForm::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    // Hidden in the tray, nothing shows the clock: no tick, so the program sleeps until its next alarm.
+    tmrCaption.stop();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (TrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void TMainForm::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    restartLazySave();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    collapseToolBar();
+    restartLazySave();
+}
+
+void TMainForm::restartLazySave()
+{
+    if (isVisible())
+        tmrLasySaveOptions.start();
+}
+
+void TMainForm::saveOptions()
+{
+    try {
+        m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
+    } catch (const AppIniWriteError&) {
+        // Options are saved again at exit.
+    }
+    SaveFormPlacement(this, m_context.ini);
+}
+
+void TMainForm::setStayOnTop(bool on)
+{
+    miStayOnTop->setChecked(on);
+    try {
+        m_context.ini.Write(Settings::StayOnTop, on);
+    } catch (const AppIniWriteError& error) {
+        showSaveError(error.message());
+    }
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible)
+        show(); // changing the flags hides the window
+}
+
+void TMainForm::showSaveError(const QString& message)
+{
+    WriteLog(QStringLiteral("Save failed: ") + message);
+    // One message per run: a full disk must not bury the user in boxes while alarms keep ringing.
+    if (m_saveErrorShown)
+        return;
+    m_saveErrorShown = true;
+    ShowError(this, QStringLiteral("The alarm list could not be saved. It stays in memory and alarms keep "
+                                   "ringing; it is saved again with the next change and at exit.\n\n") +
+                        message);
+}
+
+// ---- commands ----
+
+void TMainForm::UpdateCommandStates()
+{
+    const int row = lbAlarmView->CurrentRow();
+    const bool selected = row >= 0;
+    for (QAction* action : {actEnable, actEdit, actDelete, actClone})
+        action->setEnabled(selected);
+    actEnable->setChecked(selected && AlarmField::Enabled(m_scheduler->Alarms().at(row)));
+}
+
+AlarmRecord TMainForm::NewAlarmRecord() const
+{
+    return NewAlarm(QTime::currentTime(), QDate::currentDate().month(), Lang().GetText(Text::Alarm), 100,
+                    [this](const QString& name) {
+                        return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
+                    });
+}
+
+bool TMainForm::editAlarm(AlarmRecord& alarm)
+{
+    if (!m_editor)
+        return false;
+    // A stay-on-top main window would cover its own modal editor.
+    const bool onTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    if (onTop)
+        setStayOnTop(false);
+    const bool accepted = m_editor->Execute(alarm);
+    if (onTop)
+        setStayOnTop(true);
+    return accepted;
+}
+
+void TMainForm::saveAndRebuild()
+{
+    m_scheduler->SaveAndRebuild();
+    UpdateCommandStates();
+}
+
+void TMainForm::selectAndSort(int row)
+{
+    QStringList alarms = m_scheduler->Alarms();
+    SortAlarms(alarms, FirstWeekdayOffset(QLocale()), &row);
+    m_scheduler->SetAlarms(alarms);
+    m_model->Reset();
+    lbAlarmView->SetCurrentRow(row);
+    saveAndRebuild();
+}
+
+void TMainForm::actAddExecute()
+{
+    if (m_editor && m_editor->isVisible())
+        return;
+    AlarmRecord alarm = NewAlarmRecord();
+    if (!editAlarm(alarm))
+        return;
+    QStringList alarms = m_scheduler->Alarms();
+    alarms.append(BuildAlarmString(alarm));
+    m_scheduler->SetAlarms(alarms);
+    selectAndSort(int(alarms.size()) - 1);
+}
+
+void TMainForm::actEditExecute()
+{
+    const int row = lbAlarmView->CurrentRow();
+    if (row < 0)
+        return;
+    dismissShownAlarm();
+    AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
+    if (!editAlarm(alarm))
+        return;
+    QStringList alarms = m_scheduler->Alarms();
+    alarms[row] = BuildAlarmString(alarm);
+    m_scheduler->SetAlarms(alarms);
+    selectAndSort(row);
+}
+
+void TMainForm::actCloneExecute()
+{
+    const int row = lbAlarmView->CurrentRow();
+    if (row < 0)
+        return;
+    AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
+    alarm.Label += QStringLiteral(" - ") + Lang().GetText(Text::CloneSuffix);
+    if (!editAlarm(alarm))
+        return;
+    QStringList alarms = m_scheduler->Alarms();
+    alarms.append(BuildAlarmString(alarm));
+    m_scheduler->SetAlarms(alarms);
+    selectAndSort(int(alarms.size()) - 1);
+}
+
+void TMainForm::actDeleteExecute()
+{
+    const int row = lbAlarmView->CurrentRow();
+    if (row < 0)
+        return;
+    const QString alarmString = m_scheduler->Alarms().at(row);
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    const QString question = FormatText(Lang().GetText(Text::DeleteAlarmQuestion),
+                                        {FormatShortTime(alarm.Time, QLocale()) + QStringLiteral(" - ") + alarm.Label});
+    if (!AskYesNo(this, question))
+        return;
+    dismissShownAlarm();
+    if (m_wakeup) {
+        const AlarmRecord shown = ParseAlarmString(m_wakeup->ActiveAlarm());
+        if (shown.Time == alarm.Time && shown.Label == alarm.Label && shown.Sound == alarm.Sound &&
+            shown.ShowMessage == alarm.ShowMessage)
+            m_wakeup->ResetSnooze();
+    }
+    QStringList alarms = m_scheduler->Alarms();
+    alarms.removeAt(row);
+    m_scheduler->SetAlarms(alarms);
+    m_model->Reset();
+    lbAlarmView->SetCurrentRow(qMin(row, int(alarms.size()) - 1));
+    saveAndRebuild();
+}
+
+void TMainForm::actEnableExecute()
+{
+    const int row = lbAlarmView->CurrentRow();
+    if (row < 0)
+        return;
+    dismissShownAlarm();
+    AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
+    alarm.Enabled = !alarm.Enabled;
+    QStringList alarms = m_scheduler->Alarms();
+    alarms[row] = BuildAlarmString(alarm);
+    m_scheduler->SetAlarms(alarms);
+    m_model->RowChanged(row);
+    saveAndRebuild();
+}
+
+void TMainForm::dismissShownAlarm()
+{
+    if (m_wakeup && m_wakeup->isVisible())
+        m_wakeup->hide();
+}
+
+void TMainForm::actAutostartExecute()
+{
+    const std::string exe = m_context.exePath.toStdString();
+    if (m_context.platform.AutostartEnabled(exe))
+        m_context.platform.DisableAutostart();
+    else
+        m_context.platform.EnableAutostart(exe);
+    actAutostart->setChecked(m_context.platform.AutostartEnabled(exe));
+}
+
+void TMainForm::actCancelSnoozeExecute()
+{
+    if (m_wakeup)
+        m_wakeup->ResetSnooze();
+}
+
+void TMainForm::openWebPage(const QString& page)
+{
+    if (!m_context.website.isEmpty())
+        QDesktopServices::openUrl(QUrl(JoinPath(m_context.website, page)));
+}
+
+void TMainForm::openHelp()
+{
+    if (!m_context.website.isEmpty()) {
+        openWebPage(QStringLiteral("alarmclock.html"));
+        return;
+    }
+    const QStringList folders = {JoinPath(m_context.folders.exeFolder, QStringLiteral("help")),
+                                 JoinPath(m_context.folders.exeFolder, QStringLiteral("../share/larkbell/help"))};
+    for (const QString& folder : folders) {
+        const QString page = QDir::cleanPath(folder + QStringLiteral("/index.html"));
+        if (QFileInfo::exists(page)) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+            return;
+        }
+    }
+    ShowWarning(this, QStringLiteral("The help pages are not installed beside the program."));
+}
+
+// ---- backups ----
+
+void TMainForm::miSaveClick()
+{
+    const QString filter = Lang().GetText(Text::Backups) + QStringLiteral(" (*.alm);;") +
+                           Lang().GetText(Text::AllFilesBackup) + QStringLiteral(" (*)");
+    const QString chosen = QFileDialog::getSaveFileName(this, QString(), m_backupFolder, filter);
+    if (!chosen.isEmpty())
+        SaveBackupTo(BackupFileNameWithExtension(chosen));
+}
+
+void TMainForm::SaveBackupTo(const QString& path)
+{
+    const QString error = WriteBackupFile(path, m_scheduler->Alarms());
+    if (!error.isEmpty()) {
+        ShowError(this, error);
+        return;
+    }
+    m_backupFolder = QFileInfo(path).absolutePath();
+}
+
+void TMainForm::miLoadClick()
+{
+    const QString filter = Lang().GetText(Text::Backups) + QStringLiteral(" (*.alm);;") +
+                           Lang().GetText(Text::AllFilesBackup) + QStringLiteral(" (*)");
+    const QString chosen = QFileDialog::getOpenFileName(this, QString(), m_backupFolder, filter);
+    if (!chosen.isEmpty() && QFileInfo::exists(chosen))
+        LoadBackupFrom(chosen);
+}
+
+void TMainForm::LoadBackupFrom(const QString& path)
+{
+    const BackupReadResult loaded = ReadBackupFile(path);
+    if (!loaded.error.isEmpty()) {
+        ShowError(this, loaded.error);
+        return;
+    }
+    m_scheduler->SetAlarms(loaded.alarms);
+    m_model->Reset();
+    lbAlarmView->SetCurrentRow(loaded.alarms.isEmpty() ? -1 : 0);
+    m_backupFolder = QFileInfo(path).absolutePath();
+    m_scheduler->Rebuild();
+    UpdateCommandStates();
+}

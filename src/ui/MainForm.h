@@ -1,0 +1,186 @@
+#pragma once
+
+#include "AlarmRecord.h"
+#include "AlarmScheduler.h"
+#include "CommandLine.h"
+#include "MgForm.h"
+#include "TimerThread.h"
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <memory>
+
+class AlarmListModel;
+class QActionGroup;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TAlarmForm;
+class TAlarmListView;
+class TAppIni;
+class TWakeupForm;
+struct AppFolders;
+
+/** The services the main window is built on, made in main() in the start-up order. */
+struct MainFormContext {
+    TAppIni& ini;
+    TMgLang& lang;
+    Platform& platform;
+    const AppFolders& folders;
+    QString exePath;
+    CommandLine commandLine;
+    QString website; // base address of the product web site; empty hides the web commands
+};
+
+/**
+ * The main window: the alarm list, the commands, menus and toolbar, the next-alarms panel and the tray
+ * icon. It owns the alarm list (through the scheduler) and the system timers. Closing it only hides it
+ * in the tray; where no tray exists it minimizes instead, so the program never becomes unreachable.
+ */
+class TMainForm final : public QMainWindow, public TMgForm
+{
+    Q_OBJECT
+
+public:
+    explicit TMainForm(MainFormContext context);
+    ~TMainForm() override;
+
+    /** False when the timers could not be created; the program must end. */
+    bool TimersCreated() const { return m_timers != nullptr; }
+    /** The windows made after this one. */
+    void SetForms(TAlarmForm* editor, TWakeupForm* wakeup);
+    /** The start-up steps after every window exists. */
+    void PostCreate();
+
+    /** Saves the list and the options and ends the program. */
+    void OrderlyExit();
+    /** A second start asked for this window (message 1425) or to exit (1426). */
+    void InstanceMessage(int message);
+    /** Shows, restores and raises the window. */
+    void OpenWindow();
+    bool TrayAvailable() const;
+
+    AlarmScheduler& Scheduler() { return *m_scheduler; }
+    TAlarmListView* AlarmView() const { return lbAlarmView; }
+    QSystemTrayIcon* Tray() const { return trayMain; }
+    /** Normal tray icon: 0 when alarms are scheduled, 1 when none. */
+    int NormalTrayIcon() const { return m_scheduler->Schedule().trayIconIndex; }
+    void SetTrayIcon(int index);
+    void ShowBalloon(const QString& title, const QString& text, int ms);
+
+    /** Test seam: what the working alarm record looks like before the editor opens. */
+    AlarmRecord NewAlarmRecord() const;
+
+    // Commands.
+    void actAddExecute();
+    void actEditExecute();
+    void actDeleteExecute();
+    void actCloneExecute();
+    void actEnableExecute();
+    void actExitExecute() { OrderlyExit(); }
+    void actAutostartExecute();
+    void actCancelSnoozeExecute();
+    void miSaveClick();
+    void miLoadClick();
+    void SaveBackupTo(const QString& path);
+    void LoadBackupFrom(const QString& path);
+    void UpdateCommandStates();
+
+    QAction* actAdd;
+    QAction* actEdit;
+    QAction* actDelete;
+    QAction* actClone;
+    QAction* actWWW;
+    QAction* actExit;
+    QAction* actEnable;
+    QAction* actHelp;
+    QAction* actAutostart;
+    QAction* actDonate;
+    QAction* actCockcrow;
+    QAction* actCancelSnooze;
+    QAction* miSnoozeSepr;
+    QAction* miSingleLine;
+    QAction* miStayOnTop;
+    QAction* miShowFloatingWindow;
+    QAction* pmitOpen;
+    QMenu* miSnooze;
+    QMenu* miPlaySoundDuration;
+    QMenu* miLanguage;
+    QMenu* pmMain;
+    QMenu* pmTray;
+    QToolBar* tbrMain;
+    TAlarmListView* lbAlarmView;
+    QLabel* lblNextAlarms;
+    QTreeWidget* tvNextAlarms;
+    QSystemTrayIcon* trayMain;
+    QTimer tmrCaption;
+    QTimer tmrLasySaveOptions;
+    QTimer tmrAllowWakeTimers;
+
+signals:
+    /** The program is about to quit; everything has been saved. */
+    void exiting();
+
+protected:
+    void DoLanguageChanged() override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createCentralWidget();
+    void createTray();
+    void buildLanguageMenu();
+    void buildSnoozeMenu();
+    void applySettingChange();
+    void applyLayout();
+    void collapseToolBar();
+
+    void saveAndRebuild();
+    void scheduleChanged();
+    void selectAndSort(int row);
+    bool editAlarm(AlarmRecord& alarm);
+    void dismissShownAlarm();
+    void setStayOnTop(bool on);
+    void tmrCaptionTimer();
+    void startCaptionClock();
+    void restartLazySave();
+    void saveOptions();
+    void tmrAllowWakeTimersTimer();
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void balloonClicked();
+    void openWebPage(const QString& page);
+    void openHelp();
+    void showSaveError(const QString& message);
+
+    MainFormContext m_context;
+    std::unique_ptr<TTimerThread> m_timers;
+    std::unique_ptr<ScheduleTimers> m_refusingTimers;
+    std::unique_ptr<ClockWatch> m_clockWatch;
+    AlarmScheduler* m_scheduler;
+    AlarmListModel* m_model;
+    TAlarmForm* m_editor = nullptr;
+    TWakeupForm* m_wakeup = nullptr;
+    QActionGroup* m_snoozeGroup;
+    QActionGroup* m_durationGroup;
+    QActionGroup* m_languageGroup;
+    QList<QToolButton*> m_textButtons;
+    int m_trayIcon = -1;
+    int m_allowWakeStep = 0;
+    bool m_exiting = false;
+    bool m_saveErrorShown = false;
+    QString m_backupFolder;
+    QString m_lastTooltip;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Message boxes captioned "Larkbell" that show above the program's stay-on-top windows, which get
+// their stay-on-top back afterwards. parent may be null (the active window is used).
+
+void ShowError(QWidget* parent, const QString& text);
+void ShowWarning(QWidget* parent, const QString& text);
+/** True only when Yes was pressed. */
+bool AskYesNo(QWidget* parent, const QString& text);

@@ -1,0 +1,226 @@
+#include "WakeupForm.h"
+
+#include "AlarmRecord.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTime>
+
+namespace {
+
+constexpr int kClientWidth = 425;
+constexpr int kClientHeight = 325;
+constexpr int kButtonLeft = 24;
+constexpr int kButtonTop = 240;
+constexpr int kButtonWidth = 177;
+constexpr int kButtonHeight = 57;
+
+void call(const std::function<void()>& hook)
+{
+    if (hook)
+        hook();
+}
+
+} // namespace
+
+TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
+    : QDialog(parent)
+    , TMgForm(this, lang)
+    , m_hooks(std::move(hooks))
+{
+    setObjectName(QStringLiteral("WakeupForm"));
+    setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    setAutoFillBackground(true);
+    QFont big = font();
+    big.setPointSize(20);
+    setFont(big);
+
+    lblTime = new QLabel(this);
+    lblTime->setObjectName(QStringLiteral("lblTime"));
+    lblTime->setGeometry(16, 56, 393, 41);
+    lblTime->setAlignment(Qt::AlignCenter);
+    lblInfo = new QLabel(this);
+    lblInfo->setObjectName(QStringLiteral("lblInfo"));
+    lblInfo->setGeometry(16, 104, 393, 129);
+    lblInfo->setAlignment(Qt::AlignCenter);
+    lblInfo->setWordWrap(true);
+    lblInfo->setTextFormat(Qt::PlainText);
+
+    btnOK = new QPushButton(this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setDefault(true);
+    btnSnooze = new QPushButton(this);
+    btnSnooze->setObjectName(QStringLiteral("btnSnooze"));
+    setTabOrder(btnOK, btnSnooze);
+    layoutButtons(true);
+    connect(btnOK, &QPushButton::clicked, this, &TWakeupForm::hide);
+    connect(btnSnooze, &QPushButton::clicked, this, &TWakeupForm::btnSnoozeClick);
+
+    tmrClock.setTimerType(Qt::PreciseTimer);
+    connect(&tmrClock, &QTimer::timeout, this, &TWakeupForm::tmrClockTimer);
+    tmrSnooze.setSingleShot(true);
+    connect(&tmrSnooze, &QTimer::timeout, this, [this] { ShowAlarm(m_alarmString); });
+    tmrTray.setInterval(kTrayBlinkMs);
+    connect(&tmrTray, &QTimer::timeout, this, &TWakeupForm::tmrTrayTimer);
+    tmrMonitorOn.setInterval(kMonitorOnIntervalMs);
+    connect(&tmrMonitorOn, &QTimer::timeout, this, &TWakeupForm::tmrMonitorOnTimer);
+}
+
+void TWakeupForm::DoLanguageChanged()
+{
+    TMgForm::DoLanguageChanged();
+    setWindowTitle(QStringLiteral("Larkbell"));
+    TranslateButton(Lang(), btnSnooze, Text::SnoozeButton);
+    TranslateButton(Lang(), btnOK, Text::Ok);
+}
+
+int TWakeupForm::LabelFontSize(const QString& label)
+{
+    return label.size() > kLongLabelCharacters || label.count(u'\r') > 2 ? 10 : 20;
+}
+
+void TWakeupForm::layoutButtons(bool snooze)
+{
+    btnSnooze->setGeometry(kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight);
+    btnSnooze->setVisible(snooze);
+    if (snooze)
+        btnOK->setGeometry(kClientWidth - kButtonWidth - kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight);
+    else
+        btnOK->setGeometry(kButtonLeft, kButtonTop, kClientWidth - 2 * kButtonLeft, kButtonHeight);
+}
+
+void TWakeupForm::SetSnoozeTime(int seconds)
+{
+    m_snoozeSeconds = seconds;
+    if (!tmrSnooze.isActive())
+        tmrSnooze.setInterval(seconds * 1000);
+}
+
+void TWakeupForm::ResetSnooze()
+{
+    tmrSnooze.stop();
+    tmrSnooze.setInterval(m_snoozeSeconds * 1000);
+    if (m_hooks.showCancelSnooze)
+        m_hooks.showCancelSnooze(false);
+}
+
+void TWakeupForm::ShowAlarm(const QString& alarmString)
+{
+    m_alarmString = alarmString;
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    QFont labelFont = lblInfo->font();
+    labelFont.setPointSize(LabelFontSize(alarm.Label));
+    lblInfo->setFont(labelFont);
+    lblInfo->setText(alarm.Label);
+
+    ResetSnooze();
+    CenterOnWorkArea(this);
+    layoutButtons(alarm.Snooze);
+    m_shownTick.start();
+    call(m_hooks.cancelBalloon);
+    if (alarm.ShowMessage) {
+        show();
+    } else if (m_hooks.showBalloon) {
+        const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
+        m_hooks.showBalloon(QStringLiteral("Larkbell"),
+                            QLocale().toString(alarm.Time, QLocale::LongFormat) + QStringLiteral("\r\n") + alarm.Label,
+                            ms);
+    }
+    updateTime();
+    if (alarm.VolumeOn) {
+        call(m_hooks.saveSystemVolume);
+        if (m_hooks.setSystemVolume)
+            m_hooks.setSystemVolume(alarm.Volume);
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        if (btnSnooze->isVisible())
+            btnSnooze->setFocus();
+    }
+    if (alarm.MonitorOn) {
+        call(m_hooks.monitorOn);
+        m_monitorOnRepeats = kMonitorOnRepeats;
+        tmrMonitorOn.start();
+    }
+    tmrClock.start(1000 - QTime::currentTime().msec());
+    m_trayRinging = false;
+    tmrTray.start();
+    m_alarmActive = true;
+    if (m_hooks.playSound)
+        m_hooks.playSound(alarm.Sound, alarm.SoundLoop);
+    if (m_hooks.highlightFloatingClock)
+        m_hooks.highlightFloatingClock(true);
+}
+
+void TWakeupForm::DismissAlarm()
+{
+    if (m_hooks.highlightFloatingClock)
+        m_hooks.highlightFloatingClock(false);
+    if (!m_alarmActive)
+        return;
+    m_alarmActive = false; // the hide below calls back here; the rest runs once
+    if (isVisible())
+        hide();
+    call(m_hooks.stopSound);
+    tmrClock.stop();
+    tmrTray.stop();
+    tmrMonitorOn.stop();
+    if (m_hooks.setTrayIcon && m_hooks.normalTrayIcon)
+        m_hooks.setTrayIcon(m_hooks.normalTrayIcon());
+}
+
+void TWakeupForm::btnSnoozeClick()
+{
+    tmrSnooze.start(m_snoozeSeconds * 1000);
+    if (m_hooks.showCancelSnooze)
+        m_hooks.showCancelSnooze(true);
+    hide();
+}
+
+void TWakeupForm::updateTime() { lblTime->setText(QLocale().toString(QTime::currentTime(), QLocale::LongFormat)); }
+
+void TWakeupForm::tmrClockTimer()
+{
+    tmrClock.setInterval(1000);
+    updateTime();
+}
+
+void TWakeupForm::tmrTrayTimer()
+{
+    if (!m_hooks.setTrayIcon || !m_hooks.normalTrayIcon)
+        return;
+    m_trayRinging = !m_trayRinging;
+    m_hooks.setTrayIcon(m_trayRinging ? 2 : m_hooks.normalTrayIcon());
+}
+
+void TWakeupForm::tmrMonitorOnTimer()
+{
+    call(m_hooks.monitorOn);
+    if (--m_monitorOnRepeats <= 0)
+        tmrMonitorOn.stop();
+}
+
+void TWakeupForm::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    DismissAlarm();
+}
+
+void TWakeupForm::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+}
+
+void TWakeupForm::reject()
+{
+    // Escape is the Snooze button's key; without snooze it closes the alarm like OK.
+    if (btnSnooze->isVisible())
+        btnSnoozeClick();
+    else
+        hide();
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "MgForm.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+/** What the notification window asks of the rest of the program while an alarm rings. */
+struct WakeupHooks {
+    std::function<void(const QString& sound, bool loop)> playSound;  // and start the play-duration timer
+    std::function<void()> stopSound;                                 // restores the volume too
+    std::function<void()> saveSystemVolume;
+    std::function<void(int percent)> setSystemVolume;                // unmutes, then sets
+    std::function<void()> monitorOn;
+    std::function<void(int index)> setTrayIcon;                      // 0 normal, 1 no alarms, 2 ringing
+    std::function<int()> normalTrayIcon;
+    std::function<void(const QString& title, const QString& text, int ms)> showBalloon;
+    std::function<void()> cancelBalloon;
+    std::function<void(bool visible)> showCancelSnooze;             // actCancelSnooze and its separator
+    std::function<void(bool on)> highlightFloatingClock;
+};
+
+/**
+ * The large always-on-top window of a ringing alarm, with Snooze and OK; or, for an alarm that shows
+ * no message, only a tray balloon. One alarm rings at a time: a new one replaces the running one.
+ */
+class TWakeupForm final : public QDialog, public TMgForm
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kTrayBlinkMs = 150;
+    static constexpr int kMonitorOnIntervalMs = 5000;
+    static constexpr int kMonitorOnRepeats = 5; // after the first command: six in all
+    static constexpr int kLongLabelCharacters = 80;
+
+    TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent = nullptr);
+
+    void ShowAlarm(const QString& alarmString);
+    void DismissAlarm();
+    void ResetSnooze();
+    void SetSnoozeTime(int seconds);
+    int SnoozeTime() const { return m_snoozeSeconds; }
+
+    bool AlarmActive() const { return m_alarmActive; }
+    /** Milliseconds since the alarm was shown; a balloon that closes sooner belongs to an older alarm. */
+    qint64 MsSinceShown() const { return m_shownTick.isValid() ? m_shownTick.elapsed() : -1; }
+    QString ActiveAlarm() const { return m_alarmString; }
+    bool SnoozePending() const { return tmrSnooze.isActive(); }
+    /** Label font size for a label: small for long or many-line texts. */
+    static int LabelFontSize(const QString& label);
+
+    QLabel* lblTime;
+    QLabel* lblInfo;
+    QPushButton* btnSnooze;
+    QPushButton* btnOK;
+    QTimer tmrClock;
+    QTimer tmrSnooze;
+    QTimer tmrTray;
+    QTimer tmrMonitorOn;
+
+protected:
+    void DoLanguageChanged() override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void layoutButtons(bool snooze);
+    void btnSnoozeClick();
+    void tmrClockTimer();
+    void tmrTrayTimer();
+    void tmrMonitorOnTimer();
+    void updateTime();
+
+    WakeupHooks m_hooks;
+    QString m_alarmString;
+    bool m_alarmActive = false;
+    QElapsedTimer m_shownTick;
+    int m_monitorOnRepeats = 0;
+    int m_snoozeSeconds = 540;
+    bool m_trayRinging = false;
+};
