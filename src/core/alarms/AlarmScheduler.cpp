@@ -49,7 +49,9 @@ void AlarmScheduler::armTimers(const QDateTime& now)
                       utcText(m_alarmDueUtc), alarmArmed ? QString() : QStringLiteral(", refused")));
 
     const LocalDateTime wakeLocal = m_schedule.wakeAt.value_or(parked);
-    const QDateTime wakeUtc = toUtc(wakeLocal);
+    // Ten seconds before the instant its alarm rings, also when that alarm's time falls into a DST gap.
+    const int lead = ScheduleResult::kWakeLeadSeconds;
+    const QDateTime wakeUtc = toUtc(wakeLocal.addSecs(lead)).addSecs(-lead);
     const WakeArming wake = m_timers.ArmWake(wakeUtc, m_schedule.wakeAt.has_value());
     WriteLog(QStringLiteral("Wake timer %1 for %2 (%3), %4 through %5")
                  .arg(m_schedule.wakeAt ? QStringLiteral("armed") : QStringLiteral("parked"), wakeLocal.toString(),

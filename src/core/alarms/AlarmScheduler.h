@@ -54,6 +54,8 @@ public:
     /** The system clock or time zone changed. */
     void ClockChanged();
     void SetTerminating() { m_terminating = true; }
+    /** How long after the first clock-change notice the schedule is rebuilt. */
+    void SetClockChangeDelay(int ms) { m_tmrFillAlarmsDelayed.setInterval(ms); }
 
     const ScheduleResult& Schedule() const { return m_schedule; }
     /** The instant the alarm timer stands at (a year ahead when parked). */
