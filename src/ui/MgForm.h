@@ -30,7 +30,10 @@ class TMgLang;
  *     public:
  *         TMainForm(TMgLang& lang) : TMgForm(this, lang) {}
  *     protected:
- *         void DoLanguageChanged() override { TMgForm::DoLanguageChanged(); TranslateAction(Lang(), actAdd, Text::Add); }
+ *         void DoLanguageChanged() override {
+ *             TMgForm::DoLanguageChanged();
+ *             TranslateAction(Lang(), actAdd, Text::Add);
+ *         }
  *     };
  *     auto mainForm = CreateForm<TMainForm>(lang);
  *
@@ -112,7 +115,10 @@ enum class FormStartPosition {
 /** The class name under which the placement of form is stored. */
 QString FormClassName(const QWidget* form);
 
-/** A maximized or minimized window stores only State = 1; a normal one its position, its size when it has a maximize button, and State = 0. */
+/**
+ * A maximized or minimized window stores only State = 1, keeping its normal placement; a normal one
+ * stores its position, its size when it has a maximize button, and State = 0. Failures are ignored.
+ */
 void SaveFormPlacement(const QWidget* form, TAppIni& ini);
 /**
  * Restores what SaveFormPlacement stored, with the current placement (centred first when asked) for

@@ -255,7 +255,8 @@ void TestMgLanguages::malformedKeyLinesAreDropped()
     QFETCH(QByteArray, body);
     QFETCH(QString, keyTwo);
     QFETCH(QString, keyThree);
-    const QList<TMgLangItem> items = ParseLanguageFile(kBom + "; no header, so nothing runs into the first line\r\n" + body);
+    // No header lines: nothing before the body for a stray line to continue.
+    const QList<TMgLangItem> items = ParseLanguageFile(kBom + "; comment\r\n" + body);
     QCOMPARE(textOf(items, 2), keyTwo);
     QCOMPARE(textOf(items, 3), keyThree);
 }
@@ -407,7 +408,7 @@ void TestMgLanguages::formatText_data()
     QTest::newRow("every occurrence is replaced") << "%1, %1 and %1" << QStringList{"x"} << "x, x and x";
     QTest::newRow("values go to their numbers") << "%2 before %1" << QStringList{"one", "two"} << "two before one";
     QTest::newRow("a number without a value stays") << "%1 of %2" << QStringList{"1"} << "1 of %2";
-    QTest::newRow("no values leave the text alone") << "File %1 is not found!" << QStringList() << "File %1 is not found!";
+    QTest::newRow("no values leave the text alone") << "File %1 is missing" << QStringList() << "File %1 is missing";
     QTest::newRow("a value may itself hold a later placeholder")
         << "%1!" << QStringList{"%2", "done"} << "done!";
     QTest::newRow("the not-found message") << QString::fromUtf16(Text::FileNotFound)

@@ -208,8 +208,10 @@ QList<TMgLangItem> ParseLanguageFile(const QByteArray& bytes)
         // rather than glued in front of the next key line where it would spoil that key.
         if (pending.size() >= 5) {
             const int key = keyOfLine(pending);
-            if (key >= 0)
-                storeItem(items, key, DecodeUserText(pending.mid(5)).replace(QStringLiteral("##"), QStringLiteral("\r\n")));
+            if (key >= 0) {
+                const QString value = DecodeUserText(pending.mid(5));
+                storeItem(items, key, QString(value).replace(QStringLiteral("##"), QStringLiteral("\r\n")));
+            }
         }
         pending.clear();
     };

@@ -127,7 +127,10 @@ struct TMgLangItem {
     QString Text;
 };
 
-/** The language files of folder, sorted by name case-insensitively; files without 1000= and a 1001= above 0 are left out. */
+/**
+ * The language files of folder, sorted by name without regard to case. A file is listed when it has a
+ * display name (1000=) and an identifier above 0 (1001=); files that cannot be read are passed over.
+ */
 QList<TMgLangListItem> BuildLanguageList(const QString& folder);
 
 /**
