@@ -211,8 +211,10 @@ void LinuxWakeTimer::Disarm() {
 
 std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
     if (m_path == WakePath::RealtimeAlarm) {
+        // WORKAROUND: for alarm clocks timerfd_gettime keeps answering with the old expiry after the timer
+        // was disarmed, so only an armed timer is asked.
         itimerspec spec{};
-        if (::timerfd_gettime(m_fd, &spec) != 0 || (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0))
+        if (!m_due || ::timerfd_gettime(m_fd, &spec) != 0)
             return std::nullopt;
         // timerfd_gettime answers with the time left, not the absolute expiry.
         const auto left = std::chrono::seconds(spec.it_value.tv_sec) + std::chrono::nanoseconds(spec.it_value.tv_nsec);
