@@ -235,11 +235,9 @@ void TAlarmListView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    if (IsCursorOverCheck(m_hoverIndex)) {
-        // A fast second click on the check image toggles again instead of opening the editor.
-        emit enableRequested();
+    // The second press of a double click on the check image has toggled it already; it never edits.
+    if (IsCursorOverCheck(m_hoverIndex))
         return;
-    }
     if (indexAt(event->position().toPoint()).isValid())
         emit editRequested();
 }
