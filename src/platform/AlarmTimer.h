@@ -18,8 +18,7 @@ public:
     AlarmTimer(const AlarmTimer&) = delete;
     AlarmTimer& operator=(const AlarmTimer&) = delete;
 
-    /** Fires once at `due`, replacing any earlier due time; a due time already past fires at once. False when the
-     * system refused. */
+    /** Fires once at `due`, replacing any earlier due time; a past due time fires at once. False when refused. */
     virtual bool Arm(WallTime due) = 0;
     /** Nothing fires until the next Arm. */
     virtual void Disarm() = 0;

@@ -146,7 +146,7 @@ WakePath DetectWakePath(const WakeOptions& options) {
 }
 
 LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
-    : m_bus(BusFor(options))
+    : m_bus(QString()) // no bus until the power daemon is known to answer on one
     , m_pending(std::make_unique<QObject>()) {
     if (RealtimeAlarmWorks(options)) {
         m_fd = CreateAlarmTimerFd();
@@ -158,6 +158,7 @@ LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
     const DaemonApi api = ProbePowerDaemon(options);
     if (api.usable) {
         m_path = WakePath::PowerDaemon;
+        m_bus = BusFor(options);
         m_timestampSigned = api.signedTimestamp;
     }
 }
