@@ -1,69 +1,502 @@
 #include "AlarmForm.h"
 
+#include "MessageBoxes.h"
 #include "MgLib.h"
 
 #include <QCheckBox>
-#include <QDialogButtonBox>
-#include <QFormLayout>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimeEdit>
+#include <QRegularExpression>
+#include <QShowEvent>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kClientWidth = 394;
+constexpr int kMemoWidth = 361;
+constexpr int kMemoHeight = 49;
+constexpr int kTimeComboWidth = 58; // room for two digits or a designator beside the drop-down arrow
+constexpr int kSoundComboWidth = 249;
+constexpr int kVolumeWidth = 150;
+
+const QColor kLinkColour(0, 0, 255);
+const QColor kLinkHoverColour(128, 0, 0);
+
+QString object(const char* name) { return QString::fromLatin1(name); }
+
+template <class Widget>
+Widget* named(Widget* widget, const char* name)
+{
+    widget->setObjectName(object(name));
+    return widget;
+}
+
+void call(const std::function<void()>& hook)
+{
+    if (hook)
+        hook();
+}
+
+// Qt numbers weekdays from Monday = 1; the alarm record from Sunday = 1.
+int qtDayOfWeek(int sundayFirstDay) { return sundayFirstDay == 1 ? 7 : sundayFirstDay - 1; }
+
+QString linkStyle(const QColor& colour)
+{
+    return QStringLiteral("QLabel { color: %1; text-decoration: underline; }").arg(colour.name());
+}
+
+} // namespace
+
+// ---- locale and sound helpers ----
+
+EditorTimeFormat EditorTimeFormat::FromLocale(const QLocale& locale)
+{
+    EditorTimeFormat format;
+    const QString shortFormat = locale.timeFormat(QLocale::ShortFormat);
+    if (shortFormat.contains(QLatin1String("hh")) || shortFormat.contains(QLatin1String("HH")))
+        format.hourFormat = QStringLiteral("hh");
+    static const QRegularExpression trailingDesignator(QStringLiteral("\\s(AP|Ap|aP|ap|A|a)$"));
+    const QRegularExpressionMatch match = trailingDesignator.match(shortFormat);
+    if (!match.hasMatch())
+        return format;
+    const QString token = match.captured(1);
+    const QString am = locale.toString(QTime(10, 0), token);
+    const QString pm = locale.toString(QTime(23, 20), token);
+    if (am.isEmpty() && pm.isEmpty())
+        return format;
+    format.designatorFormat = token;
+    format.amText = am;
+    format.pmText = pm;
+    return format;
+}
+
+QStringList EditorHourTexts(const QLocale& locale, const EditorTimeFormat& format)
+{
+    QStringList texts;
+    if (!format.TwelveHour()) {
+        const QString hourFormat = format.hourFormat.toUpper();
+        for (int hour = 0; hour < 24; ++hour)
+            texts.append(locale.toString(QTime(hour, 0), hourFormat));
+        return texts;
+    }
+    // Qt writes a 12-hour hour only in a format that also holds the designator; the text before the
+    // first blank is the hour.
+    const QString withDesignator = format.hourFormat + u' ' + format.designatorFormat;
+    for (int hour = 0; hour < 12; ++hour) {
+        const QString text = locale.toString(QTime(hour, 0), withDesignator);
+        const qsizetype blank = text.indexOf(u' ');
+        texts.append(blank < 0 ? text : text.left(blank));
+    }
+    // A 12-hour day starts at 12 but the list reads 1 .. 12.
+    texts.append(texts.takeFirst());
+    return texts;
+}
+
+QStringList StockSoundNames(const QString& soundsFolder)
+{
+    if (soundsFolder.isEmpty())
+        return {};
+    // Case matters: a stock name becomes the file name + ".mp3" when it is played.
+    QDir folder(soundsFolder);
+    folder.setNameFilters({QStringLiteral("*.mp3")});
+    folder.setFilter(QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+    folder.setSorting(QDir::Name | QDir::IgnoreCase);
+    QStringList names;
+    for (const QString& file : folder.entryList()) {
+        const QString name = file.chopped(4);
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+QString SoundNameForChoice(const QString& chosenPath, const QString& soundsFolder, const QStringList& stockNames)
+{
+    if (soundsFolder.isEmpty())
+        return chosenPath;
+    const QString chosen = QDir::cleanPath(QFileInfo(chosenPath).absoluteFilePath());
+    const QString folder = QDir::cleanPath(QFileInfo(soundsFolder).absoluteFilePath()) + u'/';
+    if (!chosen.startsWith(folder))
+        return chosenPath;
+    const QString fileName = chosen.mid(folder.size());
+    // Only a file right in the folder whose name is "<stock name>.mp3" is that stock sound: a file in
+    // a subfolder, or another format under the same name, would be played as something else.
+    const QString name = fileName.section(u'.', 0, 0);
+    if (fileName == name + QStringLiteral(".mp3") && stockNames.contains(name))
+        return name;
+    return chosenPath;
+}
+
+// ---- the dialog ----
 
 TAlarmForm::TAlarmForm(TMgLang& lang, QWidget* parent)
     : QDialog(parent)
     , TMgForm(this, lang)
 {
-    setObjectName(QStringLiteral("AlarmForm"));
-    auto* form = new QFormLayout(this);
-    m_time = new QTimeEdit(this);
-    m_time->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
-    form->addRow(m_time);
-    auto* days = new QHBoxLayout;
-    const int offset = FirstWeekdayOffset(QLocale());
-    for (int column = 1; column <= 7; ++column) {
-        const int day = DayOfColumn(column, offset);
-        m_days[day - 1] = new QCheckBox(QLocale().dayName(day == 1 ? 7 : day - 1, QLocale::ShortFormat), this);
-        days->addWidget(m_days[day - 1]);
-    }
-    form->addRow(days);
-    memoLabel = new QPlainTextEdit(this);
-    form->addRow(memoLabel);
-    cbSound = new QLineEdit(this);
-    form->addRow(cbSound);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    form->addRow(buttons);
+    setObjectName(object("AlarmForm"));
+    setWindowTitle(Text::Alarm.English());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setModal(true);
+    createControls();
+    translateDays();
+    FillTimeLists();
 }
+
+TAlarmForm::~TAlarmForm() = default;
+
+void TAlarmForm::createControls()
+{
+    gbTime = named(new QGroupBox(QStringLiteral(" Time "), this), "gbTime");
+    cbHours = named(new QComboBox(gbTime), "cbHours");
+    cbMinutes = named(new QComboBox(gbTime), "cbMinutes");
+    cbAMPM = named(new QComboBox(gbTime), "cbAMPM");
+    auto* timeRow = new QHBoxLayout(gbTime);
+    for (QComboBox* combo : {cbHours, cbMinutes, cbAMPM}) {
+        combo->setMinimumWidth(kTimeComboWidth);
+        combo->setMaxVisibleItems(12);
+        timeRow->addWidget(combo);
+    }
+    timeRow->addStretch();
+
+    gbRepeat = named(new QGroupBox(QStringLiteral(" Repeat "), this), "gbRepeat");
+    auto* days = new QVBoxLayout(gbRepeat);
+    days->setSpacing(2);
+    for (int column = 0; column < 7; ++column) {
+        chkDay[column] = new QCheckBox(gbRepeat);
+        chkDay[column]->setObjectName(QStringLiteral("chkDay%1").arg(column + 1));
+        days->addWidget(chkDay[column]);
+    }
+
+    lblLabel = named(new QLabel(QStringLiteral("Label:"), this), "lblLabel");
+    memoLabel = named(new QPlainTextEdit(this), "memoLabel");
+    memoLabel->setFixedSize(kMemoWidth, kMemoHeight);
+    memoLabel->setTabChangesFocus(true);
+    lblLabel->setBuddy(memoLabel);
+    chkShowMessage = named(new QCheckBox(QStringLiteral("Show message"), this), "chkShowMessage");
+
+    lblSound = named(new QLabel(this), "lblSound");
+    cbSound = named(new QComboBox(this), "cbSound");
+    cbSound->setEditable(true);
+    cbSound->setInsertPolicy(QComboBox::NoInsert);
+    cbSound->setFixedWidth(kSoundComboWidth);
+    lblSound->setBuddy(cbSound);
+    btnPlaySound = named(new QToolButton(this), "btnPlaySound");
+    btnPlaySound->setFixedSize(25, 23);
+    btnPlaySound->setIconSize(QSize(11, 11));
+    btnSoundFile = named(new QPushButton(QStringLiteral("Browse..."), this), "btnSoundFile");
+    btnSoundFile->setAutoDefault(false);
+    SetPreviewState(false);
+
+    chkVolumeOn = named(new QCheckBox(QStringLiteral("Turn on the volume"), this), "chkVolumeOn");
+    trbVolume = named(new QSlider(Qt::Horizontal, this), "trbVolume");
+    trbVolume->setRange(0, 100);
+    trbVolume->setTickInterval(25);
+    trbVolume->setPageStep(25);
+    trbVolume->setTickPosition(QSlider::NoTicks);
+    trbVolume->setFixedWidth(kVolumeWidth);
+    trbVolume->setEnabled(false);
+    lblVolume = named(new QLabel(QStringLiteral("100%"), this), "lblVolume");
+    lblVolume->setMinimumWidth(lblVolume->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 2);
+
+    chkSoundLoop = named(new QCheckBox(QStringLiteral("Repeat sound"), this), "chkSoundLoop");
+    chkSnooze = named(new QCheckBox(QStringLiteral("Snooze"), this), "chkSnooze");
+    chkWakeup = named(new QCheckBox(this), "chkWakeup");
+    lblWakeup = named(new QLabel(QStringLiteral("Wake up computer from a sleep mode"), this), "lblWakeup");
+    lblWakeup->setCursor(Qt::PointingHandCursor);
+    lblWakeup->setStyleSheet(linkStyle(kLinkColour));
+    lblWakeup->installEventFilter(this);
+    lblWakeup->hide();
+    chkMonitorOn = named(new QCheckBox(QStringLiteral("Turn on the monitor power"), this), "chkMonitorOn");
+
+    btnDonate = named(new QPushButton(QStringLiteral("Donate"), this), "btnDonate");
+    btnDonate->setAutoDefault(false);
+    btnOk = named(new QPushButton(QStringLiteral("OK"), this), "btnOk");
+    btnOk->setDefault(true);
+    btnCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel");
+    btnCancel->setAutoDefault(false);
+
+    odAudio = named(new QFileDialog(this), "odAudio");
+    odAudio->setFileMode(QFileDialog::ExistingFile);
+    odAudio->setOption(QFileDialog::ReadOnly);
+    odAudio->setSizeGripEnabled(true);
+
+    // Layout: time and repeat days side by side, then the label, the sound and the switches.
+    auto* top = new QGridLayout;
+    top->addWidget(gbTime, 0, 0, Qt::AlignTop);
+    top->addWidget(gbRepeat, 0, 1);
+    top->setColumnStretch(1, 1);
+
+    auto* soundRow = new QHBoxLayout;
+    soundRow->addWidget(cbSound);
+    soundRow->addWidget(btnPlaySound);
+    soundRow->addWidget(btnSoundFile);
+    soundRow->addStretch();
+
+    // The slider and the percentage follow the check box's caption, whatever its length.
+    auto* volumeRow = new QHBoxLayout;
+    volumeRow->addWidget(chkVolumeOn);
+    volumeRow->addWidget(trbVolume);
+    volumeRow->addWidget(lblVolume);
+    volumeRow->addStretch();
+
+    // The link stands where the check box's caption would be when wake timers are not available.
+    auto* wakeRow = new QHBoxLayout;
+    wakeRow->setSpacing(0);
+    wakeRow->addWidget(chkWakeup);
+    wakeRow->addWidget(lblWakeup);
+    wakeRow->addStretch();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnDonate);
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+
+    auto* form = new QVBoxLayout(this);
+    form->setSizeConstraint(QLayout::SetFixedSize);
+    form->addLayout(top);
+    form->addSpacing(4);
+    form->addWidget(lblLabel);
+    form->addWidget(memoLabel);
+    form->addWidget(chkShowMessage);
+    form->addSpacing(4);
+    form->addWidget(lblSound);
+    form->addLayout(soundRow);
+    form->addLayout(volumeRow);
+    form->addWidget(chkSoundLoop);
+    form->addWidget(chkSnooze);
+    form->addLayout(wakeRow);
+    form->addWidget(chkMonitorOn);
+    form->addSpacing(8);
+    form->addLayout(buttons);
+    setMinimumWidth(kClientWidth);
+
+    setTabOrder(cbHours, cbMinutes);
+    setTabOrder(cbMinutes, cbAMPM);
+
+    connect(cbSound, &QComboBox::editTextChanged, this, &TAlarmForm::updatePlayButton);
+    connect(cbSound, &QComboBox::activated, this, &TAlarmForm::cbSoundSelected);
+    connect(btnPlaySound, &QToolButton::clicked, this, &TAlarmForm::btnPlaySoundClick);
+    connect(btnSoundFile, &QPushButton::clicked, this, &TAlarmForm::btnSoundFileClick);
+    connect(chkVolumeOn, &QCheckBox::toggled, trbVolume, &QSlider::setEnabled);
+    connect(trbVolume, &QSlider::valueChanged, this, &TAlarmForm::trbVolumeChange);
+    connect(trbVolume, &QSlider::sliderMoved, this, [this](int position) {
+        const QPoint above = trbVolume->mapToGlobal(QPoint(trbVolume->width() * position / 100, -trbVolume->height()));
+        QToolTip::showText(above, QString::number(position), trbVolume);
+    });
+    connect(btnDonate, &QPushButton::clicked, this, [this] { call(m_hooks.donate); });
+    connect(btnOk, &QPushButton::clicked, this, &TAlarmForm::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &TAlarmForm::reject);
+}
+
+void TAlarmForm::SetHooks(AlarmFormHooks hooks)
+{
+    m_hooks = std::move(hooks);
+    FillSoundList();
+    updateDonateButton();
+}
+
+void TAlarmForm::SetDonateVisible(bool visible)
+{
+    m_donateVisible = visible;
+    updateDonateButton();
+}
+
+void TAlarmForm::updateDonateButton() { btnDonate->setVisible(m_donateVisible && m_hooks.donate); }
 
 void TAlarmForm::DoLanguageChanged()
 {
     TMgForm::DoLanguageChanged();
-    setWindowTitle(Lang().GetText(Text::Alarm));
+    const TMgLang& lang = Lang();
+    setWindowTitle(lang.GetText(Text::Alarm.key, windowTitle()));
+    TranslateGroupBox(lang, gbTime, Text::TimeGroup);
+    TranslateGroupBox(lang, gbRepeat, Text::RepeatGroup);
+    TranslateLabel(lang, lblLabel, Text::LabelCaption);
+    TranslateCheckBox(lang, chkShowMessage, Text::ShowMessage);
+    TranslateButton(lang, btnSoundFile, Text::Browse);
+    TranslateCheckBox(lang, chkVolumeOn, Text::TurnOnVolume);
+    TranslateCheckBox(lang, chkSoundLoop, Text::RepeatSound);
+    TranslateCheckBox(lang, chkSnooze, Text::Snooze);
+    TranslateLabel(lang, lblWakeup, Text::WakeUpComputer);
+    m_wakeCaption = lblWakeup->text();
+    TranslateCheckBox(lang, chkMonitorOn, Text::TurnOnMonitor);
+    TranslateButton(lang, btnDonate, Text::Donate);
+    TranslateButton(lang, btnOk, Text::Ok);
+    TranslateButton(lang, btnCancel, Text::Cancel);
+    odAudio->setWindowTitle(lang.GetText(Text::BrowseForSound));
+
+    lblSound->setText(lang.GetText(Text::Sound).remove(u':') + QStringLiteral(" (") + lang.GetText(Text::File) +
+                      QStringLiteral(", ") + lang.GetText(Text::Directory) + QStringLiteral(", ") +
+                      lang.GetText(Text::Url) + QStringLiteral("):"));
+    // Programs on Linux rarely carry an extension; scripts and application images are the usual ones.
+    odAudio->setNameFilters({
+        lang.GetText(Text::Mp3Files) + QStringLiteral(" (*.mp3)"),
+        lang.GetText(Text::AudioFiles) +
+            QStringLiteral(" (*.mp3 *.mp2 *.ogg *.wav *.wma *.flac *.aif *.aiff *.aifc *.afc *.m3u)"),
+        lang.GetText(Text::ExecutableFiles) + QStringLiteral(" (*.sh *.AppImage *.desktop)"),
+        lang.GetText(Text::AllFilesSound) + QStringLiteral(" (*)"),
+    });
+    translateDays();
+    updateWakeControls();
+    FillSoundList();
+}
+
+void TAlarmForm::translateDays()
+{
+    QString prefix = Lang().GetText(Text::Every);
+    if (!prefix.isEmpty())
+        prefix += u' ';
+    const QLocale locale;
+    m_weekOffset = FirstWeekdayOffset(locale);
+    for (int column = 1; column <= 7; ++column) {
+        const int day = DayOfColumn(column, m_weekOffset);
+        chkDay[column - 1]->setText(prefix + locale.dayName(qtDayOfWeek(day), QLocale::LongFormat));
+    }
+}
+
+void TAlarmForm::RefreshLocale()
+{
+    // The ticks stay with their days when a new first weekday moves the captions.
+    std::array<bool, 7> days{};
+    for (int column = 1; column <= 7; ++column)
+        days[DayOfColumn(column, m_weekOffset) - 1] = chkDay[column - 1]->isChecked();
+    FillTimeLists();
+    translateDays();
+    for (int column = 1; column <= 7; ++column)
+        chkDay[column - 1]->setChecked(days[DayOfColumn(column, m_weekOffset) - 1]);
+}
+
+void TAlarmForm::FillTimeLists()
+{
+    const std::optional<QTime> chosen = SelectedTime();
+    const QLocale locale;
+    m_timeFormat = EditorTimeFormat::FromLocale(locale);
+    const bool twelve = m_timeFormat.TwelveHour();
+
+    cbHours->clear();
+    const QStringList hours = EditorHourTexts(locale, m_timeFormat);
+    for (int i = 0; i < hours.size(); ++i) {
+        // The hour each item stands for: 1..11 and 0 for "12" in a 12-hour list, else 0..23.
+        const int hour = twelve ? (i + 1) % 12 : i;
+        cbHours->addItem(hours.at(i), hour);
+    }
+    cbMinutes->clear();
+    for (int minute = 0; minute < 60; ++minute)
+        cbMinutes->addItem(locale.toString(QTime(0, minute), QStringLiteral("mm")), minute);
+    cbAMPM->clear();
+    cbAMPM->addItem(m_timeFormat.amText, 0);
+    cbAMPM->addItem(m_timeFormat.pmText, 12);
+    cbAMPM->setVisible(twelve);
+    selectTime(chosen.value_or(m_alarm.Time));
+}
+
+void TAlarmForm::FillSoundList()
+{
+    const QString text = cbSound->currentText();
+    m_stockNames = StockSoundNames(m_hooks.soundsFolder);
+    const QSignalBlocker blocker(cbSound);
+    cbSound->clear();
+    cbSound->addItem(Lang().NoneText());
+    cbSound->addItems(m_stockNames);
+    cbSound->setCurrentIndex(-1);
+    cbSound->setEditText(text.isEmpty() ? Lang().NoneText() : text);
+    updatePlayButton();
+}
+
+void TAlarmForm::selectTime(QTime time)
+{
+    if (!time.isValid())
+        time = QTime(0, 0);
+    const bool twelve = m_timeFormat.TwelveHour();
+    cbHours->setCurrentIndex(cbHours->findData(twelve ? time.hour() % 12 : time.hour()));
+    cbMinutes->setCurrentIndex(cbMinutes->findData(time.minute()));
+    cbAMPM->setCurrentIndex(twelve && time.hour() >= 12 ? 1 : 0);
+}
+
+std::optional<QTime> TAlarmForm::SelectedTime() const
+{
+    // The time comes from the positions in the lists, never from reading their texts back: what a
+    // locale writes (digits, designators, separators) need not be something it can parse again.
+    if (cbHours->currentIndex() < 0 || cbMinutes->currentIndex() < 0)
+        return std::nullopt;
+    int hour = cbHours->currentData().toInt();
+    if (m_timeFormat.TwelveHour()) {
+        if (cbAMPM->currentIndex() < 0)
+            return std::nullopt;
+        hour += cbAMPM->currentData().toInt();
+    }
+    return QTime(hour, cbMinutes->currentData().toInt());
 }
 
 void TAlarmForm::LoadFromRecord(const AlarmRecord& alarm)
 {
     m_alarm = alarm;
-    m_time->setTime(alarm.Time);
-    for (int i = 0; i < 7; ++i)
-        m_days[i]->setChecked(alarm.Days[i]);
-    memoLabel->setPlainText(alarm.Label);
-    cbSound->setText(alarm.Sound);
+    selectTime(alarm.Time);
+    for (int column = 1; column <= 7; ++column)
+        chkDay[column - 1]->setChecked(alarm.Days[DayOfColumn(column, m_weekOffset) - 1]);
+    const QString label = alarm.Label.isEmpty() ? Lang().GetText(Text::Alarm) : alarm.Label;
+    memoLabel->setPlainText(QString(label).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    chkShowMessage->setChecked(alarm.ShowMessage);
+    {
+        const QSignalBlocker blocker(cbSound);
+        const QString sound = alarm.Sound.isEmpty() ? Lang().NoneText() : alarm.Sound;
+        const int item = cbSound->findText(sound);
+        cbSound->setCurrentIndex(item);
+        cbSound->setEditText(sound);
+        if (cbSound->currentText().isEmpty())
+            cbSound->setCurrentIndex(0);
+    }
+    chkSoundLoop->setChecked(alarm.SoundLoop);
+    chkSnooze->setChecked(alarm.Snooze);
+    chkWakeup->setChecked(alarm.WakeUp);
+    chkMonitorOn->setChecked(alarm.MonitorOn);
+    chkVolumeOn->setChecked(alarm.VolumeOn);
+    trbVolume->setEnabled(alarm.VolumeOn);
+    {
+        // Loading is no volume change: a sound that plays meanwhile keeps its volume.
+        const QSignalBlocker blocker(trbVolume);
+        trbVolume->setValue(std::clamp(alarm.Volume, 0, 100));
+    }
+    lblVolume->setText(QString::number(trbVolume->value()) + u'%');
+    updatePlayButton();
 }
 
 AlarmRecord TAlarmForm::SaveToRecord() const
 {
     AlarmRecord alarm = m_alarm;
-    alarm.Time = QTime(m_time->time().hour(), m_time->time().minute());
-    for (int i = 0; i < 7; ++i)
-        alarm.Days[i] = m_days[i]->isChecked();
+    if (const std::optional<QTime> time = SelectedTime())
+        alarm.Time = *time;
+    for (int column = 1; column <= 7; ++column)
+        alarm.Days[DayOfColumn(column, m_weekOffset) - 1] = chkDay[column - 1]->isChecked();
     alarm.Label = memoLabel->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
     if (alarm.Label.isEmpty())
         alarm.Label = Lang().GetText(Text::Alarm);
-    alarm.Sound = cbSound->text().trimmed();
+    alarm.ShowMessage = chkShowMessage->isChecked();
+    const QString sound = cbSound->currentText();
+    alarm.Sound = sound == Lang().NoneText() ? QString() : sound;
+    alarm.SoundLoop = chkSoundLoop->isChecked();
+    alarm.Snooze = chkSnooze->isChecked();
+    alarm.WakeUp = chkWakeup->isChecked();
+    alarm.MonitorOn = chkMonitorOn->isChecked();
+    alarm.VolumeOn = chkVolumeOn->isChecked();
+    alarm.Volume = trbVolume->value();
     return alarm;
 }
 
@@ -75,4 +508,166 @@ bool TAlarmForm::Execute(AlarmRecord& alarm)
     alarm = SaveToRecord();
     alarm.Enabled = true;
     return true;
+}
+
+void TAlarmForm::accept()
+{
+    if (!SelectedTime()) {
+        // Cannot happen with filled lists; should a locale ever leave one empty, the user is told
+        // instead of the alarm silently getting another time.
+        ShowWarning(this, QStringLiteral("Please choose the hour and the minutes of the alarm."));
+        cbHours->setFocus();
+        return;
+    }
+    QDialog::accept();
+}
+
+void TAlarmForm::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous()) {
+        if (QWidget* owner = parentWidget(); owner && owner->isVisible())
+            move(owner->frameGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+        else
+            CenterOnWorkArea(this);
+        KeepOnScreen(this);
+        updateWakeControls();
+        updatePlayButton();
+        cbHours->setFocus();
+    }
+    QDialog::showEvent(event);
+}
+
+void TAlarmForm::hideEvent(QHideEvent* event)
+{
+    // Only a sound this dialog started: an alarm that rings meanwhile keeps ringing.
+    if (!event->spontaneous() && m_previewStarted) {
+        m_previewStarted = false;
+        call(m_hooks.stopSound);
+    }
+    QDialog::hideEvent(event);
+}
+
+void TAlarmForm::updateWakeControls()
+{
+    const bool available = !m_hooks.wakeTimersAvailable || m_hooks.wakeTimersAvailable();
+    chkWakeup->setEnabled(available);
+    chkWakeup->setText(available ? m_wakeCaption : QString());
+    lblWakeup->setVisible(!available);
+}
+
+bool TAlarmForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lblWakeup) {
+        switch (event->type()) {
+        case QEvent::Enter:
+        case QEvent::Leave:
+            m_wakeLinkHovered = event->type() == QEvent::Enter;
+            lblWakeup->setStyleSheet(linkStyle(m_wakeLinkHovered ? kLinkHoverColour : kLinkColour));
+            break;
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && m_hooks.openLink)
+                m_hooks.openLink(QStringLiteral("waketimers.html"));
+            return true;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---- sound ----
+
+void TAlarmForm::SetPreviewState(bool playing)
+{
+    m_playGlyph = playing ? 1 : 0;
+    btnPlaySound->setIcon(QIcon(playing ? QStringLiteral(":/icons/stop.svg") : QStringLiteral(":/icons/play.svg")));
+    if (!playing)
+        m_previewStarted = false;
+}
+
+void TAlarmForm::updatePlayButton()
+{
+    const QString text = cbSound->currentText();
+    btnPlaySound->setEnabled(!text.isEmpty() && text != Lang().NoneText());
+}
+
+bool TAlarmForm::isPlaying() const { return m_hooks.isPlaying && m_hooks.isPlaying(); }
+
+void TAlarmForm::cbSoundSelected()
+{
+    updatePlayButton();
+    if (btnPlaySound->isEnabled())
+        preview(true);
+}
+
+void TAlarmForm::btnPlaySoundClick() { preview(false); }
+
+void TAlarmForm::preview(bool silent)
+{
+    if (isPlaying()) {
+        call(m_hooks.stopSound);
+        m_previewStarted = false;
+        // The button toggles; a new selection replaces what plays with the newly chosen sound.
+        if (!silent)
+            return;
+    }
+    if (chkVolumeOn->isChecked()) {
+        try {
+            call(m_hooks.saveSystemVolume);
+            if (m_hooks.setSystemVolume)
+                m_hooks.setSystemVolume(trbVolume->value());
+        } catch (...) {
+            // A volume that cannot be set must not keep the user from hearing the sound.
+        }
+    }
+    if (m_hooks.playSound) {
+        m_hooks.playSound(cbSound->currentText(), false, !silent, !silent);
+        m_previewStarted = true;
+    }
+}
+
+QString TAlarmForm::BrowseStartFolder() const
+{
+    const QString text = cbSound->currentText();
+    if (text.contains(u'/')) {
+        const QFileInfo info(text);
+        if (info.isDir())
+            return info.absoluteFilePath();
+        if (info.absoluteDir().exists())
+            return info.absolutePath();
+    }
+    return m_hooks.soundsFolder;
+}
+
+void TAlarmForm::btnSoundFileClick()
+{
+    const QString start = BrowseStartFolder();
+    if (!start.isEmpty())
+        odAudio->setDirectory(start);
+    if (odAudio->exec() != QDialog::Accepted || odAudio->selectedFiles().isEmpty())
+        return;
+    ApplySoundChoice(odAudio->selectedFiles().constFirst());
+}
+
+void TAlarmForm::ApplySoundChoice(const QString& chosenPath)
+{
+    const QString sound = SoundNameForChoice(chosenPath, m_hooks.soundsFolder, m_stockNames);
+    {
+        const QSignalBlocker blocker(cbSound);
+        cbSound->setCurrentIndex(cbSound->findText(sound));
+        cbSound->setEditText(sound);
+    }
+    cbSoundSelected();
+}
+
+void TAlarmForm::trbVolumeChange(int position)
+{
+    lblVolume->setText(QString::number(position) + u'%');
+    if (isPlaying() && m_hooks.setSystemVolume) {
+        try {
+            m_hooks.setSystemVolume(position);
+        } catch (...) {
+            // The preview goes on at the volume it had.
+        }
+    }
 }
