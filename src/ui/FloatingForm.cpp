@@ -1,0 +1,492 @@
+#include "FloatingForm.h"
+
+#include "AppIni.h"
+#include "Theme.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kDesignedWidth = 196;
+constexpr int kDesignedHeight = 77;
+constexpr int kDesignedFontPoints = 8;
+constexpr int kMaxFontPoints = 500; // stops the growth on absurdly large windows
+constexpr int kLabelMarginX = 12;
+constexpr int kLabelMarginY = 4;
+constexpr int kGripSize = 16;
+constexpr int kAlarmButtonWidth = 16;
+constexpr int kAlarmButtonHeight = 18;
+// Starts odd and counts down every half second: about a year and a half of blinking at most.
+constexpr int kBlinkStart = 100000001;
+
+// The theme has no pair for a ringing alarm; a warm one stands out against the normal grey.
+const TMgTheme::StateColours kHighlight{QColor(255, 236, 179), QColor(255, 200, 87), QColor(214, 135, 0),
+                                        QColor(40, 40, 40)};
+
+QPixmap gripPixmap()
+{
+    // Six dots in a triangle towards the corner, the common sign of a resize grip.
+    QPixmap pixmap(kGripSize, kGripSize);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 2 - row; column < 3; ++column) {
+            const QPointF centre(4.5 + column * 4, 4.5 + row * 4);
+            p.setBrush(QColor(255, 255, 255));
+            p.drawEllipse(centre + QPointF(0.6, 0.6), 1.2, 1.2);
+            p.setBrush(QColor(120, 120, 120));
+            p.drawEllipse(centre, 1.2, 1.2);
+        }
+    }
+    return pixmap;
+}
+
+int textHeight(const QFontMetrics& metrics, const QString& text)
+{
+    return std::max(metrics.height(), metrics.boundingRect(text).height());
+}
+
+bool terminating() { return QCoreApplication::closingDown(); }
+
+} // namespace
+
+TFloatingForm::TFloatingForm(TMgLang& lang, TAppIni& ini, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , TMgForm(this, lang)
+    , m_ini(ini)
+{
+    setObjectName(QStringLiteral("FloatingForm"));
+    setWindowTitle(QStringLiteral("Larkbell"));
+    setMinimumSize(kMinWidth, kMinHeight);
+    resize(kDesignedWidth, kDesignedHeight);
+    QFont designed = font();
+    designed.setPointSize(kDesignedFontPoints);
+    setFont(designed);
+    setMouseTracking(false);
+
+    lblTime = new QLabel(this);
+    lblTime->setObjectName(QStringLiteral("lblTime"));
+    lblTime->setAlignment(Qt::AlignCenter);
+    lblTime->setTextFormat(Qt::PlainText);
+    // The label is part of the window's face: presses on it drag and click the window.
+    lblTime->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette text = lblTime->palette();
+    text.setColor(QPalette::WindowText, TMgTheme::Default().normal.text);
+    lblTime->setPalette(text);
+
+    imgGrip = new QLabel(this);
+    imgGrip->setObjectName(QStringLiteral("imgGrip"));
+    imgGrip->setPixmap(gripPixmap());
+    imgGrip->setFixedSize(kGripSize, kGripSize);
+    imgGrip->setCursor(Qt::SizeFDiagCursor);
+    imgGrip->installEventFilter(this);
+    imgGrip->hide();
+
+    btnAlarm = new QToolButton(this);
+    btnAlarm->setObjectName(QStringLiteral("btnAlarm"));
+    btnAlarm->setAutoRaise(true);
+    btnAlarm->setFixedSize(kAlarmButtonWidth, kAlarmButtonHeight);
+    btnAlarm->setIconSize(QSize(14, 14));
+    btnAlarm->setIcon(QIcon(QStringLiteral(":/icons/floating-alarm.svg")));
+    btnAlarm->setFocusPolicy(Qt::NoFocus);
+    connect(btnAlarm, &QToolButton::clicked, this, &TFloatingForm::editNextAlarmRequested);
+
+    tmrSave.setObjectName(QStringLiteral("tmrSave"));
+    tmrSave.setInterval(kSaveDelayMs);
+    tmrSave.setSingleShot(true);
+    connect(&tmrSave, &QTimer::timeout, this, &TFloatingForm::tmrSaveTimer);
+    tmrHighlight.setObjectName(QStringLiteral("tmrHighlight"));
+    tmrHighlight.setInterval(kBlinkMs);
+    connect(&tmrHighlight, &QTimer::timeout, this, &TFloatingForm::tmrHighlightTimer);
+
+    pmMain = new QMenu(this);
+    pmMain->setObjectName(QStringLiteral("pmMain"));
+    pmiStayOnTop = pmMain->addAction(Text::StayOnTop.English());
+    pmiStayOnTop->setObjectName(QStringLiteral("pmiStayOnTop"));
+    pmiStayOnTop->setCheckable(true);
+    pmiStayOnTop->setChecked(m_stayOnTop);
+    connect(pmiStayOnTop, &QAction::triggered, this, [this] { SetStayOnTop(!m_stayOnTop); });
+    pmiClose = pmMain->addAction(Text::Close.English());
+    pmiClose->setObjectName(QStringLiteral("pmiClose"));
+    connect(pmiClose, &QAction::triggered, this, &TFloatingForm::pmiCloseClick);
+
+    layoutChildren();
+    PrepareSamples();
+}
+
+TFloatingForm::~TFloatingForm()
+{
+    SaveSettings();
+}
+
+void TFloatingForm::DoLanguageChanged()
+{
+    TMgForm::DoLanguageChanged();
+    TranslateMenuItem(Lang(), pmiStayOnTop, Text::StayOnTop);
+    TranslateMenuItem(Lang(), pmiClose, Text::Close);
+}
+
+// ---- settings ----
+
+void TFloatingForm::LoadSettings()
+{
+    // Without a stored place the clock starts in the top right corner, out of the way.
+    const QRect area = FormWorkArea(this);
+    move(area.right() + 1 - width() - kSnapDistance * 2, area.top() + kSnapDistance * 2);
+    LoadFormPlacement(this, m_ini);
+    SetStayOnTop(m_ini.Read(Settings::FloatingOnTop));
+    // Being put in place is no change by the user.
+    tmrSave.stop();
+}
+
+void TFloatingForm::SaveSettings()
+{
+    tmrSave.stop();
+    // The clock's size is the user's choice as much as its place, so it is stored like that of a
+    // window that can be maximized (which a frameless window cannot tell about itself).
+    const FormGeometry current{y(), x(), height(), width(), false};
+    m_ini.SaveFormGeometry(FormClassName(this), current, false, true);
+    try {
+        m_ini.Write(Settings::FloatingOnTop, m_stayOnTop);
+    } catch (...) {
+        // Runs from a timer and the destructor; the clock is on top again next time at worst.
+    }
+}
+
+void TFloatingForm::tmrSaveTimer() { SaveSettings(); }
+
+void TFloatingForm::SetStayOnTop(bool on)
+{
+    m_stayOnTop = on;
+    pmiStayOnTop->setChecked(on);
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on)
+        return;
+    // Changing a window flag hides the window; it comes back where it was.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (visible)
+        show();
+}
+
+// ---- text and font ----
+
+QString TFloatingForm::ClockTimeFormat(const QLocale& locale)
+{
+    static const QRegularExpression zone(QStringLiteral("(^|\\s+)t(?=\\s|$)"));
+    return locale.timeFormat(QLocale::LongFormat).remove(zone).trimmed();
+}
+
+QString TFloatingForm::ClockText(const QDateTime& now, const QLocale& locale, bool small)
+{
+    const QString time = locale.toString(now.time(), ClockTimeFormat(locale));
+    if (small)
+        return time;
+    return time + u'\n' + locale.dayName(now.date().dayOfWeek(), QLocale::LongFormat) + u'\n' +
+           locale.toString(now.date(), QLocale::ShortFormat);
+}
+
+void TFloatingForm::ShowTime(const QDateTime& now)
+{
+    m_showsClock = true;
+    const QString text = ClockText(now, QLocale(), IsSmall());
+    if (lblTime->text() != text)
+        lblTime->setText(text);
+}
+
+void TFloatingForm::SetTimeText(const QString& text)
+{
+    m_showsClock = false;
+    lblTime->setText(text);
+}
+
+void TFloatingForm::refreshText()
+{
+    if (m_showsClock)
+        ShowTime(QDateTime::currentDateTime());
+}
+
+void TFloatingForm::PrepareSamples()
+{
+    const QLocale locale;
+    const QFontMetrics metrics(lblTime->font());
+    m_widthSample = locale.toString(QTime(23, 59, 59, 999), ClockTimeFormat(locale));
+    m_heightSample = m_widthSample;
+    QStringList candidates;
+    for (int day = 1; day <= 7; ++day)
+        candidates.append(locale.dayName(day, QLocale::LongFormat));
+    candidates.append(locale.toString(QDate(2099, 12, 31), QLocale::ShortFormat));
+    for (const QString& candidate : std::as_const(candidates)) {
+        if (metrics.horizontalAdvance(candidate) > metrics.horizontalAdvance(m_widthSample))
+            m_widthSample = candidate;
+        if (textHeight(metrics, candidate) > textHeight(metrics, m_heightSample))
+            m_heightSample = candidate;
+    }
+    FitFont();
+}
+
+void TFloatingForm::FitFont()
+{
+    const int lines = IsSmall() ? 1 : 3;
+    const QSize room = lblTime->size();
+    QFont font = lblTime->font();
+    int points = font.pointSize() > 0 ? font.pointSize() : kDesignedFontPoints;
+    const auto fits = [&](int size, bool strictly) {
+        font.setPointSize(size);
+        const QFontMetrics metrics(font);
+        const int width = metrics.horizontalAdvance(m_widthSample);
+        const int height = lines * textHeight(metrics, m_heightSample);
+        return strictly ? width < room.width() && height < room.height()
+                        : width <= room.width() && height <= room.height();
+    };
+    while (points < kMaxFontPoints && fits(points, true))
+        ++points;
+    while (points > kMinFontPoints && !fits(points, false))
+        --points;
+    font.setPointSize(points);
+    lblTime->setFont(font);
+}
+
+// ---- painting ----
+
+void TFloatingForm::paintEvent(QPaintEvent*)
+{
+    if (terminating())
+        return;
+    const TMgTheme& theme = TMgTheme::Default();
+    const TMgTheme::StateColours& colours =
+        m_pressed ? theme.selected : (HighlightPhase() ? kHighlight : theme.normal);
+    QPainter p(this);
+    p.fillRect(rect(), colours.line);
+    const QRect inside = rect().adjusted(1, 1, -1, -1);
+    QLinearGradient gradient(inside.topLeft(), inside.bottomLeft());
+    gradient.setColorAt(0, colours.gradientTop);
+    gradient.setColorAt(1, colours.gradientBottom);
+    p.fillRect(inside, gradient);
+}
+
+void TFloatingForm::SetHighlight(bool on)
+{
+    m_highlighting = on;
+    if (on) {
+        m_blinkCounter = kBlinkStart;
+        tmrHighlight.start();
+    } else {
+        tmrHighlight.stop();
+        m_blinkCounter = 0;
+    }
+    update();
+}
+
+void TFloatingForm::tmrHighlightTimer()
+{
+    if (--m_blinkCounter <= 0)
+        SetHighlight(false);
+    else
+        update();
+}
+
+void TFloatingForm::SetAlarmIndicator(bool visible, const QString& hint)
+{
+    btnAlarm->setVisible(visible);
+    btnAlarm->setToolTip(hint);
+}
+
+// ---- mouse ----
+
+void TFloatingForm::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_drag = Press{event->globalPosition().toPoint(), pos()};
+    m_pressed = true;
+    m_moved = false;
+    update();
+}
+
+void TFloatingForm::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_drag)
+        return;
+    // Measured from the press rather than step by step, so a window held by an edge follows again
+    // once the cursor has gone far enough, and a slow window manager cannot make it lag.
+    const QPoint wanted = m_drag->origin + event->globalPosition().toPoint() - m_drag->cursor;
+    const QPoint place = SnappedPosition(QRect(wanted, frameGeometry().size()), FormWorkArea(this));
+    if (place != pos()) {
+        move(place);
+        m_moved = true;
+    }
+}
+
+void TFloatingForm::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_drag) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_drag.reset();
+    m_pressed = false;
+    update();
+    FormClick();
+}
+
+void TFloatingForm::FormClick()
+{
+    KeepOnScreen(this);
+    if (m_moved) {
+        m_moved = false;
+        return;
+    }
+    if (m_isRinging && m_isRinging())
+        emit stopRingingRequested();
+    else if (m_highlighting)
+        SetHighlight(false);
+    else
+        emit openMainWindowRequested();
+}
+
+QPoint TFloatingForm::SnappedPosition(const QRect& frame, const QRect& workArea, int distance)
+{
+    QPoint place = frame.topLeft();
+    const int right = workArea.left() + workArea.width();
+    const int bottom = workArea.top() + workArea.height();
+    if (std::abs(frame.left() - workArea.left()) < distance)
+        place.setX(workArea.left());
+    else if (std::abs(frame.left() + frame.width() - right) < distance)
+        place.setX(right - frame.width());
+    if (std::abs(frame.top() - workArea.top()) < distance)
+        place.setY(workArea.top());
+    else if (std::abs(frame.top() + frame.height() - bottom) < distance)
+        place.setY(bottom - frame.height());
+    return place;
+}
+
+bool TFloatingForm::imgGripMouse(QEvent* event)
+{
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint cursor = mouse->globalPosition().toPoint();
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_grip = Press{cursor, QPoint(width(), height())};
+        return true;
+    case QEvent::MouseMove:
+        if (m_grip) {
+            const QPoint size = m_grip->origin + cursor - m_grip->cursor;
+            resize(std::max(size.x(), minimumWidth()), std::max(size.y(), minimumHeight()));
+            update();
+        }
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_grip.reset();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TFloatingForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == imgGrip) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+            return imgGripMouse(event);
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFloatingForm::enterEvent(QEnterEvent* event)
+{
+    imgGrip->show();
+    QWidget::enterEvent(event);
+}
+
+void TFloatingForm::leaveEvent(QEvent* event)
+{
+    // A resize in progress keeps its grip even when the cursor runs ahead of the window.
+    if (!m_grip)
+        imgGrip->hide();
+    QWidget::leaveEvent(event);
+}
+
+void TFloatingForm::contextMenuEvent(QContextMenuEvent* event)
+{
+    pmMain->popup(event->globalPos());
+}
+
+void TFloatingForm::pmiCloseClick()
+{
+    hide();
+    emit closedByUser();
+}
+
+// ---- window ----
+
+void TFloatingForm::layoutChildren()
+{
+    lblTime->setGeometry(rect().adjusted(kLabelMarginX, kLabelMarginY, -kLabelMarginX, -kLabelMarginY));
+    imgGrip->move(width() - kGripSize, height() - kGripSize);
+    btnAlarm->move(0, height() - kAlarmButtonHeight);
+}
+
+void TFloatingForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (!terminating())
+        tmrSave.start();
+}
+
+void TFloatingForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutChildren();
+    if (terminating())
+        return;
+    tmrSave.start();
+    FitFont();
+    refreshText();
+}
+
+void TFloatingForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (terminating())
+        return;
+    KeepOnScreen(this);
+    refreshText();
+    FitFont();
+}
+
+void TFloatingForm::closeEvent(QCloseEvent* event)
+{
+    // Closing only hides the clock; it lives as long as the program.
+    if (terminating()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    hide();
+}
