@@ -416,7 +416,8 @@ void TMainForm::PostCreate()
     if (m_editor)
         m_editor->SetDonateVisible(!m_context.ini.Read(Settings::HideDonate));
     setStayOnTop(m_context.ini.Read(Settings::StayOnTop));
-    WriteLog(QStringLiteral("Tray icon shown"));
+    WriteLog(QStringLiteral("Tray icon shown (%1)")
+                 .arg(TrayAvailable() ? QStringLiteral("in the tray") : QStringLiteral("no tray on this desktop")));
 }
 
 void TMainForm::OrderlyExit()
@@ -585,6 +586,7 @@ void TMainForm::scheduleChanged()
     if (schedule.trayHint != m_lastTooltip) {
         m_lastTooltip = schedule.trayHint;
         trayMain->setToolTip(schedule.trayHint);
+        WriteLog(QStringLiteral("Tray hint: ") + schedule.trayHint);
     }
     if (!m_wakeup || !m_wakeup->AlarmActive())
         SetTrayIcon(schedule.trayIconIndex);
