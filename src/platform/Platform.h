@@ -45,6 +45,9 @@ public:
     virtual bool DisableAutostart() = 0;
     /** True when the machine's or this user's autostart entry starts exactly `exePath` with "-autorun". */
     virtual bool AutostartEnabled(const std::string& exePath) = 0;
+
+    /** Switches the monitor on and keeps the screen saver away; does nothing where neither can be done. */
+    virtual void MonitorOn() = 0;
 };
 
 /** The back end for the operating system this build targets. */

@@ -35,6 +35,9 @@ public:
     bool EnableAutostart(const std::string& exePath) override;
     bool DisableAutostart() override;
     bool AutostartEnabled(const std::string& exePath) override;
+    void MonitorOn() override { ++m_monitorOnCalls; }
+    /** How often MonitorOn was asked for. */
+    int MonitorOnCalls() const { return m_monitorOnCalls; }
 
     /** Every Arm and Disarm of the timers created here, in order. */
     const std::vector<ArmCall>& ArmCalls() const;
@@ -66,4 +69,5 @@ public:
 
 private:
     std::shared_ptr<State> m_state;
+    int m_monitorOnCalls = 0;
 };

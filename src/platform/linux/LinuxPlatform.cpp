@@ -5,6 +5,7 @@
 #include "LinuxClockWatch.h"
 #include "LinuxInstanceChannel.h"
 #include "LinuxWakeTimer.h"
+#include "MonitorPower.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ public:
     bool EnableAutostart(const std::string& exePath) override { return DesktopAutostart::Enable(exePath); }
     bool DisableAutostart() override { return DesktopAutostart::Disable(); }
     bool AutostartEnabled(const std::string& exePath) override { return DesktopAutostart::Enabled(exePath); }
+
+    void MonitorOn() override { MonitorPower::On(); }
 };
 
 } // namespace
