@@ -409,14 +409,17 @@ void TAlarmForm::FillTimeLists()
 
 void TAlarmForm::FillSoundList()
 {
-    const QString text = cbSound->currentText();
+    QString text = cbSound->currentText();
+    // The none entry of the previous language stands for no sound, not for a file of that name.
+    if (text.isEmpty() || (cbSound->count() > 0 && text == cbSound->itemText(0)))
+        text = Lang().NoneText();
     m_stockNames = StockSoundNames(m_hooks.soundsFolder);
     const QSignalBlocker blocker(cbSound);
     cbSound->clear();
     cbSound->addItem(Lang().NoneText());
     cbSound->addItems(m_stockNames);
-    cbSound->setCurrentIndex(-1);
-    cbSound->setEditText(text.isEmpty() ? Lang().NoneText() : text);
+    cbSound->setCurrentIndex(cbSound->findText(text));
+    cbSound->setEditText(text);
     updatePlayButton();
 }
 

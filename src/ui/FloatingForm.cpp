@@ -319,6 +319,13 @@ void TFloatingForm::mousePressEvent(QMouseEvent* event)
     update();
 }
 
+void TFloatingForm::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+    // The first click of the pair has acted already; the second one only starts a possible drag.
+    m_moved = event->button() == Qt::LeftButton;
+}
+
 void TFloatingForm::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_drag)

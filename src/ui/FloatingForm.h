@@ -101,6 +101,7 @@ protected:
     void DoLanguageChanged() override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
@@ -132,7 +133,7 @@ private:
     std::optional<Press> m_drag;
     std::optional<Press> m_grip;
     bool m_pressed = false;     // left button held on the window
-    bool m_moved = false;       // the window moved during the current press
+    bool m_moved = false;       // the current press is no click: the window moved, or it is a double click's second
     bool m_stayOnTop = true;
     bool m_highlighting = false;
     int m_blinkCounter = 0;     // counts down once per blink step; odd shows the highlight colours

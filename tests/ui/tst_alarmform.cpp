@@ -111,6 +111,7 @@ private slots:
     void recordRoundTrips_data();
     void recordRoundTrips();
     void emptyLabelAndSoundGetTheirDefaults();
+    void noSoundSurvivesALanguageChange();
     void soundListHoldsTheStockSounds();
     void browseChoiceNamesTheSound_data();
     void browseChoiceNamesTheSound();
@@ -145,6 +146,8 @@ void TestAlarmForm::init()
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Langs")));
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("Sounds")));
     m_sounds = m_dir->filePath(QStringLiteral("Sounds")) + u'/';
+    WriteFileBytes(m_dir->filePath(QStringLiteral("Langs/de.txt")),
+                   QByteArrayLiteral("\xEF\xBB\xBF; test\r\n1000=Deutsch\r\n1001=7\r\n0014=(Keiner)\r\n"));
     m_lang = std::make_unique<TMgLang>(m_dir->filePath(QStringLiteral("Langs")), 1033);
     m_log = HookLog();
     for (const char* name : {"Bells1", "Birds", "Christmas"})
@@ -369,6 +372,20 @@ void TestAlarmForm::emptyLabelAndSoundGetTheirDefaults()
     const AlarmRecord saved = form->SaveToRecord();
     QCOMPARE(saved.Label, QStringLiteral("Alarm"));
     QCOMPARE(saved.Sound, QString());
+}
+
+void TestAlarmForm::noSoundSurvivesALanguageChange()
+{
+    const auto form = makeForm("en_US");
+    AlarmRecord alarm = sampleAlarm();
+    alarm.Sound.clear();
+    form->LoadFromRecord(alarm);
+    m_lang->ChooseLanguage(7);
+    ApplyLanguage(*m_lang);
+    QCOMPARE(form->cbSound->currentText(), QStringLiteral("(Keiner)"));
+    QCOMPARE(form->cbSound->itemText(0), QStringLiteral("(Keiner)"));
+    QCOMPARE(form->SaveToRecord().Sound, QString());
+    QVERIFY(!form->btnPlaySound->isEnabled());
 }
 
 void TestAlarmForm::soundListHoldsTheStockSounds()

@@ -30,6 +30,7 @@ private slots:
 
     void pressWithoutMoveOpensTheMainWindow();
     void dragMovesWithoutOpening();
+    void doubleClickOpensOnce();
     void clickWhileRingingStopsTheAlarm();
     void clickWhileBlinkingStopsTheBlinking();
     void rightButtonNeitherDragsNorClicks();
@@ -121,6 +122,20 @@ void TestFloatingForm::dragMovesWithoutOpening()
     // The next press without a move is a click again.
     QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(60, 30));
     QCOMPARE(open.size(), 1);
+}
+
+void TestFloatingForm::doubleClickOpensOnce()
+{
+    const auto form = makeForm();
+    showAt(*form, {200, 200});
+    QSignalSpy open(form.get(), &TFloatingForm::openMainWindowRequested);
+    // What the window system sends for a double click: press, release, double click, release.
+    QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(60, 30));
+    QTest::mouseDClick(form.get(), Qt::LeftButton, {}, QPoint(60, 30));
+    QTest::mouseRelease(form.get(), Qt::LeftButton, {}, QPoint(60, 30));
+    QCOMPARE(open.size(), 1);
+    QTest::mouseClick(form.get(), Qt::LeftButton, {}, QPoint(60, 30));
+    QCOMPARE(open.size(), 2);
 }
 
 void TestFloatingForm::clickWhileRingingStopsTheAlarm()
