@@ -1,0 +1,75 @@
+#include "AudioErrors.h"
+#include "SoundDecoder.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+
+namespace {
+
+class SndfileDecoder final : public ISoundDecoder
+{
+public:
+    SndfileDecoder(SNDFILE* file, const SF_INFO& info)
+        : m_file(file)
+        , m_format{info.samplerate, info.channels}
+    {
+    }
+    ~SndfileDecoder() override { sf_close(m_file); }
+
+    SoundFormat Format() const override { return m_format; }
+
+    std::int64_t Read(float* buffer, std::int64_t frames) override
+    {
+        const sf_count_t got = sf_readf_float(m_file, buffer, frames);
+        return got > 0 ? got : 0;
+    }
+
+    bool Rewind() override { return sf_seek(m_file, 0, SEEK_SET) == 0; }
+
+private:
+    SNDFILE* m_file;
+    SoundFormat m_format;
+};
+
+int ErrorOfOpen(int sndfileError, const std::string& path)
+{
+    switch (sndfileError) {
+    case SF_ERR_UNRECOGNISED_FORMAT: return AudioError::FormatNotRecognised;
+    case SF_ERR_UNSUPPORTED_ENCODING: return AudioError::EncodingNotSupported;
+    case SF_ERR_SYSTEM: {
+        // A missing file and an unreadable one both come back as a system error; tell them
+        // apart, since the user fixes them differently.
+        std::FILE* probe = std::fopen(path.c_str(), "rb");
+        if (!probe)
+            return AudioError::FileNotFound;
+        std::fclose(probe);
+        return AudioError::FileReadFailed;
+    }
+    default:
+        // SF_ERR_MALFORMED_FILE and the library's many detailed codes (short header chunk,
+        // zero channels, a decoder that gave up): the file was read but its content is broken.
+        return AudioError::FileMalformed;
+    }
+}
+
+} // namespace
+
+DecoderResult OpenSoundFile(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return {nullptr, ErrorOfOpen(sf_error(nullptr), path)};
+    if (info.channels <= 0 || info.samplerate <= 0) {
+        sf_close(file);
+        return {nullptr, AudioError::FileMalformed};
+    }
+    if (info.frames == 0) {
+        sf_close(file);
+        return {nullptr, AudioError::FileHasNoAudio};
+    }
+    // Normalised float reading keeps integer and float files at the same loudness.
+    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    return {std::make_unique<SndfileDecoder>(file, info), AudioError::None};
+}

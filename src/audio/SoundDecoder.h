@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/** Sample rate and channel count of a decoded sound; samples are interleaved 32-bit floats. */
+struct SoundFormat {
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+/** A sound file opened for reading from the start; used by one thread at a time. */
+class ISoundDecoder
+{
+public:
+    virtual ~ISoundDecoder() = default;
+    ISoundDecoder(const ISoundDecoder&) = delete;
+    ISoundDecoder& operator=(const ISoundDecoder&) = delete;
+
+    /** Format of the samples Read delivers. */
+    virtual SoundFormat Format() const = 0;
+    /** Reads up to frames frames into buffer (frames × channels floats); 0 at the end or on a read error. */
+    virtual std::int64_t Read(float* buffer, std::int64_t frames) = 0;
+    /** Goes back to the first frame; false when the file cannot seek. */
+    virtual bool Rewind() = 0;
+
+protected:
+    ISoundDecoder() = default;
+};
+
+/** Result of opening a sound file: a decoder, or an AudioError code. */
+struct DecoderResult {
+    std::unique_ptr<ISoundDecoder> decoder;
+    int error = 0;
+};
+
+/** Opens path (UTF-8) with the built-in decoder: wav, aiff/aifc, flac, ogg, mp1/mp2/mp3. */
+DecoderResult OpenSoundFile(const std::string& path);

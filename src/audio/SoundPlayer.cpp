@@ -1,0 +1,260 @@
+#include "SoundPlayer.h"
+
+#include "AlarmRecord.h"
+#include "AudioErrors.h"
+#include "DebugLog.h"
+#include "MgLib.h"
+#include "VolumeSetForm.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <utility>
+
+namespace {
+
+QString FileNotFoundText(const QString& path)
+{
+    // Formatted but deliberately not translated: the text has no language number.
+    return QStringLiteral("File %1 is not found!").replace(QStringLiteral("%1"), path);
+}
+
+bool IsFileError(int code) { return code / 100 == 1; }
+
+// Volume changes must never stop an alarm or a dismissal half-way.
+template <class F> void Swallowed(F&& f)
+{
+    try {
+        f();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+SoundPlayer::SoundPlayer(std::unique_ptr<ISoundOutput> output, TVolumeSetForm* volume, QString soundsFolder,
+                         SoundPlayerHooks hooks, QObject* parent)
+    : QObject(parent)
+    , m_output(std::move(output))
+    , m_volume(volume)
+    , m_soundsFolder(std::move(soundsFolder))
+    , m_hooks(std::move(hooks))
+    , m_random(QRandomGenerator::system()->generate())
+{
+    tmrCheckActivePlaying.setInterval(100);
+    connect(&tmrCheckActivePlaying, &QTimer::timeout, this, &SoundPlayer::tmrCheckActivePlayingTimer);
+    connect(&tmrStopSound, &QTimer::timeout, this, &SoundPlayer::StopSound);
+}
+
+SoundPlayer::~SoundPlayer() { FreeAudio(); }
+
+void SoundPlayer::InitAudio()
+{
+    // Every format is decoded in-process, so there are no plug-ins to look for; only the
+    // connection to the sound system can fail here.
+    const int error = m_output->Connect();
+    if (error == AudioError::None)
+        return;
+    WriteLog(QStringLiteral("InitAudio: ") + QString::fromStdString(AudioErrorText(error)));
+    if (m_hooks.showWarning)
+        m_hooks.showWarning(QStringLiteral("The output sound device has not been initialized. Error code: ") +
+                            QString::number(error));
+}
+
+void SoundPlayer::FreeAudio()
+{
+    tmrCheckActivePlaying.stop();
+    tmrStopSound.stop();
+    if (m_output)
+        m_output->Stop();
+    m_streamExists = false;
+    m_currentFile.clear();
+}
+
+void SoundPlayer::Warn(const QString& text, bool showErrors) const
+{
+    WriteLog(QStringLiteral("PlaySound: ") + text);
+    if (showErrors && m_hooks.showWarning)
+        m_hooks.showWarning(text);
+}
+
+void SoundPlayer::SetPreviewState(bool playing) const
+{
+    if (m_hooks.previewStateChanged)
+        m_hooks.previewStateChanged(playing);
+}
+
+QString SoundPlayer::PickFolderFile(const QString& folder)
+{
+    const QDir dir(folder);
+    QStringList files;
+    for (const QString& pattern : {QStringLiteral("*.mp3"), QStringLiteral("*.wav"), QStringLiteral("*.wma")})
+        files += dir.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    if (files.isEmpty())
+        return {};
+    return JoinPath(folder, files.at(static_cast<qsizetype>(m_random.bounded(static_cast<quint32>(files.size())))));
+}
+
+void SoundPlayer::OpenThroughShell(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isFile() && info.isExecutable()) {
+        if (!QProcess::startDetached(path, {}))
+            WriteLog(QStringLiteral("PlaySound: cannot start ") + path);
+        return;
+    }
+    if (!m_hooks.openDocument || !m_hooks.openDocument(path))
+        WriteLog(QStringLiteral("PlaySound: cannot open ") + path);
+}
+
+int SoundPlayer::StartFile(const QString& path, bool loop)
+{
+    const int error = PlaySoundFile(*m_output, QFile::encodeName(path).toStdString(), loop);
+    if (error == AudioError::None) {
+        m_streamExists = true;
+        m_currentFile = path;
+        m_lastError = AudioError::None;
+        SetPreviewState(true);
+        tmrCheckActivePlaying.start();
+    } else {
+        m_lastError = error;
+        WriteLog(QStringLiteral("PlaySound: %1 (%2): %3")
+                     .arg(QString::number(error), QString::fromStdString(AudioErrorText(error)), path));
+    }
+    return error;
+}
+
+void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors, Fallback fallback)
+{
+    if (m_streamExists) {
+        m_output->Stop();
+        m_streamExists = false;
+        m_currentFile.clear();
+    }
+
+    QString path = ResolveSoundName(sound, m_soundsFolder);
+    if (path.isEmpty()) {
+        if (m_hooks.dismissAlarmIfHidden)
+            m_hooks.dismissAlarmIfHidden();
+        Warn(FileNotFoundText(QString()), showErrors);
+        return;
+    }
+
+    QFileInfo info(path);
+    bool emptyFolder = false;
+    if (!info.isFile() && info.isDir()) {
+        const QString picked = PickFolderFile(path);
+        emptyFolder = picked.isEmpty();
+        if (!emptyFolder) {
+            path = picked;
+            info = QFileInfo(path);
+        }
+    }
+
+    // An alarm must not go silent because its file was moved or damaged (or its folder
+    // emptied): at alarm time the built-in sound stands in. An empty Sound stays silent above.
+    const auto playFallback = [&](const QString& why) {
+        WriteLog(QStringLiteral("PlaySound: ") + why + QStringLiteral(", playing the built-in sound instead"));
+        StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop);
+    };
+    if (fallback == Fallback::BuiltInSound && (emptyFolder || !info.exists())) {
+        playFallback(FileNotFoundText(path));
+        return;
+    }
+
+    if (allowPrograms && !IsAudioFileName(path)) {
+        OpenThroughShell(path);
+        return;
+    }
+
+    if (!info.isFile()) {
+        Warn(FileNotFoundText(path), showErrors);
+        return;
+    }
+
+    const int error = StartFile(path, loop);
+    if (error == AudioError::None)
+        return;
+    if (fallback == Fallback::BuiltInSound && IsFileError(error)) {
+        playFallback(QStringLiteral("cannot decode ") + path);
+        return;
+    }
+    // File and server failures mean no channel could be made; a stream failure means one was
+    // made but would not play.
+    const QString what = error / 100 == 3 ? QStringLiteral("Cannot play sound! Error code: ")
+                                          : QStringLiteral("Sound channel has not been initialized! Error code: ");
+    Warn(what + QString::number(error) + QStringLiteral(". File: ") + path, showErrors);
+}
+
+void SoundPlayer::StopSound()
+{
+    tmrStopSound.stop();
+    tmrCheckActivePlaying.stop();
+    if (m_streamExists) {
+        m_output->Stop();
+        m_streamExists = false;
+        m_currentFile.clear();
+    }
+    SetPreviewState(false);
+    RestoreSystemVolume();
+}
+
+void SoundPlayer::tmrCheckActivePlayingTimer()
+{
+    if (m_streamExists && m_output->IsActive())
+        return;
+    tmrCheckActivePlaying.stop();
+    if (m_streamExists && m_output->LastError() != AudioError::None) {
+        m_lastError = m_output->LastError();
+        WriteLog(QStringLiteral("PlaySound: stopped: ") + QString::fromStdString(AudioErrorText(m_lastError)));
+    }
+    if (m_hooks.dismissAlarmIfHidden)
+        m_hooks.dismissAlarmIfHidden();
+    SetPreviewState(false);
+    RestoreSystemVolume();
+}
+
+int SoundPlayer::PlayDurationMinutes(int value)
+{
+    static constexpr int minutes[] = {0, 1, 5, 10, 30, 60};
+    return value >= 1 && value <= 5 ? minutes[value] : 0;
+}
+
+void SoundPlayer::SetPlayDuration(int value) { m_playDuration = value >= 0 && value <= 5 ? value : 0; }
+
+void SoundPlayer::StartStopSoundTimer()
+{
+    tmrStopSound.stop();
+    const int minutes = PlayDurationMinutes(m_playDuration);
+    if (minutes == 0)
+        return;
+    tmrStopSound.setInterval(minutes * 60000);
+    tmrStopSound.start();
+}
+
+bool SoundPlayer::IsPlaying() const { return m_streamExists && m_output->IsActive(); }
+
+void SoundPlayer::SaveSystemVolume()
+{
+    if (m_volumeSaved || !m_volume)
+        return;
+    m_volumeSaved = true;
+    Swallowed([this] { m_savedMute = m_volume->GetMute(); });
+    Swallowed([this] { m_savedVolume = m_volume->GetVolume(); });
+}
+
+void SoundPlayer::RestoreSystemVolume()
+{
+    if (!m_volumeSaved)
+        return;
+    m_volumeSaved = false;
+    // Give the stopped stream a moment to fall silent before the old volume comes back.
+    QEventLoop wait;
+    QTimer::singleShot(100, &wait, &QEventLoop::quit);
+    wait.exec();
+    Swallowed([this] { m_volume->SetMute(m_savedMute); });
+    Swallowed([this] { m_volume->SetVolume(m_savedVolume); });
+}

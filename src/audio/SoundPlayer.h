@@ -1,0 +1,98 @@
+#pragma once
+
+#include "SoundOutput.h"
+
+#include <QObject>
+#include <QRandomGenerator>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class TVolumeSetForm;
+
+/** Calls out of the sound player into the windows; every one may be left empty. */
+struct SoundPlayerHooks {
+    /** Shows a warning box with the product title. */
+    std::function<void(const QString& text)> showWarning;
+    /** The notification window dismisses its alarm when the window is not visible (balloon-only alarm). */
+    std::function<void()> dismissAlarmIfHidden;
+    /** The alarm editor's preview button follows this. */
+    std::function<void(bool playing)> previewStateChanged;
+    /** Opens a document or folder with the desktop's default application; false when that failed. */
+    std::function<bool(const QString& path)> openDocument;
+};
+
+/**
+ * Plays the sound of an alarm or of the editor's preview: a stock sound name, an audio file, a
+ * random audio file of a folder, or a program or document opened instead of played. One sound at
+ * a time. Also owns the play-duration limit, the end-of-sound watch and the saving and restoring
+ * of the system volume around an alarm. Main thread only.
+ */
+class SoundPlayer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    /** What to do at alarm time when the alarm's sound file is missing or cannot be decoded. */
+    enum class Fallback { None, BuiltInSound };
+
+    /** volume may be null (no system volume changes); soundsFolder holds the stock sounds. */
+    SoundPlayer(std::unique_ptr<ISoundOutput> output, TVolumeSetForm* volume, QString soundsFolder,
+                SoundPlayerHooks hooks, QObject* parent = nullptr);
+    ~SoundPlayer() override;
+
+    /** Connects to the sound system once at start-up; warns (always) when no output can be reached. */
+    void InitAudio();
+    void PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors,
+                   Fallback fallback = Fallback::None);
+    /** Stops the sound and the timers, ends the preview state and restores the system volume. */
+    void StopSound();
+    /** Arms tmrStopSound from the play duration; called right after PlaySound at alarm time. */
+    void StartStopSoundTimer();
+    void SaveSystemVolume();
+    void RestoreSystemVolume();
+    /** Releases the sound system (at exit). */
+    void FreeAudio();
+
+    /** Play duration setting 0..5 (key PlaySoundDuration); other values count as 0. */
+    void SetPlayDuration(int value);
+    int PlayDuration() const { return m_playDuration; }
+    /** Minutes after which a play duration value stops the sound; 0 for never. */
+    static int PlayDurationMinutes(int value);
+
+    bool IsPlaying() const;
+    /** File being played (after name resolution and folder pick), empty when none. */
+    QString CurrentFile() const { return m_currentFile; }
+    /** Code of the last failure to start or keep playing, 0 when none. */
+    int LastError() const { return m_lastError; }
+    /** Stock sound played at alarm time when the alarm's own file cannot be played. */
+    static QString FallbackSoundName() { return QStringLiteral("Bells1"); }
+
+    // Named as the rest of the program refers to them; public so the windows and tests can read them.
+    QTimer tmrCheckActivePlaying; // end-of-sound watch, 100 ms, enabled only while a sound plays
+    QTimer tmrStopSound;          // play-duration limit
+
+private:
+    void tmrCheckActivePlayingTimer();
+    void Warn(const QString& text, bool showErrors) const;
+    QString PickFolderFile(const QString& folder);
+    void OpenThroughShell(const QString& path);
+    /** Starts path; 0 or an AudioError code. */
+    int StartFile(const QString& path, bool loop);
+    void SetPreviewState(bool playing) const;
+
+    std::unique_ptr<ISoundOutput> m_output;
+    TVolumeSetForm* m_volume;
+    QString m_soundsFolder;
+    SoundPlayerHooks m_hooks;
+    QRandomGenerator m_random; // seeded once, at construction
+    bool m_streamExists = false;
+    QString m_currentFile;
+    int m_lastError = 0;
+    int m_playDuration = 0;
+    bool m_volumeSaved = false;
+    bool m_savedMute = false;
+    unsigned m_savedVolume = 0;
+};

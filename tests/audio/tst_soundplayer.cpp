@@ -1,0 +1,489 @@
+#include "AudioErrors.h"
+#include "PulseTestServer.h"
+#include "SoundPlayer.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// What the player told the windows.
+struct Calls {
+    QStringList warnings;
+    int dismissals = 0;
+    QList<bool> previewStates;
+    QStringList openedDocuments;
+    qint64 previewEndedMs = -1; // on the clock passed to Record, when the preview state went to false
+};
+
+// Writes a sine tone with sox, an encoder independent of the decoder under test.
+void MakeTone(const QString& path, double seconds, int frequency = 440)
+{
+    QProcess sox;
+    sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                                      QStringLiteral("-c"), QStringLiteral("1"), path, QStringLiteral("synth"),
+                                      QString::number(seconds), QStringLiteral("sine"), QString::number(frequency),
+                                      QStringLiteral("vol"), QStringLiteral("0.5")});
+    if (!sox.waitForFinished(30000) || sox.exitCode() != 0)
+        qFatal("sox could not write %s: %s", qPrintable(path), sox.readAllStandardError().constData());
+}
+
+} // namespace
+
+class TestSoundPlayer : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SoundPlayer> MakePlayer(Calls& calls, const QElapsedTimer* clock = nullptr)
+    {
+        SoundPlayerHooks hooks;
+        hooks.showWarning = [&calls](const QString& text) { calls.warnings << text; };
+        hooks.dismissAlarmIfHidden = [&calls] { ++calls.dismissals; };
+        hooks.previewStateChanged = [&calls, clock](bool playing) {
+            calls.previewStates << playing;
+            if (!playing && clock && calls.previewEndedMs < 0)
+                calls.previewEndedMs = clock->elapsed();
+        };
+        hooks.openDocument = [&calls](const QString& path) {
+            calls.openedDocuments << path;
+            return true;
+        };
+        return std::make_unique<SoundPlayer>(CreateSoundOutput(), nullptr, m_sounds, std::move(hooks));
+    }
+
+    QString File(const QString& name) const { return m_files.filePath(name); }
+
+    void StartServer()
+    {
+        QString why;
+        QVERIFY2(m_server.Start(&why), qPrintable(why));
+        QVERIFY(m_server.StartKeepAlive());
+        QVERIFY(m_monitor.Start());
+    }
+
+    PulseTestServer m_server;
+    SinkMonitor m_monitor;
+    QTemporaryDir m_files;
+    QString m_sounds; // a sounds folder with the stock names the tests use
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_files.isValid());
+        for (const char* ext : {"wav", "aif", "aiff", "aifc", "flac", "ogg", "mp3"})
+            MakeTone(File(QStringLiteral("tone.") + QLatin1String(ext)), 1.0);
+        MakeTone(File(QStringLiteral("SHOUTED.MP3")), 1.0);
+        MakeTone(File(QStringLiteral("short.wav")), 0.5);
+        MakeTone(File(QStringLiteral("blip.wav")), 0.3);
+        QVERIFY(QDir(m_files.path()).mkpath(QStringLiteral("Sounds")));
+        m_sounds = File(QStringLiteral("Sounds/"));
+        MakeTone(m_sounds + QStringLiteral("Birds.mp3"), 1.0, 2000);
+        MakeTone(m_sounds + QStringLiteral("Bells1.mp3"), 3.0, 660);
+        StartServer();
+    }
+
+    void cleanupTestCase()
+    {
+        m_monitor.Stop();
+        m_server.Stop();
+    }
+
+    void init() { m_monitor.Reset(); }
+
+    void eachFormatReachesTheSink_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a WAV file is heard") << "tone.wav";
+        QTest::newRow("an AIF file is heard") << "tone.aif";
+        QTest::newRow("an AIFF file is heard") << "tone.aiff";
+        QTest::newRow("an AIFF-C file is heard") << "tone.aifc";
+        QTest::newRow("a FLAC file is heard") << "tone.flac";
+        QTest::newRow("an Ogg Vorbis file is heard") << "tone.ogg";
+        QTest::newRow("an MP3 file is heard") << "tone.mp3";
+        QTest::newRow("an MP3 file with a capital extension is heard, not opened") << "SHOUTED.MP3";
+    }
+
+    void eachFormatReachesTheSink()
+    {
+        QFETCH(QString, name);
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(File(name), false, true, true);
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(calls.openedDocuments, QStringList());
+        QVERIFY(player->IsPlaying());
+        QCOMPARE(calls.previewStates, QList<bool>{true});
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        player->StopSound();
+        QVERIFY(!player->IsPlaying());
+        QCOMPARE(calls.previewStates, (QList<bool>{true, false}));
+    }
+
+    void stockNameResolvesIntoTheSoundsFolder()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(QStringLiteral("Birds"), true, true, true);
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(player->CurrentFile(), m_sounds + QStringLiteral("Birds.mp3"));
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+    }
+
+    void loopingSoundKeepsPlayingPastItsEnd()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(File(QStringLiteral("blip.wav")), true, false, true);
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QTest::qWait(1000); // three times the length of the file
+        m_monitor.Reset();
+        QVERIFY(m_monitor.WaitForSound(1000) >= 0);
+        QVERIFY(player->IsPlaying());
+        QCOMPARE(calls.previewStates, QList<bool>{true});
+        player->StopSound();
+        QVERIFY(m_monitor.WaitForQuiet(300, 3000));
+    }
+
+    void soundEndsByItselfAndIsNoticedPromptly()
+    {
+        Calls calls;
+        QElapsedTimer clock;
+        auto player = MakePlayer(calls, &clock);
+        m_monitor.Reset();
+        clock.start();
+        player->PlaySound(File(QStringLiteral("short.wav")), false, false, true);
+        QVERIFY(player->IsPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(calls.previewEndedMs >= 0, 5000);
+        QVERIFY(m_monitor.WaitForQuiet(300, 3000));
+        const qint64 lastHeard = m_monitor.LastLoudMs();
+        QVERIFY(lastHeard >= 0);
+        QVERIFY2(calls.previewEndedMs - lastHeard <= 200,
+                 qPrintable(QStringLiteral("last sound at %1 ms, end noticed at %2 ms").arg(lastHeard).arg(calls.previewEndedMs)));
+        QVERIFY2(calls.previewEndedMs >= 500 - 20, qPrintable(QString::number(calls.previewEndedMs)));
+        QCOMPARE(calls.dismissals, 1);
+        QVERIFY(!player->IsPlaying());
+        QVERIFY(!player->tmrCheckActivePlaying.isActive());
+    }
+
+    void failuresWarnWithTheirTexts_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("warning");
+        const QString missing = QStringLiteral("/nonexistent/Larkbell/wake up.mp3");
+        QTest::newRow("a missing file is not found") << missing << QStringLiteral("File %1 is not found!").arg(missing);
+        const auto channel = [](int code, const QString& path) {
+            return QStringLiteral("Sound channel has not been initialized! Error code: %1. File: %2").arg(code).arg(path);
+        };
+        const QString broken = TestDataPath(QStringLiteral("audio/BrokenHeader.wav"));
+        QTest::newRow("a WAV file with a broken header cannot make a channel")
+            << broken << channel(AudioError::FileMalformed, broken);
+        const QString text = TestDataPath(QStringLiteral("audio/NotAudio.mp3"));
+        QTest::newRow("a text file named like an MP3 is reported damaged")
+            << text << channel(AudioError::FileMalformed, text);
+        const QString cut = TestDataPath(QStringLiteral("audio/CutShort.flac"));
+        QTest::newRow("a FLAC file cut short is reported damaged") << cut << channel(AudioError::FileMalformed, cut);
+        const QString wma = TestDataPath(QStringLiteral("audio/Unplayable.wma"));
+        QTest::newRow("a WMA file cannot be decoded") << wma << channel(AudioError::FormatNotRecognised, wma);
+    }
+
+    void failuresWarnWithTheirTexts()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, warning);
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(path, false, true, true);
+        QCOMPARE(calls.warnings, QStringList{warning});
+        QVERIFY(!player->IsPlaying());
+        QCOMPARE(calls.previewStates, QList<bool>());
+    }
+
+    void warningsAreShownOnlyWhenAsked()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(QStringLiteral("/nonexistent/Larkbell/wake up.mp3"), false, true, false);
+        player->PlaySound(TestDataPath(QStringLiteral("audio/BrokenHeader.wav")), false, true, false);
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(player->LastError(), int(AudioError::FileMalformed));
+    }
+
+    void emptySoundDismissesAHiddenAlarmAndWarns()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(QString(), true, true, true, SoundPlayer::Fallback::BuiltInSound);
+        QCOMPARE(calls.dismissals, 1);
+        QCOMPARE(calls.warnings, QStringList{QStringLiteral("File  is not found!")});
+        QVERIFY(!player->IsPlaying());
+        QVERIFY(player->CurrentFile().isEmpty());
+        QVERIFY(m_monitor.WaitForQuiet(500, 3000));
+        QCOMPARE(m_monitor.LoudSamples(), 0);
+    }
+
+    void folderPlaysOneOfItsAudioFiles()
+    {
+        const QString folder = File(QStringLiteral("mixed"));
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/inner")));
+        QVERIFY(QFile::copy(File(QStringLiteral("tone.wav")), folder + QStringLiteral("/a.wav")));
+        QVERIFY(QFile::copy(File(QStringLiteral("tone.mp3")), folder + QStringLiteral("/b.mp3")));
+        QVERIFY(QFile::copy(File(QStringLiteral("tone.ogg")), folder + QStringLiteral("/c.ogg"))); // not a folder pattern
+        QVERIFY(QFile::copy(File(QStringLiteral("tone.wav")), folder + QStringLiteral("/inner/d.wav")));
+        WriteFileBytes(folder + QStringLiteral("/readme.txt"), "not a sound");
+
+        Calls calls;
+        auto player = MakePlayer(calls);
+        QSet<QString> picked;
+        for (int i = 0; i < 40; ++i) {
+            player->PlaySound(folder, false, true, true);
+            picked << QFileInfo(player->CurrentFile()).fileName();
+        }
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(picked, (QSet<QString>{QStringLiteral("a.wav"), QStringLiteral("b.mp3")}));
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        player->StopSound();
+    }
+
+    void emptyFolderIsOpenedOrReported()
+    {
+        const QString folder = File(QStringLiteral("empty"));
+        QVERIFY(QDir().mkpath(folder));
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(folder, false, true, true);
+        QCOMPARE(calls.openedDocuments, QStringList{folder});
+        QCOMPARE(calls.warnings, QStringList());
+        player->PlaySound(folder, false, false, true);
+        QCOMPARE(calls.warnings, QStringList{QStringLiteral("File %1 is not found!").arg(folder)});
+        QVERIFY(!player->IsPlaying());
+    }
+
+    void programIsStartedNotPlayed()
+    {
+        const QString script = File(QStringLiteral("wake-up.sh"));
+        const QString marker = File(QStringLiteral("wake-up.marker"));
+        WriteFileBytes(script, QByteArray("#!/bin/sh\necho started > '") + QFile::encodeName(marker) + "'\n");
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(script, true, true, true);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 5000);
+        QCOMPARE(ReadFileBytes(marker), QByteArray("started\n"));
+        QVERIFY(!player->IsPlaying());
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(calls.openedDocuments, QStringList());
+    }
+
+    void documentIsOpenedThroughTheDesktop()
+    {
+        const QString document = File(QStringLiteral("notes.txt"));
+        WriteFileBytes(document, "get up");
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(document, true, true, true);
+        QCOMPARE(calls.openedDocuments, QStringList{document});
+        QVERIFY(!player->IsPlaying());
+    }
+
+    void alarmFallsBackToTheBuiltInSound_data()
+    {
+        QTest::addColumn<QString>("sound");
+        QTest::newRow("a moved file rings the built-in sound") << QStringLiteral("/nonexistent/Larkbell/song.mp3");
+        QTest::newRow("a missing stock sound rings the built-in sound") << QStringLiteral("NoSuchStockSound");
+        QTest::newRow("a damaged file rings the built-in sound") << TestDataPath(QStringLiteral("audio/BrokenHeader.wav"));
+        QTest::newRow("a WMA file rings the built-in sound") << TestDataPath(QStringLiteral("audio/Unplayable.wma"));
+        QTest::newRow("an emptied folder rings the built-in sound") << File(QStringLiteral("empty"));
+    }
+
+    void alarmFallsBackToTheBuiltInSound()
+    {
+        QFETCH(QString, sound);
+        QVERIFY(QDir().mkpath(File(QStringLiteral("empty"))));
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(sound, true, true, false, SoundPlayer::Fallback::BuiltInSound);
+        QCOMPARE(player->CurrentFile(), m_sounds + SoundPlayer::FallbackSoundName() + QStringLiteral(".mp3"));
+        QVERIFY(player->IsPlaying());
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QCOMPARE(calls.warnings, QStringList());
+        QCOMPARE(calls.openedDocuments, QStringList());
+        player->StopSound();
+    }
+
+    void previewDoesNotFallBack()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(QStringLiteral("/nonexistent/Larkbell/song.mp3"), false, false, false);
+        QVERIFY(!player->IsPlaying());
+        QVERIFY(player->CurrentFile().isEmpty());
+    }
+
+    void playDurationArmsTheStopTimer_data()
+    {
+        QTest::addColumn<int>("duration");
+        QTest::addColumn<int>("minutes");
+        QTest::newRow("until the message is closed") << 0 << 0;
+        QTest::newRow("one minute") << 1 << 1;
+        QTest::newRow("five minutes") << 2 << 5;
+        QTest::newRow("ten minutes") << 3 << 10;
+        QTest::newRow("thirty minutes") << 4 << 30;
+        QTest::newRow("one hour") << 5 << 60;
+        QTest::newRow("an unknown stored value counts as until closed") << 9 << 0;
+    }
+
+    void playDurationArmsTheStopTimer()
+    {
+        QFETCH(int, duration);
+        QFETCH(int, minutes);
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->SetPlayDuration(duration);
+        player->StartStopSoundTimer();
+        QCOMPARE(player->tmrStopSound.isActive(), minutes > 0);
+        if (minutes > 0)
+            QCOMPARE(player->tmrStopSound.interval(), minutes * 60000);
+    }
+
+    void stopTimerStopsTheSound()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->SetPlayDuration(1);
+        player->PlaySound(File(QStringLiteral("blip.wav")), true, false, true);
+        player->StartStopSoundTimer();
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        player->tmrStopSound.setInterval(200); // a minute compressed; the tick is the same
+        QTRY_VERIFY_WITH_TIMEOUT(!player->IsPlaying(), 3000);
+        QCOMPARE(calls.previewStates, (QList<bool>{true, false}));
+        QVERIFY(!player->tmrStopSound.isActive());
+        QVERIFY(!player->tmrCheckActivePlaying.isActive());
+        QVERIFY(m_monitor.WaitForQuiet(300, 3000));
+    }
+
+    void newSoundReplacesThePlayingOne()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
+        player->PlaySound(File(QStringLiteral("tone.ogg")), true, false, true);
+        QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.ogg")));
+        QVERIFY(player->IsPlaying());
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+    }
+
+    void builtInSoundsIncludeTheStockNames()
+    {
+        const QDir dir(qEnvironmentVariable("LARKBELL_SOUNDS_DIR"));
+        QVERIFY2(dir.entryList({QStringLiteral("*.mp3")}, QDir::Files).size() >= 6, qPrintable(dir.path()));
+        for (const QString& required : {QStringLiteral("Birds.mp3"), QStringLiteral("Bells1.mp3"), QStringLiteral("Christmas.mp3")})
+            QVERIFY2(dir.exists(required), qPrintable(required));
+    }
+
+    void builtInSoundsAreComplete_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QDir dir(qEnvironmentVariable("LARKBELL_SOUNDS_DIR"));
+        for (const QString& name : dir.entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name))
+            QTest::newRow(qPrintable(name + QStringLiteral(" lasts 15 to 40 seconds and is not quiet"))) << dir.filePath(name);
+    }
+
+    void builtInSoundsAreComplete()
+    {
+        QFETCH(QString, path);
+        DecoderResult opened = OpenSoundFile(QFile::encodeName(path).toStdString());
+        QVERIFY(opened.decoder);
+        const SoundFormat format = opened.decoder->Format();
+        std::vector<float> buffer(4096 * static_cast<std::size_t>(format.channels));
+        std::int64_t frames = 0;
+        double energy = 0;
+        float peak = 0;
+        while (const std::int64_t got = opened.decoder->Read(buffer.data(), 4096)) {
+            for (std::int64_t i = 0; i < got * format.channels; ++i) {
+                energy += double(buffer[std::size_t(i)]) * buffer[std::size_t(i)];
+                peak = std::max(peak, std::abs(buffer[std::size_t(i)]));
+            }
+            frames += got;
+        }
+        const double seconds = double(frames) / format.sampleRate;
+        QVERIFY2(seconds >= 15 && seconds <= 40, qPrintable(QString::number(seconds)));
+        const double rmsDb = 10 * std::log10(energy / double(frames * format.channels));
+        QVERIFY2(rmsDb > -30 && rmsDb < -8, qPrintable(QString::number(rmsDb)));
+        QVERIFY2(peak <= 1.0f, qPrintable(QString::number(peak)));
+    }
+
+    // The server tests change the server, so they come last.
+
+    void noServerGivesAClearCodeQuickly()
+    {
+        QTemporaryDir nowhere;
+        ScopedEnv runtime("XDG_RUNTIME_DIR", QFile::encodeName(nowhere.path()));
+        Calls calls;
+        auto player = MakePlayer(calls);
+        QElapsedTimer clock;
+        clock.start();
+        player->InitAudio();
+        player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(calls.warnings,
+                 (QStringList{QStringLiteral("The output sound device has not been initialized. Error code: 202"),
+                              QStringLiteral("Sound channel has not been initialized! Error code: 202. File: ") +
+                                  File(QStringLiteral("tone.wav"))}));
+        QVERIFY(!player->IsPlaying());
+    }
+
+    void frozenServerDoesNotHang()
+    {
+        Calls calls;
+        auto connected = MakePlayer(calls);
+        connected->InitAudio();
+        QCOMPARE(calls.warnings, QStringList());
+        m_server.Freeze();
+        QElapsedTimer clock;
+        clock.start();
+        connected->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
+        const qint64 playMs = clock.restart();
+        auto fresh = MakePlayer(calls);
+        fresh->InitAudio();
+        const qint64 connectMs = clock.elapsed();
+        m_server.Thaw();
+        QVERIFY2(playMs < 2600, qPrintable(QString::number(playMs)));
+        QVERIFY2(connectMs < 2600, qPrintable(QString::number(connectMs)));
+        QCOMPARE(calls.warnings,
+                 (QStringList{QStringLiteral("Cannot play sound! Error code: 303. File: ") + File(QStringLiteral("tone.wav")),
+                              QStringLiteral("The output sound device has not been initialized. Error code: 203")}));
+        QVERIFY(!connected->IsPlaying());
+    }
+
+    void serverKilledWhilePlayingEndsThePlay()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
+        QVERIFY(player->IsPlaying());
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        m_monitor.Stop();
+        m_server.Kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!player->IsPlaying(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(calls.previewStates, (QList<bool>{true, false}), 3000);
+        QCOMPARE(player->LastError(), int(AudioError::ServerLost));
+        QCOMPARE(calls.dismissals, 1);
+
+        // Once a server is back, the same player finds it again.
+        StartServer();
+        player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
+        QCOMPARE(calls.warnings, QStringList());
+        QVERIFY(player->IsPlaying());
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSoundPlayer)
+#include "tst_soundplayer.moc"
