@@ -237,7 +237,6 @@ void TAlarmForm::createControls()
     odAudio->setOption(QFileDialog::ReadOnly);
     odAudio->setSizeGripEnabled(true);
 
-    // Layout: time and repeat days side by side, then the label, the sound and the switches.
     auto* top = new QGridLayout;
     top->addWidget(gbTime, 0, 0, Qt::AlignTop);
     top->addWidget(gbRepeat, 0, 1);
