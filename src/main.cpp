@@ -47,7 +47,7 @@ void watchTerminateSignals(TMainForm& mainForm)
         ::sigaction(signal, &action, nullptr);
 }
 
-WakeupHooks wakeupHooks(TMainForm& mainForm)
+WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform)
 {
     WakeupHooks hooks;
     hooks.setTrayIcon = [&mainForm](int index) { mainForm.SetTrayIcon(index); };
@@ -55,6 +55,8 @@ WakeupHooks wakeupHooks(TMainForm& mainForm)
     hooks.showBalloon = [&mainForm](const QString& title, const QString& text, int ms) {
         mainForm.ShowBalloon(title, text, ms);
     };
+    hooks.cancelBalloon = [&mainForm] { mainForm.CancelBalloon(); };
+    hooks.monitorOn = [&platform] { platform.MonitorOn(); };
     hooks.showCancelSnooze = [&mainForm](bool visible) {
         mainForm.actCancelSnooze->setVisible(visible);
         mainForm.miSnoozeSepr->setVisible(visible);
@@ -117,7 +119,7 @@ int main(int argc, char* argv[])
     }
     mainFormPtr = mainForm.get();
     auto alarmForm = CreateForm<TAlarmForm>(lang, mainForm.get());
-    auto wakeupForm = CreateForm<TWakeupForm>(lang, wakeupHooks(*mainForm));
+    auto wakeupForm = CreateForm<TWakeupForm>(lang, wakeupHooks(*mainForm, *platform));
     mainForm->SetForms(alarmForm.get(), wakeupForm.get());
 
     // 8-9: start-up steps; with -autorun the window stays in the tray.

@@ -7,6 +7,7 @@
 #include "AppIni.h"
 #include "BackupFile.h"
 #include "DebugLog.h"
+#include "DesktopNotifier.h"
 #include "MessageBoxes.h"
 #include "MgLib.h"
 #include "WakeupForm.h"
@@ -375,6 +376,9 @@ void TMainForm::createTray()
     connect(trayMain, &QSystemTrayIcon::activated, this, &TMainForm::trayActivated);
     connect(trayMain, &QSystemTrayIcon::messageClicked, this, &TMainForm::balloonClicked);
     trayMain->show();
+    m_notifier = new DesktopNotifier(this);
+    connect(m_notifier, &DesktopNotifier::clicked, this, &TMainForm::balloonClicked);
+    connect(m_notifier, &DesktopNotifier::closed, this, &TMainForm::balloonClicked);
 }
 
 // ---- start-up and exit ----
@@ -602,8 +606,12 @@ void TMainForm::SetTrayIcon(int index)
 
 void TMainForm::ShowBalloon(const QString& title, const QString& text, int ms)
 {
-    trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
+    // The notification server reports clicks and closing; a tray balloon only clicks.
+    if (!m_notifier->Show(title, text, ms))
+        trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
 }
+
+void TMainForm::CancelBalloon() { m_notifier->Cancel(); }
 
 void TMainForm::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {

@@ -13,6 +13,7 @@
 #include <memory>
 
 class AlarmListModel;
+class DesktopNotifier;
 class QActionGroup;
 class QFileDialog;
 class QLabel;
@@ -73,6 +74,7 @@ public:
     int NormalTrayIcon() const { return m_scheduler->Schedule().trayIconIndex; }
     void SetTrayIcon(int index);
     void ShowBalloon(const QString& title, const QString& text, int ms);
+    void CancelBalloon();
 
     /** Test seam: what the working alarm record looks like before the editor opens. */
     AlarmRecord NewAlarmRecord() const;
@@ -171,6 +173,7 @@ private:
     std::unique_ptr<ClockWatch> m_clockWatch;
     AlarmScheduler* m_scheduler;
     AlarmListModel* m_model;
+    DesktopNotifier* m_notifier;
     TAlarmForm* m_editor = nullptr;
     TWakeupForm* m_wakeup = nullptr;
     QActionGroup* m_snoozeGroup;
