@@ -8,6 +8,7 @@
 #include "BackupFile.h"
 #include "DebugLog.h"
 #include "DesktopNotifier.h"
+#include "FloatingForm.h"
 #include "MessageBoxes.h"
 #include "MgLib.h"
 #include "WakeupForm.h"
@@ -86,6 +87,20 @@ TMainForm::TMainForm(MainFormContext context)
     buildLanguageMenu();
     lbAlarmView->SetSingleLine(m_context.ini.Read(Settings::IsSingleLine));
     miSingleLine->setChecked(lbAlarmView->IsSingleLine());
+
+    m_floating = CreateForm<TFloatingForm>(m_context.lang, m_context.ini);
+    connect(m_floating.get(), &TFloatingForm::openMainWindowRequested, this, &TMainForm::OpenWindow);
+    connect(m_floating.get(), &TFloatingForm::stopRingingRequested, this, [this] {
+        if (m_wakeup)
+            m_wakeup->DismissAlarm();
+    });
+    connect(m_floating.get(), &TFloatingForm::editNextAlarmRequested, this, &TMainForm::editNextAlarm);
+    connect(m_floating.get(), &TFloatingForm::closedByUser, this, [this] {
+        miShowFloatingWindow->setChecked(false);
+        updateCaptionClock();
+        restartLazySave();
+    });
+    m_floating->SetRingingQuery([this] { return m_wakeup && m_wakeup->AlarmActive(); });
 
     tmrCaption.setTimerType(Qt::PreciseTimer);
     connect(&tmrCaption, &QTimer::timeout, this, &TMainForm::tmrCaptionTimer);
@@ -212,7 +227,10 @@ void TMainForm::createMenus()
     miShowFloatingWindow = miOptions->addAction(Text::ShowFloatingClock.English());
     miShowFloatingWindow->setObjectName(QStringLiteral("miShowFloatingWindow"));
     miShowFloatingWindow->setCheckable(true);
-    connect(miShowFloatingWindow, &QAction::triggered, this, &TMainForm::restartLazySave);
+    connect(miShowFloatingWindow, &QAction::triggered, this, [this](bool on) {
+        showFloatingWindow(on);
+        restartLazySave();
+    });
     miSingleLine = miOptions->addAction(Text::SingleLine.English());
     miSingleLine->setObjectName(QStringLiteral("miSingleLine"));
     miSingleLine->setCheckable(true);
@@ -417,6 +435,8 @@ void TMainForm::PostCreate()
     miShowFloatingWindow->setChecked(m_context.ini.Read(Settings::ShowFloatingWindow));
     LoadFormPlacement(this, m_context.ini, FormStartPosition::CenterOfWorkArea);
     KeepOnScreen(this);
+    m_floating->LoadSettings();
+    showFloatingWindow(miShowFloatingWindow->isChecked());
     if (m_editor)
         m_editor->SetDonateVisible(!m_context.ini.Read(Settings::HideDonate));
     setStayOnTop(m_context.ini.Read(Settings::StayOnTop));
@@ -440,6 +460,7 @@ void TMainForm::OrderlyExit()
         m_scheduler->Rebuild();
         m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
         SaveFormPlacement(this, m_context.ini);
+        m_floating->SaveSettings();
     } catch (const AppIniWriteError&) {
         // The exit goes on; the list was saved at its last change already.
     }
@@ -539,6 +560,8 @@ void TMainForm::applySettingChange()
     m_scheduler->SetLocale(locale);
     if (m_editor)
         m_editor->RefreshLocale();
+    if (m_floating)
+        m_floating->PrepareSamples();
     collapseToolBar();
 }
 
@@ -594,6 +617,23 @@ void TMainForm::scheduleChanged()
     }
     if (!m_wakeup || !m_wakeup->AlarmActive())
         SetTrayIcon(schedule.trayIconIndex);
+    m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible, schedule.floatingHint);
+}
+
+void TMainForm::editNextAlarm()
+{
+    const ScheduleResult& schedule = m_scheduler->Schedule();
+    if (schedule.panel.isEmpty())
+        return;
+    lbAlarmView->SetCurrentRow(schedule.panel.first().listIndex);
+    OpenWindow();
+    actEditExecute();
+}
+
+void TMainForm::showFloatingWindow(bool show)
+{
+    m_floating->setVisible(show);
+    updateCaptionClock();
 }
 
 void TMainForm::SetTrayIcon(int index)
@@ -640,27 +680,43 @@ void TMainForm::startCaptionClock()
     tmrCaption.start(1000 - QTime::currentTime().msec());
 }
 
+void TMainForm::updateCaptionClock()
+{
+    // Hidden in the tray, nothing shows the clock: no tick, so the program sleeps until its next alarm.
+    const bool shown = isVisible() || m_floating->isVisible();
+    if (!shown) {
+        tmrCaption.stop();
+        return;
+    }
+    if (!tmrCaption.isActive()) {
+        tmrCaptionTimer();
+        startCaptionClock();
+    }
+}
+
 void TMainForm::tmrCaptionTimer()
 {
     tmrCaption.setInterval(1000);
     const QLocale locale;
     const QDateTime now = QDateTime::currentDateTime();
-    setWindowTitle(locale.toString(now.date(), QLocale::LongFormat) + u' ' +
-                   locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" - Larkbell"));
+    if (isVisible()) {
+        setWindowTitle(locale.toString(now.date(), QLocale::LongFormat) + u' ' +
+                       locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" - Larkbell"));
+    }
+    if (m_floating->isVisible())
+        m_floating->ShowTime(now);
 }
 
 void TMainForm::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    tmrCaptionTimer();
-    startCaptionClock();
+    updateCaptionClock();
 }
 
 void TMainForm::hideEvent(QHideEvent* event)
 {
     QMainWindow::hideEvent(event);
-    // Hidden in the tray, nothing shows the clock: no tick, so the program sleeps until its next alarm.
-    tmrCaption.stop();
+    QTimer::singleShot(0, this, &TMainForm::updateCaptionClock); // isVisible() is still true here
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

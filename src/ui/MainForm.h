@@ -25,6 +25,7 @@ class QTreeWidgetItem;
 class TAlarmForm;
 class TAlarmListView;
 class TAppIni;
+class TFloatingForm;
 class TWakeupForm;
 struct AppFolders;
 
@@ -69,6 +70,7 @@ public:
 
     AlarmScheduler& Scheduler() { return *m_scheduler; }
     TAlarmListView* AlarmView() const { return lbAlarmView; }
+    TFloatingForm* FloatingForm() const { return m_floating.get(); }
     QSystemTrayIcon* Tray() const { return trayMain; }
     /** Normal tray icon: 0 when alarms are scheduled, 1 when none. */
     int NormalTrayIcon() const { return m_scheduler->Schedule().trayIconIndex; }
@@ -158,6 +160,9 @@ private:
     void setStayOnTop(bool on);
     void tmrCaptionTimer();
     void startCaptionClock();
+    void updateCaptionClock();
+    void showFloatingWindow(bool show);
+    void editNextAlarm();
     void restartLazySave();
     void saveOptions();
     void tmrAllowWakeTimersTimer();
@@ -172,6 +177,7 @@ private:
     std::unique_ptr<ScheduleTimers> m_refusingTimers;
     std::unique_ptr<ClockWatch> m_clockWatch;
     AlarmScheduler* m_scheduler;
+    std::unique_ptr<TFloatingForm> m_floating;
     AlarmListModel* m_model;
     DesktopNotifier* m_notifier;
     TAlarmForm* m_editor = nullptr;
