@@ -1,10 +1,15 @@
-// Draws the alarm editor (a 12-hour and a 24-hour locale) and the floating clock into PNG files for
+// Draws the main window (both layouts), the alarm editor (a 12-hour and a 24-hour locale) and the
+// floating clock into PNG files for
 // the documentation. Runs on Qt's offscreen platform, so it needs no display:
 //
 //   QT_QPA_PLATFORM=offscreen larkbell_screenshots <Langs folder> <output folder>
 
 #include "AlarmForm.h"
+#include "AppFolders.h"
 #include "AppIni.h"
+#include "FakePlatform.h"
+#include "MainForm.h"
+#include "WakeupForm.h"
 #include "FloatingForm.h"
 #include "MgLanguages.h"
 
@@ -76,6 +81,45 @@ bool shootClock(TMgLang& lang, TAppIni& ini, const QString& path)
     return save(clock->grab(), path);
 }
 
+bool shootMainWindow(TMgLang& lang, const QString& folder, bool singleLine, const QString& path)
+{
+    QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    lang.ChooseLanguage(EnglishLanguageId);
+    TAppIni ini(folder, folder);
+    ini.SetFileName(folder + (singleLine ? QStringLiteral("/single.ini") : QStringLiteral("/double.ini")));
+    QStringList alarms;
+    AlarmRecord alarm = exampleAlarm();
+    alarms.append(BuildAlarmString(alarm));
+    alarm.Time = QTime(7, 30);
+    alarm.Days = {true, false, false, false, false, false, true};
+    alarm.Label = QStringLiteral("Weekend run");
+    alarm.Sound = QStringLiteral("/home/me/Music/Morning playlist/Sunrise.ogg");
+    alarms.append(BuildAlarmString(alarm));
+    alarm.Time = QTime(13, 15);
+    alarm.Days = {};
+    alarm.Enabled = false;
+    alarm.Label = QStringLiteral("Dentist");
+    alarm.Sound = QStringLiteral("Bells1");
+    alarms.append(BuildAlarmString(alarm));
+    ini.WriteList(Settings::Alarms, alarms);
+    ini.Write(Settings::FirstStarted, true);
+    ini.Write(Settings::IsSingleLine, singleLine);
+    FakePlatform platform;
+    AppFolders folders;
+    folders.exeFolder = folder;
+    folders.dataFolder = folder + u'/';
+    folders.soundsFolder = folder + QStringLiteral("/Sounds/");
+    auto main = CreateForm<TMainForm>(
+        MainFormContext{ini, lang, platform, folders, folder + QStringLiteral("/larkbell"), CommandLine{}, {}});
+    auto wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
+    main->SetForms(nullptr, wakeup.get());
+    main->PostCreate();
+    main->resize(620, singleLine ? 330 : 440);
+    main->show();
+    QApplication::processEvents();
+    return save(main->grab(), path);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -106,5 +150,7 @@ int main(int argc, char* argv[])
                           out.filePath(QStringLiteral("editor-12h.png")));
     ok = shootEditor(lang, sounds, QStringLiteral("de_DE"), 1031, out.filePath(QStringLiteral("editor-24h.png"))) && ok;
     ok = shootClock(lang, ini, out.filePath(QStringLiteral("floating-clock.png"))) && ok;
+    ok = shootMainWindow(lang, work.path(), false, out.filePath(QStringLiteral("main-window.png"))) && ok;
+    ok = shootMainWindow(lang, work.path(), true, out.filePath(QStringLiteral("main-window-single-line.png"))) && ok;
     return ok ? 0 : 1;
 }
