@@ -28,10 +28,10 @@ double CpuSeconds()
 bool MakeTone(const QString& path)
 {
     QProcess sox;
-    sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                      QStringLiteral("-c"), QStringLiteral("2"), path, QStringLiteral("synth"),
-                                      QStringLiteral("30"), QStringLiteral("sine"), QStringLiteral("440"),
-                                      QStringLiteral("vol"), QStringLiteral("0.5")});
+    sox.start(QStringLiteral("sox"),
+              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+               QStringLiteral("2"), path, QStringLiteral("synth"), QStringLiteral("30"), QStringLiteral("sine"),
+               QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.5")});
     return sox.waitForFinished(60000) && sox.exitCode() == 0;
 }
 
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
     const double cpu = CpuSeconds() - cpuBefore;
     const bool stillPlaying = player.IsPlaying();
     player.StopSound();
-    std::printf("CPU while ringing an MP3 for 10 s: %.2f %% of one core%s\n", 100.0 * cpu / (double(wall.elapsed()) / 1000),
-                stillPlaying ? "" : " (the sound stopped early!)");
+    std::printf("CPU while ringing an MP3 for 10 s: %.2f %% of one core%s\n",
+                100.0 * cpu / (double(wall.elapsed()) / 1000), stillPlaying ? "" : " (the sound stopped early!)");
     return stillPlaying ? 0 : 1;
 }

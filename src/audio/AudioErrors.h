@@ -13,16 +13,16 @@ enum Code : int {
     FormatNotRecognised = 102, // no decoder for this kind of file (WMA, text, ...)
     FileMalformed = 103,       // the decoder recognised the format but the data is broken
     EncodingNotSupported = 104,
-    FileHasNoAudio = 105,      // decodes to zero samples
-    FileReadFailed = 106,      // any other failure while opening or reading
+    FileHasNoAudio = 105, // decodes to zero samples
+    FileReadFailed = 106, // any other failure while opening or reading
 
     // 2xx: the sound server
-    AudioSystemFailed = 201,   // the client side could not be set up (out of memory, thread)
-    ServerNotFound = 202,      // no server listens (not running, no socket)
-    ServerTimeout = 203,       // a server exists but did not answer within the connect timeout
-    ServerAccessDenied = 204,  // refused by the server (permissions, cookie)
+    AudioSystemFailed = 201,  // the client side could not be set up (out of memory, thread)
+    ServerNotFound = 202,     // no server listens (not running, no socket)
+    ServerTimeout = 203,      // a server exists but did not answer within the connect timeout
+    ServerAccessDenied = 204, // refused by the server (permissions, cookie)
     ServerConnectionFailed = 205,
-    ServerLost = 206,          // the connection broke while playing
+    ServerLost = 206, // the connection broke while playing
 
     // 3xx: the playback stream
     StreamCreateFailed = 301,  // the decoded format cannot be played (rate, channels)

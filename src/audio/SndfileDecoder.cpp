@@ -13,8 +13,7 @@ public:
     SndfileDecoder(SNDFILE* file, const SF_INFO& info)
         : m_file(file)
         , m_format{info.samplerate, info.channels}
-    {
-    }
+    {}
     ~SndfileDecoder() override { sf_close(m_file); }
 
     SoundFormat Format() const override { return m_format; }
@@ -35,8 +34,10 @@ private:
 int ErrorOfOpen(int sndfileError, const std::string& path)
 {
     switch (sndfileError) {
-    case SF_ERR_UNRECOGNISED_FORMAT: return AudioError::FormatNotRecognised;
-    case SF_ERR_UNSUPPORTED_ENCODING: return AudioError::EncodingNotSupported;
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return AudioError::FormatNotRecognised;
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return AudioError::EncodingNotSupported;
     case SF_ERR_SYSTEM: {
         // A missing file and an unreadable one both come back as a system error; tell them
         // apart, since the user fixes them differently.

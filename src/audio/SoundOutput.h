@@ -13,9 +13,11 @@ public:
     ISoundOutput(const ISoundOutput&) = delete;
     ISoundOutput& operator=(const ISoundOutput&) = delete;
 
-    /** Connects to the sound system if not yet connected; 0 or an AudioError code. Never blocks longer than the connect timeout. */
+    /** Connects to the sound system if not yet connected; 0 or an AudioError code. Never blocks longer than the connect
+     * timeout. */
     virtual int Connect() = 0;
-    /** Stops any current stream and plays decoder's sound, from the start again at its end when loop; 0 or an AudioError code. */
+    /** Stops any current stream and plays decoder's sound, from the start again at its end when loop; 0 or an
+     * AudioError code. */
     virtual int Play(std::unique_ptr<ISoundDecoder> decoder, bool loop) = 0;
     /** True from a successful Play until the sound has been heard to its end, Stop, or a failure. */
     virtual bool IsActive() const = 0;

@@ -22,7 +22,10 @@ QString FileNotFoundText(const QString& path)
     return QStringLiteral("File %1 is not found!").replace(QStringLiteral("%1"), path);
 }
 
-bool IsFileError(int code) { return code / 100 == 1; }
+bool IsFileError(int code)
+{
+    return code / 100 == 1;
+}
 
 // Volume changes must never stop an alarm or a dismissal half-way.
 template <class F> void Swallowed(F&& f)
@@ -49,7 +52,10 @@ SoundPlayer::SoundPlayer(std::unique_ptr<ISoundOutput> output, TVolumeSetForm* v
     connect(&tmrStopSound, &QTimer::timeout, this, &SoundPlayer::StopSound);
 }
 
-SoundPlayer::~SoundPlayer() { FreeAudio(); }
+SoundPlayer::~SoundPlayer()
+{
+    FreeAudio();
+}
 
 void SoundPlayer::InitAudio()
 {
@@ -223,7 +229,10 @@ int SoundPlayer::PlayDurationMinutes(int value)
     return value >= 1 && value <= 5 ? minutes[value] : 0;
 }
 
-void SoundPlayer::SetPlayDuration(int value) { m_playDuration = value >= 0 && value <= 5 ? value : 0; }
+void SoundPlayer::SetPlayDuration(int value)
+{
+    m_playDuration = value >= 0 && value <= 5 ? value : 0;
+}
 
 void SoundPlayer::StartStopSoundTimer()
 {
@@ -235,7 +244,10 @@ void SoundPlayer::StartStopSoundTimer()
     tmrStopSound.start();
 }
 
-bool SoundPlayer::IsPlaying() const { return m_streamExists && m_output->IsActive(); }
+bool SoundPlayer::IsPlaying() const
+{
+    return m_streamExists && m_output->IsActive();
+}
 
 void SoundPlayer::SaveSystemVolume()
 {

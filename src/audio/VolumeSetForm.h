@@ -49,8 +49,8 @@ private:
     bool m_mixerFound = false;
     bool m_available = false;
     bool m_useEndpoint = false;
-    unsigned m_volume = 0;         // last known master volume, percent
-    bool m_muted = false;          // last known mute state
+    unsigned m_volume = 0;          // last known master volume, percent
+    bool m_muted = false;           // last known mute state
     std::uint32_t m_mixerValue = 0; // last read or written mixer volume value
     std::uint32_t m_minimum = 0;
     std::uint32_t m_maximum = 0;

@@ -8,7 +8,8 @@
 // arithmetic; these only read and write what the system has.
 
 /** The default output device of the sound server, followed across device changes. */
-class IVolumeEndpoint {
+class IVolumeEndpoint
+{
 public:
     virtual ~IVolumeEndpoint() = default;
     IVolumeEndpoint(const IVolumeEndpoint&) = delete;
@@ -28,7 +29,8 @@ protected:
 };
 
 /** A hardware mixer's master volume control in its own units, and its mute. */
-class IVolumeMixer {
+class IVolumeMixer
+{
 public:
     virtual ~IVolumeMixer() = default;
     IVolumeMixer(const IVolumeMixer&) = delete;

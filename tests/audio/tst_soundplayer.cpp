@@ -26,10 +26,10 @@ struct Calls {
 void MakeTone(const QString& path, double seconds, int frequency = 440)
 {
     QProcess sox;
-    sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                      QStringLiteral("-c"), QStringLiteral("1"), path, QStringLiteral("synth"),
-                                      QString::number(seconds), QStringLiteral("sine"), QString::number(frequency),
-                                      QStringLiteral("vol"), QStringLiteral("0.5")});
+    sox.start(QStringLiteral("sox"),
+              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+               QStringLiteral("1"), path, QStringLiteral("synth"), QString::number(seconds), QStringLiteral("sine"),
+               QString::number(frequency), QStringLiteral("vol"), QStringLiteral("0.5")});
     if (!sox.waitForFinished(30000) || sox.exitCode() != 0)
         qFatal("sox could not write %s: %s", qPrintable(path), sox.readAllStandardError().constData());
 }
@@ -164,8 +164,10 @@ private slots:
         QVERIFY(m_monitor.WaitForQuiet(300, 3000));
         const qint64 lastHeard = m_monitor.LastLoudMs();
         QVERIFY(lastHeard >= 0);
-        QVERIFY2(calls.previewEndedMs - lastHeard <= 200,
-                 qPrintable(QStringLiteral("last sound at %1 ms, end noticed at %2 ms").arg(lastHeard).arg(calls.previewEndedMs)));
+        QVERIFY2(
+            calls.previewEndedMs - lastHeard <= 200,
+            qPrintable(
+                QStringLiteral("last sound at %1 ms, end noticed at %2 ms").arg(lastHeard).arg(calls.previewEndedMs)));
         QVERIFY2(calls.previewEndedMs >= 500 - 20, qPrintable(QString::number(calls.previewEndedMs)));
         QCOMPARE(calls.dismissals, 1);
         QVERIFY(!player->IsPlaying());
@@ -179,7 +181,9 @@ private slots:
         const QString missing = QStringLiteral("/nonexistent/Larkbell/wake up.mp3");
         QTest::newRow("a missing file is not found") << missing << QStringLiteral("File %1 is not found!").arg(missing);
         const auto channel = [](int code, const QString& path) {
-            return QStringLiteral("Sound channel has not been initialized! Error code: %1. File: %2").arg(code).arg(path);
+            return QStringLiteral("Sound channel has not been initialized! Error code: %1. File: %2")
+                .arg(code)
+                .arg(path);
         };
         const QString broken = TestDataPath(QStringLiteral("audio/BrokenHeader.wav"));
         QTest::newRow("a WAV file with a broken header cannot make a channel")
@@ -234,7 +238,8 @@ private slots:
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/inner")));
         QVERIFY(QFile::copy(File(QStringLiteral("tone.wav")), folder + QStringLiteral("/a.wav")));
         QVERIFY(QFile::copy(File(QStringLiteral("tone.mp3")), folder + QStringLiteral("/b.mp3")));
-        QVERIFY(QFile::copy(File(QStringLiteral("tone.ogg")), folder + QStringLiteral("/c.ogg"))); // not a folder pattern
+        QVERIFY(
+            QFile::copy(File(QStringLiteral("tone.ogg")), folder + QStringLiteral("/c.ogg"))); // not a folder pattern
         QVERIFY(QFile::copy(File(QStringLiteral("tone.wav")), folder + QStringLiteral("/inner/d.wav")));
         WriteFileBytes(folder + QStringLiteral("/readme.txt"), "not a sound");
 
@@ -297,7 +302,8 @@ private slots:
         QTest::addColumn<QString>("sound");
         QTest::newRow("a moved file rings the built-in sound") << QStringLiteral("/nonexistent/Larkbell/song.mp3");
         QTest::newRow("a missing stock sound rings the built-in sound") << QStringLiteral("NoSuchStockSound");
-        QTest::newRow("a damaged file rings the built-in sound") << TestDataPath(QStringLiteral("audio/BrokenHeader.wav"));
+        QTest::newRow("a damaged file rings the built-in sound")
+            << TestDataPath(QStringLiteral("audio/BrokenHeader.wav"));
         QTest::newRow("a WMA file rings the built-in sound") << TestDataPath(QStringLiteral("audio/Unplayable.wma"));
         QTest::newRow("an emptied folder rings the built-in sound") << File(QStringLiteral("empty"));
     }
@@ -383,7 +389,8 @@ private slots:
     {
         const QDir dir(qEnvironmentVariable("LARKBELL_SOUNDS_DIR"));
         QVERIFY2(dir.entryList({QStringLiteral("*.mp3")}, QDir::Files).size() >= 6, qPrintable(dir.path()));
-        for (const QString& required : {QStringLiteral("Birds.mp3"), QStringLiteral("Bells1.mp3"), QStringLiteral("Christmas.mp3")})
+        for (const QString& required :
+             {QStringLiteral("Birds.mp3"), QStringLiteral("Bells1.mp3"), QStringLiteral("Christmas.mp3")})
             QVERIFY2(dir.exists(required), qPrintable(required));
     }
 
@@ -392,7 +399,8 @@ private slots:
         QTest::addColumn<QString>("path");
         const QDir dir(qEnvironmentVariable("LARKBELL_SOUNDS_DIR"));
         for (const QString& name : dir.entryList({QStringLiteral("*.mp3")}, QDir::Files, QDir::Name))
-            QTest::newRow(qPrintable(name + QStringLiteral(" lasts 15 to 40 seconds and is not quiet"))) << dir.filePath(name);
+            QTest::newRow(qPrintable(name + QStringLiteral(" lasts 15 to 40 seconds and is not quiet")))
+                << dir.filePath(name);
     }
 
     void builtInSoundsAreComplete()
@@ -457,7 +465,8 @@ private slots:
         QVERIFY2(playMs < 2600, qPrintable(QString::number(playMs)));
         QVERIFY2(connectMs < 2600, qPrintable(QString::number(connectMs)));
         QCOMPARE(calls.warnings,
-                 (QStringList{QStringLiteral("Cannot play sound! Error code: 303. File: ") + File(QStringLiteral("tone.wav")),
+                 (QStringList{QStringLiteral("Cannot play sound! Error code: 303. File: ") +
+                                  File(QStringLiteral("tone.wav")),
                               QStringLiteral("The output sound device has not been initialized. Error code: 203")}));
         QVERIFY(!connected->IsPlaying());
     }

@@ -49,9 +49,15 @@ enum class Op { Set, Up, Down };
 void Apply(TVolumeSetForm& volume, Op op, unsigned percent)
 {
     switch (op) {
-    case Op::Set: volume.SetVolume(percent); break;
-    case Op::Up: volume.VolumeUp(percent); break;
-    case Op::Down: volume.VolumeDown(percent); break;
+    case Op::Set:
+        volume.SetVolume(percent);
+        break;
+    case Op::Up:
+        volume.VolumeUp(percent);
+        break;
+    case Op::Down:
+        volume.VolumeDown(percent);
+        break;
     }
 }
 
@@ -79,7 +85,7 @@ private slots:
         QTest::addColumn<quint32>("value");
         QTest::addColumn<Op>("op");
         QTest::addColumn<unsigned>("percent");
-        QTest::addColumn<quint32>("written");  // value the mixer holds afterwards
+        QTest::addColumn<quint32>("written");   // value the mixer holds afterwards
         QTest::addColumn<unsigned>("readBack"); // GetVolume afterwards
 
         QTest::newRow("50 % on a 0..65535 control is written as 32750 and reads back as 50")
@@ -160,7 +166,8 @@ private slots:
         endpoint->serverAnswers = false;
         auto mixerState = std::make_shared<FakeMixerState>();
         mixerState->present = false;
-        TVolumeSetForm volume(std::make_unique<FakeVolumeEndpoint>(endpoint), std::make_unique<FakeVolumeMixer>(mixerState));
+        TVolumeSetForm volume(std::make_unique<FakeVolumeEndpoint>(endpoint),
+                              std::make_unique<FakeVolumeMixer>(mixerState));
         QVERIFY(!volume.Available());
         volume.SetVolume(50);
         volume.SetMute(true);
@@ -196,7 +203,8 @@ private slots:
         EndpointCase endpoint(scalar, false);
         QVERIFY(endpoint.volume->UsesEndpoint());
         Apply(*endpoint.volume, op, percent);
-        QVERIFY2(std::abs(endpoint.state->scalar - written) < 1e-9, qPrintable(QString::number(endpoint.state->scalar)));
+        QVERIFY2(std::abs(endpoint.state->scalar - written) < 1e-9,
+                 qPrintable(QString::number(endpoint.state->scalar)));
         QCOMPARE(endpoint.volume->GetVolume(), readBack);
         QCOMPARE(endpoint.mixer->valueWrites, 0);
     }
@@ -255,7 +263,8 @@ private slots:
 
     void serverVolumeIsReadAndWritten()
     {
-        QVERIFY(m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("45%")}));
+        QVERIFY(
+            m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("45%")}));
         QVERIFY(m_server.Pactl({QStringLiteral("set-sink-mute"), PulseTestServer::SinkName(), QStringLiteral("0")}));
         auto volume = SystemVolume();
         QVERIFY(volume->Available());
@@ -287,7 +296,8 @@ private slots:
                                           QStringLiteral("sine"), QStringLiteral("440")});
         QVERIFY(sox.waitForFinished(30000) && sox.exitCode() == 0);
 
-        QVERIFY(m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("80%")}));
+        QVERIFY(
+            m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("80%")}));
         QVERIFY(m_server.Pactl({QStringLiteral("set-sink-mute"), PulseTestServer::SinkName(), QStringLiteral("1")}));
 
         auto volume = SystemVolume();
@@ -315,10 +325,12 @@ private slots:
     void defaultOutputChangesAreFollowed()
     {
         QString index;
-        QVERIFY(m_server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                QStringLiteral("sink_name=headset")}, &index));
+        QVERIFY(m_server.Pactl(
+            {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=headset")},
+            &index));
         QVERIFY(m_server.Pactl({QStringLiteral("set-sink-volume"), QStringLiteral("headset"), QStringLiteral("90%")}));
-        QVERIFY(m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("90%")}));
+        QVERIFY(
+            m_server.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("90%")}));
         auto volume = SystemVolume();
         volume->SetVolume(20);
         QCOMPARE(m_server.SinkVolumePercent(), 20);

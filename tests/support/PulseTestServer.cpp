@@ -9,9 +9,9 @@
 #include <algorithm>
 
 #include <csignal>
-#include <sys/prctl.h>
 #include <cstdlib>
 #include <cstring>
+#include <sys/prctl.h>
 #include <sys/types.h>
 
 namespace {
@@ -30,7 +30,10 @@ void Fail(QString* why, const QString& text)
 
 } // namespace
 
-PulseTestServer::~PulseTestServer() { Stop(); }
+PulseTestServer::~PulseTestServer()
+{
+    Stop();
+}
 
 bool PulseTestServer::Start(QString* why)
 {
@@ -40,7 +43,8 @@ bool PulseTestServer::Start(QString* why)
         Fail(why, QStringLiteral("no temporary folder"));
         return false;
     }
-    QFile::setPermissions(m_runtimeDir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(m_runtimeDir->path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (!m_envChanged) {
         m_hadRuntimeDir = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
         m_oldRuntimeDir = qgetenv("XDG_RUNTIME_DIR");
@@ -119,7 +123,10 @@ void PulseTestServer::Thaw()
         ::kill(static_cast<pid_t>(m_pid), SIGCONT);
 }
 
-bool PulseTestServer::Running() const { return m_daemon && m_daemon->state() == QProcess::Running; }
+bool PulseTestServer::Running() const
+{
+    return m_daemon && m_daemon->state() == QProcess::Running;
+}
 
 bool PulseTestServer::StartKeepAlive()
 {
@@ -180,7 +187,10 @@ bool PulseTestServer::SinkMuted(const QString& sink) const
     return Pactl({QStringLiteral("get-sink-mute"), sink}, &text) && text.contains(QStringLiteral("yes"));
 }
 
-SinkMonitor::~SinkMonitor() { Stop(); }
+SinkMonitor::~SinkMonitor()
+{
+    Stop();
+}
 
 bool SinkMonitor::Start(const QString& sink)
 {

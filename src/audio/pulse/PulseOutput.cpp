@@ -16,11 +16,15 @@ int ErrorOfConnect(int paError)
     switch (paError) {
     case PA_ERR_CONNECTIONREFUSED:
     case PA_ERR_INVALIDSERVER:
-    case PA_ERR_NOENTITY: return AudioError::ServerNotFound;
+    case PA_ERR_NOENTITY:
+        return AudioError::ServerNotFound;
     case PA_ERR_ACCESS:
-    case PA_ERR_AUTHKEY: return AudioError::ServerAccessDenied;
-    case PA_ERR_TIMEOUT: return AudioError::ServerTimeout;
-    default: return AudioError::ServerConnectionFailed;
+    case PA_ERR_AUTHKEY:
+        return AudioError::ServerAccessDenied;
+    case PA_ERR_TIMEOUT:
+        return AudioError::ServerTimeout;
+    default:
+        return AudioError::ServerConnectionFailed;
     }
 }
 
@@ -274,8 +278,7 @@ private:
             break;
         }
         if (done > 0)
-            pa_stream_write(stream, data, static_cast<std::size_t>(done) * m_frameBytes, nullptr, 0,
-                            PA_SEEK_RELATIVE);
+            pa_stream_write(stream, data, static_cast<std::size_t>(done) * m_frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         else
             pa_stream_cancel_write(stream);
         // The drain completes when the server has played the last sample, which is when

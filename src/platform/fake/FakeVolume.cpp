@@ -4,8 +4,7 @@
 
 FakeVolumeEndpoint::FakeVolumeEndpoint(std::shared_ptr<FakeEndpointState> state)
     : m_state(std::move(state))
-{
-}
+{}
 
 bool FakeVolumeEndpoint::Acquire()
 {
@@ -48,12 +47,20 @@ bool FakeVolumeEndpoint::SetMute(bool muted)
 
 FakeVolumeMixer::FakeVolumeMixer(std::shared_ptr<FakeMixerState> state)
     : m_state(std::move(state))
-{
-}
+{}
 
-bool FakeVolumeMixer::Open() { return m_state->present; }
-std::uint32_t FakeVolumeMixer::Minimum() const { return m_state->minimum; }
-std::uint32_t FakeVolumeMixer::Maximum() const { return m_state->maximum; }
+bool FakeVolumeMixer::Open()
+{
+    return m_state->present;
+}
+std::uint32_t FakeVolumeMixer::Minimum() const
+{
+    return m_state->minimum;
+}
+std::uint32_t FakeVolumeMixer::Maximum() const
+{
+    return m_state->maximum;
+}
 
 std::optional<std::uint32_t> FakeVolumeMixer::GetValue()
 {

@@ -73,7 +73,8 @@ public:
 
     bool SetValue(std::uint32_t value) override
     {
-        return m_element && snd_mixer_selem_set_playback_volume_all(m_element, static_cast<long>(value) - m_offset) >= 0;
+        return m_element &&
+               snd_mixer_selem_set_playback_volume_all(m_element, static_cast<long>(value) - m_offset) >= 0;
     }
 
     std::optional<std::uint32_t> GetMuteValue() override

@@ -118,8 +118,8 @@ public:
         if (!ContextReady())
             return false;
         Ack ack{m_loop};
-        const bool answered = RequestLocked(
-            pa_context_set_sink_volume_by_name(m_context, m_sink.c_str(), &volume, &OnAck, &ack));
+        const bool answered =
+            RequestLocked(pa_context_set_sink_volume_by_name(m_context, m_sink.c_str(), &volume, &OnAck, &ack));
         return answered && ack.success;
     }
 
@@ -139,8 +139,8 @@ public:
         if (!ContextReady() || m_sink.empty())
             return false;
         Ack ack{m_loop};
-        const bool answered = RequestLocked(
-            pa_context_set_sink_mute_by_name(m_context, m_sink.c_str(), muted ? 1 : 0, &OnAck, &ack));
+        const bool answered =
+            RequestLocked(pa_context_set_sink_mute_by_name(m_context, m_sink.c_str(), muted ? 1 : 0, &OnAck, &ack));
         return answered && ack.success;
     }
 
@@ -233,7 +233,9 @@ private:
             return false;
         pa_context_set_state_callback(
             m_context,
-            [](pa_context*, void* userdata) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0); },
+            [](pa_context*, void* userdata) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+            },
             m_loop);
         if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             DropContextLocked();
