@@ -335,7 +335,7 @@ Buffer MakeBells()
 
 Buffer MakeChristmas()
 {
-    // "Jingle Bells" (J. Pierpont, 1857), the chorus twice over a bass, with sleigh bells.
+    // "Jingle Bells", an American song of 1857 long in the public domain: the chorus twice over a bass, with sleigh bells.
     Buffer out;
     std::mt19937 random(25);
     const double beat = 60.0 / 132;

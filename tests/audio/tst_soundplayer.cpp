@@ -81,7 +81,8 @@ private slots:
             MakeTone(File(QStringLiteral("tone.") + QLatin1String(ext)), 1.0);
         MakeTone(File(QStringLiteral("SHOUTED.MP3")), 1.0);
         MakeTone(File(QStringLiteral("short.wav")), 0.5);
-        MakeTone(File(QStringLiteral("blip.wav")), 0.3);
+        for (const char* ext : {"wav", "mp3", "ogg", "flac", "aiff"})
+            MakeTone(File(QStringLiteral("blip.") + QLatin1String(ext)), 0.3);
         QVERIFY(QDir(m_files.path()).mkpath(QStringLiteral("Sounds")));
         m_sounds = File(QStringLiteral("Sounds/"));
         MakeTone(m_sounds + QStringLiteral("Birds.mp3"), 1.0, 2000);
@@ -136,15 +137,27 @@ private slots:
         QVERIFY(m_monitor.WaitForSound(3000) >= 0);
     }
 
+    void loopingSoundKeepsPlayingPastItsEnd_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a looping WAV file starts over") << "blip.wav";
+        QTest::newRow("a looping MP3 file starts over") << "blip.mp3";
+        QTest::newRow("a looping Ogg Vorbis file starts over") << "blip.ogg";
+        QTest::newRow("a looping FLAC file starts over") << "blip.flac";
+        QTest::newRow("a looping AIFF file starts over") << "blip.aiff";
+    }
+
     void loopingSoundKeepsPlayingPastItsEnd()
     {
+        QFETCH(QString, name);
         Calls calls;
         auto player = MakePlayer(calls);
-        player->PlaySound(File(QStringLiteral("blip.wav")), true, false, true);
+        player->PlaySound(File(name), true, false, true);
         QVERIFY(m_monitor.WaitForSound(3000) >= 0);
         QTest::qWait(1000); // three times the length of the file
         m_monitor.Reset();
         QVERIFY(m_monitor.WaitForSound(1000) >= 0);
+        QTest::qWait(500);
         QVERIFY(player->IsPlaying());
         QCOMPARE(calls.previewStates, QList<bool>{true});
         player->StopSound();
