@@ -3,18 +3,24 @@
 #include "AppIni.h"
 #include "CommandLine.h"
 #include "DebugLog.h"
+#include "FloatingForm.h"
 #include "MainForm.h"
 #include "MessageBoxes.h"
 #include "MgLanguages.h"
 #include "Platform.h"
+#include "SoundPlayer.h"
+#include "VolumeSetForm.h"
 #include "WakeupForm.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,9 +53,30 @@ void watchTerminateSignals(TMainForm& mainForm)
         ::sigaction(signal, &action, nullptr);
 }
 
-WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform)
+// Unmutes, then sets: an alarm that asks for a volume must be heard even on a muted system.
+void setAudibleVolume(TVolumeSetForm& volume, int percent)
+{
+    volume.SetMute(false);
+    volume.SetVolume(unsigned(qBound(0, percent, 100)));
+}
+
+WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume)
 {
     WakeupHooks hooks;
+    hooks.playSound = [&player](const QString& sound, bool loop) {
+        player.PlaySound(sound, loop, true, false, SoundPlayer::Fallback::BuiltInSound);
+        player.StartStopSoundTimer();
+        WriteLog(QStringLiteral("Sound \"%1\": %2, error code %3")
+                     .arg(sound, player.IsPlaying() ? player.CurrentFile() : QStringLiteral("not playing"))
+                     .arg(player.LastError()));
+    };
+    hooks.stopSound = [&player] { player.StopSound(); };
+    hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
+    hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
+    hooks.highlightFloatingClock = [&mainForm](bool on) {
+        if (mainForm.FloatingForm())
+            mainForm.FloatingForm()->SetHighlight(on);
+    };
     hooks.setTrayIcon = [&mainForm](int index) { mainForm.SetTrayIcon(index); };
     hooks.normalTrayIcon = [&mainForm] { return mainForm.NormalTrayIcon(); };
     hooks.showBalloon = [&mainForm](const QString& title, const QString& text, int ms) {
@@ -61,6 +88,29 @@ WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform)
         mainForm.actCancelSnooze->setVisible(visible);
         mainForm.miSnoozeSepr->setVisible(visible);
     };
+    return hooks;
+}
+
+AlarmFormHooks alarmFormHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume,
+                              const QString& soundsFolder)
+{
+    AlarmFormHooks hooks;
+    hooks.playSound = [&player](const QString& sound, bool loop, bool allowPrograms, bool showErrors) {
+        player.PlaySound(sound, loop, allowPrograms, showErrors);
+    };
+    hooks.stopSound = [&player] { player.StopSound(); };
+    hooks.isPlaying = [&player] { return player.IsPlaying(); };
+    hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
+    hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
+    // Asked once: the answer can take a round trip to the power daemon, and it does not change while we run.
+    hooks.wakeTimersAvailable = [&platform, known = std::optional<bool>()]() mutable {
+        if (!known)
+            known = platform.WakeTimersAllowed();
+        return *known;
+    };
+    hooks.donate = [&mainForm] { mainForm.actDonate->trigger(); };
+    hooks.openLink = [&mainForm](const QString& page) { mainForm.OpenHelpPage(page); };
+    hooks.soundsFolder = soundsFolder;
     return hooks;
 }
 
@@ -110,16 +160,40 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    // 7: the windows, in order.
-    auto mainForm = CreateForm<TMainForm>(
-        MainFormContext{ini, lang, *platform, folders, exePath, commandLine, QStringLiteral(LARKBELL_WEBSITE)});
+    // 7: the windows, in order. The volume object and the sound player come first, as the main
+    // window's creation starts the sound output and every window's alarm path needs them.
+    TVolumeSetForm volume(CreateSystemVolumeEndpoint(), CreateSystemVolumeMixer());
+    TAlarmForm* forEditor = nullptr;
+    TWakeupForm* forWakeup = nullptr;
+    SoundPlayerHooks soundHooks;
+    soundHooks.showWarning = [](const QString& text) { ShowWarning(nullptr, text); };
+    soundHooks.dismissAlarmIfHidden = [&forWakeup] {
+        if (forWakeup && !forWakeup->isVisible())
+            forWakeup->DismissAlarm();
+    };
+    soundHooks.previewStateChanged = [&forEditor](bool playing) {
+        if (forEditor)
+            forEditor->SetPreviewState(playing);
+    };
+    soundHooks.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    SoundPlayer player(CreateSoundOutput(), &volume, folders.soundsFolder, soundHooks);
+    player.InitAudio();
+    player.SetPlayDuration(ini.Read(Settings::PlaySoundDuration));
+
+    MainFormContext context{ini, lang, *platform, folders, exePath, commandLine, QStringLiteral(LARKBELL_WEBSITE)};
+    context.systemVolume = [&volume] { return int(volume.GetVolume()); };
+    auto mainForm = CreateForm<TMainForm>(context);
     if (!mainForm->TimersCreated()) {
         ShowError(nullptr, lang.GetText(Text::TimerNotCreated));
         return 1;
     }
     mainFormPtr = mainForm.get();
+    QObject::connect(mainForm.get(), &TMainForm::playDurationChanged, &player, &SoundPlayer::SetPlayDuration);
     auto alarmForm = CreateForm<TAlarmForm>(lang, mainForm.get());
-    auto wakeupForm = CreateForm<TWakeupForm>(lang, wakeupHooks(*mainForm, *platform));
+    forEditor = alarmForm.get();
+    alarmForm->SetHooks(alarmFormHooks(*mainForm, *platform, player, volume, folders.soundsFolder));
+    auto wakeupForm = CreateForm<TWakeupForm>(lang, wakeupHooks(*mainForm, *platform, player, volume));
+    forWakeup = wakeupForm.get();
     mainForm->SetForms(alarmForm.get(), wakeupForm.get());
 
     // 8-9: start-up steps; with -autorun the window stays in the tray.
@@ -131,5 +205,7 @@ int main(int argc, char* argv[])
         mainForm->OpenWindow();
     const int result = QApplication::exec();
     mainFormPtr = nullptr;
+    player.StopSound();
+    player.FreeAudio();
     return result;
 }

@@ -221,8 +221,14 @@ void TMainForm::createMenus()
         item->setData(tag);
         item->setChecked(tag == duration);
         m_durationGroup->addAction(item);
-        connect(item, &QAction::triggered, this,
-                [this, tag] { m_context.ini.Write(Settings::PlaySoundDuration, tag); });
+        connect(item, &QAction::triggered, this, [this, tag] {
+            emit playDurationChanged(tag);
+            try {
+                m_context.ini.Write(Settings::PlaySoundDuration, tag);
+            } catch (const AppIniWriteError& error) {
+                showSaveError(error.message());
+            }
+        });
     }
     miShowFloatingWindow = miOptions->addAction(Text::ShowFloatingClock.English());
     miShowFloatingWindow->setObjectName(QStringLiteral("miShowFloatingWindow"));
@@ -409,7 +415,7 @@ void TMainForm::PostCreate()
     if (!m_context.ini.Read(Settings::FirstStarted)) {
         if (m_scheduler->Alarms().isEmpty()) {
             const AlarmRecord first =
-                FirstStartAlarm(m_context.lang.GetText(Text::GoodMorning), 100, [this](const QString& name) {
+                FirstStartAlarm(m_context.lang.GetText(Text::GoodMorning), m_context.systemVolume(), [this](const QString& name) {
                     return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
                 });
             m_scheduler->SetAlarms({BuildAlarmString(first)});
@@ -800,7 +806,8 @@ void TMainForm::UpdateCommandStates()
 
 AlarmRecord TMainForm::NewAlarmRecord() const
 {
-    return NewAlarm(QTime::currentTime(), QDate::currentDate().month(), Lang().GetText(Text::Alarm), 100,
+    return NewAlarm(QTime::currentTime(), QDate::currentDate().month(), Lang().GetText(Text::Alarm),
+                    m_context.systemVolume(),
                     [this](const QString& name) {
                         return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
                     });
@@ -950,16 +957,24 @@ void TMainForm::openWebPage(const QString& page)
 
 void TMainForm::openHelp()
 {
-    if (!m_context.website.isEmpty()) {
+    if (!m_context.website.isEmpty())
         openWebPage(QStringLiteral("alarmclock.html"));
+    else
+        OpenHelpPage(QStringLiteral("index.html"));
+}
+
+void TMainForm::OpenHelpPage(const QString& page)
+{
+    if (!m_context.website.isEmpty()) {
+        openWebPage(page);
         return;
     }
     const QStringList folders = {JoinPath(m_context.folders.exeFolder, QStringLiteral("help")),
                                  JoinPath(m_context.folders.exeFolder, QStringLiteral("../share/larkbell/help"))};
     for (const QString& folder : folders) {
-        const QString page = QDir::cleanPath(folder + QStringLiteral("/index.html"));
-        if (QFileInfo::exists(page)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+        const QString path = QDir::cleanPath(JoinPath(folder, page));
+        if (QFileInfo::exists(path)) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
             return;
         }
     }

@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class AlarmListModel;
@@ -38,6 +39,7 @@ struct MainFormContext {
     QString exePath;
     CommandLine commandLine;
     QString website; // base address of the product web site; empty hides the web commands
+    std::function<int()> systemVolume = [] { return 100; }; // percent; a new alarm starts at it
 };
 
 /**
@@ -66,6 +68,8 @@ public:
     void InstanceMessage(int message);
     /** Shows, restores and raises the window. */
     void OpenWindow();
+    /** Opens a page of the help: the web site's when one is configured, else the bundled one. */
+    void OpenHelpPage(const QString& page);
     bool TrayAvailable() const;
 
     AlarmScheduler& Scheduler() { return *m_scheduler; }
@@ -130,6 +134,8 @@ public:
 signals:
     /** The program is about to quit; everything has been saved. */
     void exiting();
+    /** The play-duration menu changed: 0 until closed, 1..5 for 1, 5, 10, 30, 60 minutes. */
+    void playDurationChanged(int value);
 
 protected:
     void DoLanguageChanged() override;

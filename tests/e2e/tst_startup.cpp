@@ -2,6 +2,7 @@
 #include "AlarmRecord.h"
 #include "AppIni.h"
 #include "MgLib.h"
+#include "PulseTestServer.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -91,7 +92,7 @@ private slots:
     void secondStartHandsOverAndEnds();
     void terminateSignalSavesAndEnds();
     void copyInAnotherFolderRunsAlongside();
-    void alarmDueNextMinuteFiresAndDisablesItself();
+    void alarmDueNextMinuteRingsAndDisablesItself();
 };
 
 void TestStartup::firstStartWritesTheFirstAlarmAndCloseEndsTheCopy()
@@ -163,9 +164,20 @@ void TestStartup::copyInAnotherFolderRunsAlongside()
     QVERIFY(a->waitForFinished(kStartTimeoutMs));
 }
 
-void TestStartup::alarmDueNextMinuteFiresAndDisablesItself()
+void TestStartup::alarmDueNextMinuteRingsAndDisablesItself()
 {
-    // The one test that waits for a real minute boundary.
+    // The one test that waits for a real minute boundary: a one-time alarm with a sound and a
+    // volume rings on a real sound server, a second start dismisses it as OK does, and the
+    // system volume and mute come back as they were.
+    PulseTestServer pulse;
+    QString why;
+    QVERIFY2(pulse.Start(&why), qPrintable(why));
+    QVERIFY(pulse.StartKeepAlive());
+    QVERIFY(pulse.Pactl({QStringLiteral("set-sink-volume"), PulseTestServer::SinkName(), QStringLiteral("40%")}));
+    QVERIFY(pulse.Pactl({QStringLiteral("set-sink-mute"), PulseTestServer::SinkName(), QStringLiteral("1")}));
+    SinkMonitor monitor;
+    QVERIFY(monitor.Start());
+
     QTemporaryDir data;
     const QTime now = QTime::currentTime();
     if (now.hour() == 23 && now.minute() == 59)
@@ -173,9 +185,8 @@ void TestStartup::alarmDueNextMinuteFiresAndDisablesItself()
     AlarmRecord alarm;
     alarm.Time = QTime(now.hour(), now.minute()).addSecs(60);
     alarm.Label = QStringLiteral("End to end");
-    alarm.Sound.clear();
-    alarm.ShowMessage = false;
-    alarm.VolumeOn = false;
+    alarm.Sound = QStringLiteral("Birds");
+    alarm.Volume = 90; // loud enough for the monitor's threshold after the sink's own volume
     alarm.MonitorOn = false;
     {
         TAppIni ini(data.path(), QString());
@@ -185,10 +196,18 @@ void TestStartup::alarmDueNextMinuteFiresAndDisablesItself()
     }
     Program program(exePath(), data.path());
     QProcess* running = program.start({QStringLiteral("-debug"), QStringLiteral("-autorun")});
+    QTRY_VERIFY_WITH_TIMEOUT(program.started(), kStartTimeoutMs);
+    monitor.Reset();
     QTRY_VERIFY_WITH_TIMEOUT(program.log().contains(QStringLiteral("Alarm fired")), 75000);
+    qInfo().noquote() << "Firing:" << program.log().section(QStringLiteral("Alarm fired"), 1).section(u'\n', 0, 0);
     QTRY_COMPARE_WITH_TIMEOUT(program.savedAlarms().value(0).mid(4, 1), QStringLiteral("0"), 5000);
-    const QString fired = program.log().section(QStringLiteral("Alarm fired"), 1).section(u'\n', 0, 0);
-    qInfo().noquote() << "Firing:" << fired;
+
+    QTRY_VERIFY_WITH_TIMEOUT(!pulse.SinkMuted() && pulse.SinkVolumePercent() == 90, 5000);
+    QVERIFY2(monitor.WaitForSound(5000) >= 0, qPrintable(QStringLiteral("no sound reached the sink\n") + program.log()));
+
+    QCOMPARE(program.run({}), 0); // a second start dismisses the ringing alarm, like its OK button
+    QTRY_VERIFY_WITH_TIMEOUT(pulse.SinkMuted() && pulse.SinkVolumePercent() == 40, 5000);
+    QVERIFY(monitor.WaitForQuiet(500, 5000));
     QCOMPARE(running->state(), QProcess::Running);
     QCOMPARE(program.run({QStringLiteral("-close")}), 0);
 }
