@@ -9,6 +9,7 @@
 #include "WakeupForm.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -64,12 +65,13 @@ struct Rig {
     FakePlatform platform;
     AppFolders folders;
     TAppIni ini{dir.path(), dir.path()};
-    TMgLang lang{dir.filePath(QStringLiteral("Langs")), 9};
+    TMgLang lang;
     std::unique_ptr<TMainForm> main;
     std::unique_ptr<TAlarmForm> editor;
     std::unique_ptr<TWakeupForm> wakeup;
 
-    explicit Rig(const QStringList& alarms)
+    explicit Rig(const QStringList& alarms, const QString& langsFolder = QString())
+        : lang(langsFolder.isEmpty() ? QString() : langsFolder, 9)
     {
         folders.exeFolder = dir.path();
         folders.dataFolder = dir.path() + u'/';
@@ -114,6 +116,7 @@ private slots:
     void backupRoundTripAndLineEnds();
     void failedBackupLoadLeavesTheListUnchanged();
     void closeWithoutATrayMinimizes();
+    void languageMenuSwitchesEveryWindowAndIsSaved();
 };
 
 void TestMainForm::commandStatesFollowTheSelection()
@@ -305,6 +308,24 @@ void TestMainForm::closeWithoutATrayMinimizes()
     rig.main->close();
     QVERIFY(rig.main->isVisible());
     QVERIFY(rig.main->isMinimized());
+}
+
+void TestMainForm::languageMenuSwitchesEveryWindowAndIsSaved()
+{
+    Rig rig({makeAlarm(480, QStringLiteral("a"))}, QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
+    QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Add"));
+    QAction* german = nullptr;
+    for (QAction* item : rig.main->miLanguage->actions()) {
+        if (item->data().toInt() == 7)
+            german = item;
+    }
+    QVERIFY(german);
+    german->trigger();
+    QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Hinzufügen"));
+    QCOMPARE(rig.main->miSnooze->title(), QStringLiteral("Schlummern"));
+    QCOMPARE(rig.wakeup->btnOK->text(), rig.lang.GetText(Text::Ok));
+    QCOMPARE(rig.ini.Read(Settings::Language, 0), 7);
+    QVERIFY(german->isChecked());
 }
 
 QTEST_MAIN(TestMainForm)
