@@ -166,7 +166,14 @@ int main(int argc, char* argv[])
     TAlarmForm* forEditor = nullptr;
     TWakeupForm* forWakeup = nullptr;
     SoundPlayerHooks soundHooks;
-    soundHooks.showWarning = [](const QString& text) { ShowWarning(nullptr, text); };
+    // A box that waited for an answer during start-up would hold back the timers: alarms must arm first.
+    bool startingUp = true;
+    soundHooks.showWarning = [&startingUp](const QString& text) {
+        if (startingUp)
+            ShowWarningNonModal(text);
+        else
+            ShowWarning(nullptr, text);
+    };
     soundHooks.dismissAlarmIfHidden = [&forWakeup] {
         if (forWakeup && !forWakeup->isVisible())
             forWakeup->DismissAlarm();
@@ -198,6 +205,7 @@ int main(int argc, char* argv[])
 
     // 8-9: start-up steps; with -autorun the window stays in the tray.
     mainForm->PostCreate();
+    startingUp = false;
     watchTerminateSignals(*mainForm);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, mainForm.get(),
                      [&mainForm](QSessionManager&) { mainForm->OrderlyExit(); });

@@ -624,6 +624,9 @@ void TMainForm::scheduleChanged()
     if (!m_wakeup || !m_wakeup->AlarmActive())
         SetTrayIcon(schedule.trayIconIndex);
     m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible, schedule.floatingHint);
+    // A fired one-time alarm switched itself off in the list: show it.
+    lbAlarmView->viewport()->update();
+    UpdateCommandStates();
 }
 
 void TMainForm::editNextAlarm()
@@ -798,7 +801,7 @@ void TMainForm::showSaveError(const QString& message)
 void TMainForm::UpdateCommandStates()
 {
     const int row = lbAlarmView->CurrentRow();
-    const bool selected = row >= 0;
+    const bool selected = row >= 0 && row < m_scheduler->Alarms().size();
     for (QAction* action : {actEnable, actEdit, actDelete, actClone})
         action->setEnabled(selected);
     actEnable->setChecked(selected && AlarmField::Enabled(m_scheduler->Alarms().at(row)));

@@ -61,3 +61,12 @@ bool AskYesNo(QWidget* parent, const QString& text)
 {
     return showBox(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
+
+void ShowWarningNonModal(const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Larkbell"), text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box->setModal(false);
+    box->show();
+}

@@ -11,3 +11,5 @@ void ShowError(QWidget* parent, const QString& text);
 void ShowWarning(QWidget* parent, const QString& text);
 /** True only when Yes was pressed. */
 bool AskYesNo(QWidget* parent, const QString& text);
+/** A warning that does not wait for an answer: start-up goes on, so alarms are armed meanwhile. */
+void ShowWarningNonModal(const QString& text);
