@@ -853,10 +853,20 @@ void TMainForm::actAddExecute()
     AlarmRecord alarm = NewAlarmRecord();
     if (!editAlarm(alarm))
         return;
+    putAndSort(int(m_scheduler->Alarms().size()), alarm);
+}
+
+void TMainForm::putAndSort(int row, const AlarmRecord& alarm)
+{
     QStringList alarms = m_scheduler->Alarms();
-    alarms.append(BuildAlarmString(alarm));
+    if (row >= alarms.size()) {
+        alarms.append(BuildAlarmString(alarm));
+        row = int(alarms.size()) - 1;
+    } else {
+        alarms[row] = BuildAlarmString(alarm);
+    }
     m_scheduler->SetAlarms(alarms);
-    selectAndSort(int(alarms.size()) - 1);
+    selectAndSort(row);
 }
 
 void TMainForm::actEditExecute()
@@ -868,10 +878,7 @@ void TMainForm::actEditExecute()
     AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
     if (!editAlarm(alarm))
         return;
-    QStringList alarms = m_scheduler->Alarms();
-    alarms[row] = BuildAlarmString(alarm);
-    m_scheduler->SetAlarms(alarms);
-    selectAndSort(row);
+    putAndSort(row, alarm);
 }
 
 void TMainForm::actCloneExecute()
@@ -883,10 +890,7 @@ void TMainForm::actCloneExecute()
     alarm.Label += QStringLiteral(" - ") + Lang().GetText(Text::CloneSuffix);
     if (!editAlarm(alarm))
         return;
-    QStringList alarms = m_scheduler->Alarms();
-    alarms.append(BuildAlarmString(alarm));
-    m_scheduler->SetAlarms(alarms);
-    selectAndSort(int(alarms.size()) - 1);
+    putAndSort(int(m_scheduler->Alarms().size()), alarm);
 }
 
 void TMainForm::actDeleteExecute()
@@ -986,11 +990,15 @@ void TMainForm::OpenHelpPage(const QString& page)
 
 // ---- backups ----
 
+QString TMainForm::backupFilter() const
+{
+    return Lang().GetText(Text::Backups) + QStringLiteral(" (*.alm);;") + Lang().GetText(Text::AllFilesBackup) +
+           QStringLiteral(" (*)");
+}
+
 void TMainForm::miSaveClick()
 {
-    const QString filter = Lang().GetText(Text::Backups) + QStringLiteral(" (*.alm);;") +
-                           Lang().GetText(Text::AllFilesBackup) + QStringLiteral(" (*)");
-    const QString chosen = QFileDialog::getSaveFileName(this, QString(), m_backupFolder, filter);
+    const QString chosen = QFileDialog::getSaveFileName(this, QString(), m_backupFolder, backupFilter());
     if (!chosen.isEmpty())
         SaveBackupTo(BackupFileNameWithExtension(chosen));
 }
@@ -1007,9 +1015,7 @@ void TMainForm::SaveBackupTo(const QString& path)
 
 void TMainForm::miLoadClick()
 {
-    const QString filter = Lang().GetText(Text::Backups) + QStringLiteral(" (*.alm);;") +
-                           Lang().GetText(Text::AllFilesBackup) + QStringLiteral(" (*)");
-    const QString chosen = QFileDialog::getOpenFileName(this, QString(), m_backupFolder, filter);
+    const QString chosen = QFileDialog::getOpenFileName(this, QString(), m_backupFolder, backupFilter());
     if (!chosen.isEmpty() && QFileInfo::exists(chosen))
         LoadBackupFrom(chosen);
 }

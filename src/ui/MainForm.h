@@ -161,6 +161,9 @@ private:
     void saveAndRebuild();
     void scheduleChanged();
     void selectAndSort(int row);
+    /** Replaces the alarm at row, or appends it when row is the list's size, then sorts, saves and selects it. */
+    void putAndSort(int row, const AlarmRecord& alarm);
+    QString backupFilter() const;
     bool editAlarm(AlarmRecord& alarm);
     void dismissShownAlarm();
     void setStayOnTop(bool on);
