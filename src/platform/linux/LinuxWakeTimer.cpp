@@ -214,11 +214,11 @@ std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
     if (m_path == WakePath::RealtimeAlarm) {
         // WORKAROUND: for alarm clocks timerfd_gettime keeps answering with the old expiry after the timer
         // was disarmed, so only an armed timer is asked.
-        itimerspec spec{};
-        if (!m_due || ::timerfd_gettime(m_fd, &spec) != 0)
+        itimerspec expiry{};
+        if (!m_due || ::timerfd_gettime(m_fd, &expiry) != 0)
             return std::nullopt;
         // timerfd_gettime answers with the time left, not the absolute expiry.
-        const auto left = std::chrono::seconds(spec.it_value.tv_sec) + std::chrono::nanoseconds(spec.it_value.tv_nsec);
+        const auto left = std::chrono::seconds(expiry.it_value.tv_sec) + std::chrono::nanoseconds(expiry.it_value.tv_nsec);
         return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() + left);
     }
     if (m_path == WakePath::PowerDaemon && m_cookie)

@@ -57,10 +57,10 @@ TimerStep NextTimerStep(TimerRead read, bool armed) {
 }
 
 bool SetTimerFd(int fd, WallTime due, bool cancelOnClockSet) {
-    itimerspec spec{};
-    spec.it_value = ToTimespec(due);
+    itimerspec expiry{};
+    expiry.it_value = ToTimespec(due);
     const int flags = TFD_TIMER_ABSTIME | (cancelOnClockSet ? TFD_TIMER_CANCEL_ON_SET : 0);
-    return ::timerfd_settime(fd, flags, &spec, nullptr) == 0;
+    return ::timerfd_settime(fd, flags, &expiry, nullptr) == 0;
 }
 
 bool ClearTimerFd(int fd) {
