@@ -1,0 +1,76 @@
+#include "Platform.h"
+
+#include "CoreAudioEndpoint.h"
+#include "HiddenWindow.h"
+#include "PowerPlan.h"
+#include "RunKeyAutostart.h"
+#include "WaitableTimer.h"
+#include "WindowsAlarmTimer.h"
+#include "WindowsClockWatch.h"
+#include "WindowsInstanceChannel.h"
+#include "WindowsMonitorPower.h"
+#include "WindowsWakeTimer.h"
+#include "WinmmMixer.h"
+
+namespace {
+
+class WindowsPlatform final : public Platform
+{
+public:
+    std::unique_ptr<AlarmTimer> CreateAlarmTimer(std::function<void()> onFired) override
+    {
+        return WindowsAlarmTimer::Create(std::move(onFired));
+    }
+    std::unique_ptr<WakeTimer> CreateWakeTimer() override { return WindowsWakeTimer::Create(); }
+    std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) override
+    {
+        return WindowsClockWatch::Create(std::move(onChanged));
+    }
+    bool WakeTimersAllowed() override
+    {
+        return WaitableTimer::ResumeSupported().value_or(true) && PowerPlan::WakeTimersAllowed();
+    }
+
+    std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
+                                                   std::function<void(int message)> onMessage) override
+    {
+        return WindowsInstanceChannel::Claim(exePath, std::move(onMessage));
+    }
+    bool SendToInstance(const std::string& exePath, int message, int param1, int param2) override
+    {
+        return WindowsInstanceChannel::Send(exePath, message, param1, param2);
+    }
+
+    bool EnableAutostart(const std::string& exePath) override { return RunKeyAutostart::Enable(exePath); }
+    bool DisableAutostart() override { return RunKeyAutostart::Disable(); }
+    bool AutostartEnabled(const std::string& exePath) override { return RunKeyAutostart::Enabled(exePath); }
+
+    void MonitorOn() override
+    {
+        // The system command needs a top-level window of ours to be sent to; a hidden one serves.
+        if (!m_monitorWindow)
+            m_monitorWindow =
+                HiddenWindow::Create(L"LarkbellMonitorPower", HiddenWindow::Kind::TopLevel, WS_EX_TOOLWINDOW, nullptr);
+        WindowsMonitorPower::On(m_monitorWindow ? m_monitorWindow->Handle() : nullptr);
+    }
+
+private:
+    std::unique_ptr<HiddenWindow> m_monitorWindow;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> CreatePlatform()
+{
+    return std::make_unique<WindowsPlatform>();
+}
+
+std::unique_ptr<IVolumeEndpoint> CreateSystemVolumeEndpoint()
+{
+    return std::make_unique<CoreAudioEndpoint>();
+}
+
+std::unique_ptr<IVolumeMixer> CreateSystemVolumeMixer()
+{
+    return std::make_unique<WinmmMixer>();
+}
