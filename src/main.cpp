@@ -60,6 +60,17 @@ void setAudibleVolume(TVolumeSetForm& volume, int percent)
     volume.SetVolume(unsigned(qBound(0, percent, 100)));
 }
 
+// The canonical path of this executable, before QCoreApplication exists to tell it.
+QString ownExecutablePath(const char* argv0)
+{
+#ifdef Q_OS_LINUX
+    Q_UNUSED(argv0);
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+#else
+    return QFileInfo(QString::fromLocal8Bit(argv0)).canonicalFilePath();
+#endif
+}
+
 WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume)
 {
     WakeupHooks hooks;
@@ -125,9 +136,19 @@ int main(int argc, char* argv[])
     const CommandLine commandLine = CommandLine::Parse(arguments);
     SetDebugMode(commandLine.debug);
 
+    // Ending a running copy needs no window system, so -close works from a shell without a display.
+    if (commandLine.close) {
+        std::unique_ptr<Platform> platform = CreatePlatform();
+        if (commandLine.uninstall)
+            platform->DisableAutostart();
+        platform->SendToInstance(ownExecutablePath(argv[0]).toStdString(), InstanceMessage::Exit, InstanceMessage::Param1, InstanceMessage::Param2);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkbell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Larkbell"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.larkbell.Larkbell"));
     QApplication::setApplicationVersion(QStringLiteral(LARKBELL_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
     const QString exePath = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
@@ -147,10 +168,6 @@ int main(int argc, char* argv[])
     // 6: one copy per executable; a later start hands over to the running one.
     TMainForm* mainFormPtr = nullptr;
     std::unique_ptr<InstanceChannel> instance;
-    if (commandLine.close) {
-        platform->SendToInstance(exe, InstanceMessage::Exit, InstanceMessage::Param1, InstanceMessage::Param2);
-        return 0;
-    }
     instance = platform->ClaimInstance(exe, [&mainFormPtr](int message) {
         if (mainFormPtr)
             mainFormPtr->InstanceMessage(message);
@@ -182,7 +199,9 @@ int main(int argc, char* argv[])
         if (forEditor)
             forEditor->SetPreviewState(playing);
     };
-    soundHooks.openDocument = [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    soundHooks.openDocument = [](const QString& path) {
+        return QDesktopServices::openUrl(path.contains(QStringLiteral("://")) ? QUrl(path) : QUrl::fromLocalFile(path));
+    };
     SoundPlayer player(CreateSoundOutput(), &volume, folders.soundsFolder, soundHooks);
     player.InitAudio();
     player.SetPlayDuration(ini.Read(Settings::PlaySoundDuration));

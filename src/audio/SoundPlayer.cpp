@@ -166,7 +166,9 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
         WriteLog(QStringLiteral("PlaySound: ") + why + QStringLiteral(", playing the built-in sound instead"));
         StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop);
     };
-    if (fallback == Fallback::BuiltInSound && (emptyFolder || !info.exists())) {
+    // A web address is no file: it is opened below, never replaced by the built-in sound.
+    const bool webAddress = path.contains(QStringLiteral("://"));
+    if (fallback == Fallback::BuiltInSound && !webAddress && (emptyFolder || !info.exists())) {
         playFallback(FileNotFoundText(path));
         return;
     }

@@ -310,6 +310,16 @@ private slots:
         QVERIFY(!player->IsPlaying());
     }
 
+    void webAddressIsOpenedNotReplacedAtAlarmTime()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        const QString address = QStringLiteral("https://radio.example/morning");
+        player->PlaySound(address, true, true, false, SoundPlayer::Fallback::BuiltInSound);
+        QCOMPARE(calls.openedDocuments, QStringList{address});
+        QVERIFY(!player->IsPlaying());
+    }
+
     void alarmFallsBackToTheBuiltInSound_data()
     {
         QTest::addColumn<QString>("sound");
