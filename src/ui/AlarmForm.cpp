@@ -232,11 +232,6 @@ void TAlarmForm::createControls()
     btnCancel = named(new QPushButton(QStringLiteral("Cancel"), this), "btnCancel");
     btnCancel->setAutoDefault(false);
 
-    odAudio = named(new QFileDialog(this), "odAudio");
-    odAudio->setFileMode(QFileDialog::ExistingFile);
-    odAudio->setOption(QFileDialog::ReadOnly);
-    odAudio->setSizeGripEnabled(true);
-
     auto* top = new QGridLayout;
     top->addWidget(gbTime, 0, 0, Qt::AlignTop);
     top->addWidget(gbRepeat, 0, 1);
@@ -339,19 +334,11 @@ void TAlarmForm::DoLanguageChanged()
     TranslateButton(lang, btnDonate, Text::Donate);
     TranslateButton(lang, btnOk, Text::Ok);
     TranslateButton(lang, btnCancel, Text::Cancel);
-    odAudio->setWindowTitle(lang.GetText(Text::BrowseForSound));
 
     lblSound->setText(lang.GetText(Text::Sound).remove(u':') + QStringLiteral(" (") + lang.GetText(Text::File) +
                       QStringLiteral(", ") + lang.GetText(Text::Directory) + QStringLiteral(", ") +
                       lang.GetText(Text::Url) + QStringLiteral("):"));
-    // Programs on Linux rarely carry an extension; scripts and application images are the usual ones.
-    odAudio->setNameFilters({
-        lang.GetText(Text::Mp3Files) + QStringLiteral(" (*.mp3)"),
-        lang.GetText(Text::AudioFiles) +
-            QStringLiteral(" (*.mp3 *.mp2 *.ogg *.wav *.wma *.flac *.aif *.aiff *.aifc *.afc *.m3u)"),
-        lang.GetText(Text::ExecutableFiles) + QStringLiteral(" (*.sh *.AppImage *.desktop)"),
-        lang.GetText(Text::AllFilesSound) + QStringLiteral(" (*)"),
-    });
+    translateAudioDialog();
     translateDays();
     updateWakeControls();
     FillSoundList();
@@ -643,12 +630,43 @@ QString TAlarmForm::BrowseStartFolder() const
 
 void TAlarmForm::btnSoundFileClick()
 {
+    QFileDialog* dialog = audioDialog();
     const QString start = BrowseStartFolder();
     if (!start.isEmpty())
-        odAudio->setDirectory(start);
-    if (odAudio->exec() != QDialog::Accepted || odAudio->selectedFiles().isEmpty())
+        dialog->setDirectory(start);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
-    ApplySoundChoice(odAudio->selectedFiles().constFirst());
+    ApplySoundChoice(dialog->selectedFiles().constFirst());
+}
+
+QFileDialog* TAlarmForm::audioDialog()
+{
+    // Made on the first Browse: a file dialog costs more at start-up than all the rest of the editor
+    // (icon theme look-ups, a file system model with its own thread and folder watch).
+    if (!odAudio) {
+        odAudio = named(new QFileDialog(this), "odAudio");
+        odAudio->setFileMode(QFileDialog::ExistingFile);
+        odAudio->setOption(QFileDialog::ReadOnly);
+        odAudio->setSizeGripEnabled(true);
+        translateAudioDialog();
+    }
+    return odAudio;
+}
+
+void TAlarmForm::translateAudioDialog()
+{
+    if (!odAudio)
+        return;
+    const TMgLang& lang = Lang();
+    odAudio->setWindowTitle(lang.GetText(Text::BrowseForSound));
+    // Programs on Linux rarely carry an extension; scripts and application images are the usual ones.
+    odAudio->setNameFilters({
+        lang.GetText(Text::Mp3Files) + QStringLiteral(" (*.mp3)"),
+        lang.GetText(Text::AudioFiles) +
+            QStringLiteral(" (*.mp3 *.mp2 *.ogg *.wav *.wma *.flac *.aif *.aiff *.aifc *.afc *.m3u)"),
+        lang.GetText(Text::ExecutableFiles) + QStringLiteral(" (*.sh *.AppImage *.desktop)"),
+        lang.GetText(Text::AllFilesSound) + QStringLiteral(" (*)"),
+    });
 }
 
 void TAlarmForm::ApplySoundChoice(const QString& chosenPath)

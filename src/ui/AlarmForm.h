@@ -124,7 +124,7 @@ public:
     QPushButton* btnDonate;
     QPushButton* btnOk;
     QPushButton* btnCancel;
-    QFileDialog* odAudio;
+    QFileDialog* odAudio = nullptr; // made on the first Browse
 
 public slots:
     void accept() override;
@@ -145,6 +145,8 @@ private:
     void cbSoundSelected();
     void btnPlaySoundClick();
     void btnSoundFileClick();
+    QFileDialog* audioDialog();
+    void translateAudioDialog();
     void trbVolumeChange(int position);
     void preview(bool silent);
     bool isPlaying() const;
