@@ -3,10 +3,13 @@
 #include "AlarmRecord.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QTime>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -22,6 +25,32 @@ void call(const std::function<void()>& hook)
     if (hook)
         hook();
 }
+
+// Ends a wait when its window is exposed. The expose is still handled after the quit, and Qt paints
+// and flushes an exposed window while handling it, so the wait ends with the window painted.
+class ExposeWatch final : public QObject
+{
+public:
+    ExposeWatch(QWindow& window, QEventLoop& loop)
+        : m_window(window)
+        , m_loop(loop)
+    {
+        m_window.installEventFilter(this);
+    }
+    ~ExposeWatch() override { m_window.removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && m_window.isExposed())
+            m_loop.quit();
+        return false;
+    }
+
+private:
+    QWindow& m_window;
+    QEventLoop& m_loop;
+};
 
 } // namespace
 
@@ -123,6 +152,7 @@ void TWakeupForm::ShowAlarm(const QString& alarmString)
     call(m_hooks.cancelBalloon);
     if (alarm.ShowMessage) {
         show();
+        waitUntilPainted();
     } else if (m_hooks.showBalloon) {
         const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
         m_hooks.showBalloon(QStringLiteral("Larkbell"),
@@ -171,6 +201,22 @@ void TWakeupForm::DismissAlarm()
     tmrMonitorOn.stop();
     if (m_hooks.setTrayIcon && m_hooks.normalTrayIcon)
         m_hooks.setTrayIcon(m_hooks.normalTrayIcon());
+}
+
+void TWakeupForm::waitUntilPainted()
+{
+    // The window goes on screen before the volume, the monitor and the sound are dealt with, and before
+    // the caller saves the list: each of those waits for the sound server, the X server or the disk (a
+    // busy disk holds a save for tens of milliseconds), and the window's first paint would wait behind
+    // them all. The window system answers a show within a millisecond or two; until then only timers
+    // and posted events run here, no input and no socket notifier (so no second alarm either).
+    QWindow* window = windowHandle();
+    if (!window || window->isExposed())
+        return;
+    QEventLoop wait;
+    ExposeWatch watch(*window, wait);
+    QTimer::singleShot(kPaintWaitMs, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
 }
 
 void TWakeupForm::btnSnoozeClick()

@@ -39,6 +39,7 @@ public:
     static constexpr int kMonitorOnIntervalMs = 5000;
     static constexpr int kMonitorOnRepeats = 5; // after the first command: six in all
     static constexpr int kLongLabelCharacters = 80;
+    static constexpr int kPaintWaitMs = 50; // longest wait for the window system to show the window
 
     TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent = nullptr);
 
@@ -78,6 +79,7 @@ private:
     void tmrTrayTimer();
     void tmrMonitorOnTimer();
     void updateTime();
+    void waitUntilPainted();
 
     WakeupHooks m_hooks;
     QString m_alarmString;
