@@ -20,9 +20,12 @@ public:
 
     /** Format of the samples Read delivers. */
     virtual SoundFormat Format() const = 0;
-    /** Reads up to frames frames into buffer (frames × channels floats); 0 at the end or on a read error. */
+    /**
+     * Reads up to frames frames into buffer (frames × channels floats); 0 at the end or on a read error.
+     * The first read skips a silent lead-in shorter than a second, so the sound is heard at once.
+     */
     virtual std::int64_t Read(float* buffer, std::int64_t frames) = 0;
-    /** Goes back to the first frame; false when the file cannot seek. */
+    /** Goes back to the very first frame, lead-in included; false when the file cannot seek. */
     virtual bool Rewind() = 0;
 
 protected:

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 // What the player told the windows.
@@ -448,6 +450,41 @@ private slots:
         const double rmsDb = 10 * std::log10(energy / double(frames * format.channels));
         QVERIFY2(rmsDb > -30 && rmsDb < -8, qPrintable(QString::number(rmsDb)));
         QVERIFY2(peak <= 1.0f, qPrintable(QString::number(peak)));
+    }
+
+    void silentLeadInIsSkippedWhenShort_data()
+    {
+        QTest::addColumn<QString>("pad");
+        QTest::addColumn<bool>("skipped");
+        QTest::newRow("a third of a second of silence is not waited for") << QStringLiteral("0.3") << true;
+        QTest::newRow("two seconds of silence are part of the sound") << QStringLiteral("2") << false;
+    }
+
+    void silentLeadInIsSkippedWhenShort()
+    {
+        QFETCH(QString, pad);
+        QFETCH(bool, skipped);
+        const QString path = File(QStringLiteral("late-") + pad + QStringLiteral(".wav"));
+        QProcess sox;
+        sox.start(QStringLiteral("sox"), {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                                          QStringLiteral("-c"), QStringLiteral("1"), path, QStringLiteral("synth"),
+                                          QStringLiteral("1"), QStringLiteral("sine"), QStringLiteral("440"),
+                                          QStringLiteral("vol"), QStringLiteral("0.5"), QStringLiteral("pad"), pad,
+                                          QStringLiteral("0")});
+        QVERIFY(sox.waitForFinished(30000) && sox.exitCode() == 0);
+        DecoderResult opened = OpenSoundFile(QFile::encodeName(path).toStdString());
+        QVERIFY(opened.decoder);
+        const auto audibleIn = [](const std::vector<float>& samples, std::int64_t count) {
+            return std::any_of(samples.begin(), samples.begin() + count, [](float x) { return std::abs(x) > 0.01f; });
+        };
+        std::vector<float> buffer(4096);
+        const std::int64_t first = opened.decoder->Read(buffer.data(), 4096);
+        QVERIFY(first > 0);
+        QCOMPARE(audibleIn(buffer, std::min<std::int64_t>(first, 10)), skipped);
+        // A looping sound starts over from the file's very first frame, pause and all.
+        QVERIFY(opened.decoder->Rewind());
+        QCOMPARE(opened.decoder->Read(buffer.data(), 4096), std::int64_t(4096));
+        QVERIFY(!audibleIn(buffer, 4096));
     }
 
     // The server tests change the server, so they come last.
