@@ -194,8 +194,20 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
     }
 
     const int image = (alarm.Enabled ? 1 : 0) + (checkHot ? 2 : 0);
-    p.drawPixmap(CheckLeft(), (h - kCheckImageHeight) / 2, CheckImage(image, devicePixelRatioF()));
+    p.drawPixmap(CheckLeft(), (h - kCheckImageHeight) / 2, checkImage(image));
     p.restore();
+}
+
+const QPixmap& TAlarmListView::checkImage(int index) const
+{
+    // Every visible item shows one on every paint; drawing it anew each time was a seventh of a frame.
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != m_checkImageRatio) {
+        for (int i = 0; i < int(m_checkImages.size()); ++i)
+            m_checkImages[size_t(i)] = CheckImage(i, ratio);
+        m_checkImageRatio = ratio;
+    }
+    return m_checkImages[size_t(qBound(0, index, int(m_checkImages.size()) - 1))];
 }
 
 void TAlarmListView::mouseMoveEvent(QMouseEvent* event)

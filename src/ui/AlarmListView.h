@@ -5,6 +5,9 @@
 
 #include <QListView>
 #include <QLocale>
+#include <QPixmap>
+
+#include <array>
 
 /**
  * The alarm list (lbAlarmView): owner-drawn items with the time large and bold, the repeat days, the
@@ -63,10 +66,14 @@ private:
     void redrawItem(int row);
     void paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected, bool hovered,
                    bool checkHot) const;
+    /** The check image of index (0..3, as CheckImage), drawn once per scale factor. */
+    const QPixmap& checkImage(int index) const;
 
     const TMgTheme& m_theme = TMgTheme::Default();
     bool m_singleLine = false;
     int m_hoverIndex = -1;
     QLocale m_locale;
     DayTexts m_dayTexts;
+    mutable std::array<QPixmap, 4> m_checkImages;
+    mutable qreal m_checkImageRatio = 0; // the scale factor m_checkImages were drawn for
 };
