@@ -1,5 +1,6 @@
 // Firing latency of the real alarm timer: due instant (a whole second) to the handler running on the
 // main thread, over a series of firings; prints p50 / p99 / max.
+#include "BenchSupport.h"
 #include "Platform.h"
 
 #include <QCoreApplication>
@@ -60,5 +61,12 @@ int main(int argc, char* argv[])
                .arg(percentile(latenciesMs, 0.5), 9, 'f', 3)
                .arg(percentile(latenciesMs, 0.99), 9, 'f', 3)
                .arg(*std::max_element(latenciesMs.begin(), latenciesMs.end()), 9, 'f', 3);
+    out.flush();
+    bench::PrintInfo(QStringLiteral("the alarm timer alone: due second -> callback on the main thread (%1 firings)")
+                         .arg(latenciesMs.size()),
+                     QStringLiteral("p50 %1 / p99 %2 / max %3 ms")
+                         .arg(percentile(latenciesMs, 0.5), 0, 'f', 2)
+                         .arg(percentile(latenciesMs, 0.99), 0, 'f', 2)
+                         .arg(*std::max_element(latenciesMs.begin(), latenciesMs.end()), 0, 'f', 2));
     return 0;
 }

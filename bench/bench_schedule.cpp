@@ -1,5 +1,6 @@
 // Rebuild + sort of the alarm list at several list sizes; prints one table.
 #include "AlarmRecord.h"
+#include "BenchSupport.h"
 #include "MgLib.h"
 #include "Schedule.h"
 
@@ -49,6 +50,7 @@ int main(int argc, char* argv[])
     constexpr int kRuns = 15;
 
     out << "alarms   sort (ms)  rebuild (ms)  sort+rebuild (ms)  target\n";
+    double largest = 0;
     for (int count : {10, 1000, 10000}) {
         const QStringList unsorted = randomAlarms(count, random);
         std::vector<double> sortMs, rebuildMs, totalMs;
@@ -73,7 +75,10 @@ int main(int argc, char* argv[])
                    .arg(medianMs(rebuildMs), 13, 'f', 3)
                    .arg(medianMs(totalMs), 18, 'f', 3)
                    .arg(count == 10000 ? QStringLiteral("< 20 ms") : QString());
+        largest = medianMs(totalMs);
     }
-    out << "(median of " << kRuns << " runs; random lists, 10 % disabled, 2 % wake-up)\n";
+    out << "(median of " << kRuns << " runs; random lists, 10 % disabled, 2 % wake-up)" << Qt::endl;
+    bench::PrintResult(QStringLiteral("scale: rebuild + sort, 10 000 alarms (median of %1)").arg(kRuns),
+                       QStringLiteral("%1 ms").arg(largest, 0, 'f', 1), QStringLiteral("<= 20 ms"), largest <= 20);
     return 0;
 }

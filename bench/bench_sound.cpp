@@ -1,6 +1,7 @@
 // Time from PlaySound to the first audible sample at a PulseAudio null sink's monitor, and the
 // player's CPU share while a sound rings. Starts its own private server, as the tests do.
 // Usage: bench_sound [plays]
+#include "BenchSupport.h"
 #include "PulseTestServer.h"
 #include "SoundPlayer.h"
 
@@ -88,6 +89,14 @@ int main(int argc, char** argv)
         player.StopSound();
         std::printf("%-6s %8.0f %8.0f %8.0f\n", ext, Percentile(latencies, 0.5), Percentile(latencies, 0.99),
                     *std::max_element(latencies.begin(), latencies.end()));
+        std::fflush(stdout);
+        bench::PrintInfo(QStringLiteral("sound alone: PlaySound -> first loud sample, %1 tone (%2 plays)")
+                             .arg(QLatin1String(ext))
+                             .arg(latencies.size()),
+                         QStringLiteral("p50 %1 / p99 %2 / max %3 ms")
+                             .arg(Percentile(latencies, 0.5), 0, 'f', 0)
+                             .arg(Percentile(latencies, 0.99), 0, 'f', 0)
+                             .arg(*std::max_element(latencies.begin(), latencies.end()), 0, 'f', 0));
     }
 
     // CPU while ringing: the recorder is stopped so that only the player's own work counts.
@@ -107,5 +116,8 @@ int main(int argc, char** argv)
     player.StopSound();
     std::printf("CPU while ringing an MP3 for 10 s: %.2f %% of one core%s\n",
                 100.0 * cpu / (double(wall.elapsed()) / 1000), stillPlaying ? "" : " (the sound stopped early!)");
+    std::fflush(stdout);
+    bench::PrintInfo(QStringLiteral("sound alone: CPU while an MP3 rings (10 s)"),
+                     QStringLiteral("%1 % of one core").arg(100.0 * cpu / (double(wall.elapsed()) / 1000), 0, 'f', 2));
     return stillPlaying ? 0 : 1;
 }
