@@ -478,6 +478,7 @@ void TMainForm::OrderlyExit()
 
 void TMainForm::InstanceMessage(int message)
 {
+    WriteLog(QStringLiteral("Request from another copy: %1").arg(message));
     if (message == InstanceMessage::Exit) {
         OrderlyExit();
         return;

@@ -7,6 +7,12 @@ namespace {
 
 QString utcText(const QDateTime& utc) { return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz 'UTC'")); }
 
+// Seconds of wall-clock reading from a to b, whatever the zone did in between.
+qint64 wallSecsTo(const LocalDateTime& a, const LocalDateTime& b)
+{
+    return QDateTime(a.date, a.time, Qt::UTC).msecsTo(QDateTime(b.date, b.time, Qt::UTC)) / 1000;
+}
+
 } // namespace
 
 AlarmScheduler::AlarmScheduler(TAppIni& ini, ScheduleTimers& timers, SchedulerClock clock, QObject* parent)
@@ -27,12 +33,46 @@ void AlarmScheduler::LoadAlarms() { m_alarms = m_ini.ReadList(Settings::Alarms);
 
 QDateTime AlarmScheduler::toUtc(const LocalDateTime& local) const { return LocalToUtc(local, m_clock.zone()); }
 
+QDateTime AlarmScheduler::dueInstant(const LocalDateTime& local, const QDateTime& now) const
+{
+    const QDateTime due = toUtc(local);
+    // A wall time the clock shows twice (the hour after a fall-back) maps to its first instant. When the
+    // clock already shows the second pass and the alarm lies ahead of it, the first has gone by unrung
+    // and the alarm is meant for the second pass.
+    if (due >= now.toUTC() || wallSecsTo(LocalDateTime::fromDateTime(now), local) <= 0)
+        return due;
+    const QTimeZone zone = m_clock.zone();
+    const int offsetNow = zone.offsetFromUtc(now);
+    const QDateTime second = QDateTime(local.date, local.time, Qt::UTC).addSecs(-offsetNow);
+    return second > due && zone.offsetFromUtc(second) == offsetNow ? second : due;
+}
+
+LocalDateTime AlarmScheduler::scheduleFrom(const QDateTime& now) const
+{
+    const LocalDateTime wall = LocalDateTime::fromDateTime(now);
+    if (m_rung.isEmpty())
+        return wall;
+    // The clock jumped over the wall time of the alarm that just rang (a spring-forward night): the alarms
+    // whose times it skipped along with it fall due at the same instant and ring now, one after another.
+    const FiredOccurrence& last = m_rung.last();
+    if (wallSecsTo(last.occurrence.at, wall) > 0 && now.toUTC() < last.utc.addSecs(kSkippedWithItSecs))
+        return last.occurrence.at;
+    return wall;
+}
+
 void AlarmScheduler::Rebuild()
 {
     if (m_terminating)
         return;
     const QDateTime now = m_clock.now();
-    m_schedule = RebuildSchedule(m_alarms, LocalDateTime::fromDateTime(now), m_locale);
+    // What rang within reach of the clock is remembered; what a larger jump left behind is forgotten.
+    const LocalDateTime wall = LocalDateTime::fromDateTime(now);
+    m_rung.removeIf(
+        [&](const FiredOccurrence& f) { return qAbs(wallSecsTo(wall, f.occurrence.at)) > kRungMemorySecs; });
+    QList<RungOccurrence> rung;
+    for (const FiredOccurrence& f : std::as_const(m_rung))
+        rung.append(f.occurrence);
+    m_schedule = RebuildSchedule(m_alarms, scheduleFrom(now), m_locale, rung);
     armTimers(now);
     emit scheduleChanged();
 }
@@ -42,7 +82,7 @@ void AlarmScheduler::armTimers(const QDateTime& now)
     // A parked timer stands a year ahead, so it neither fires nor keeps a stale due time.
     const LocalDateTime parked = LocalDateTime::fromDateTime(now).addSecs(qint64(kParkDays) * 86400);
     const LocalDateTime alarmLocal = m_schedule.alarmAt.value_or(parked);
-    m_alarmDueUtc = toUtc(alarmLocal);
+    m_alarmDueUtc = dueInstant(alarmLocal, now);
     const bool alarmArmed = m_timers.ArmAlarm(m_alarmDueUtc);
     WriteLog(QStringLiteral("Alarm timer %1 for %2 (%3)%4")
                  .arg(m_schedule.alarmAt ? QStringLiteral("armed") : QStringLiteral("parked"), alarmLocal.toString(),
@@ -51,7 +91,7 @@ void AlarmScheduler::armTimers(const QDateTime& now)
     const LocalDateTime wakeLocal = m_schedule.wakeAt.value_or(parked);
     // Ten seconds before the instant its alarm rings, also when that alarm's time falls into a DST gap.
     const int lead = ScheduleResult::kWakeLeadSeconds;
-    const QDateTime wakeUtc = toUtc(wakeLocal.addSecs(lead)).addSecs(-lead);
+    const QDateTime wakeUtc = dueInstant(wakeLocal.addSecs(lead), now).addSecs(-lead);
     const WakeArming wake = m_timers.ArmWake(wakeUtc, m_schedule.wakeAt.has_value());
     WriteLog(QStringLiteral("Wake timer %1 for %2 (%3), %4 through %5")
                  .arg(m_schedule.wakeAt ? QStringLiteral("armed") : QStringLiteral("parked"), wakeLocal.toString(),
@@ -93,6 +133,8 @@ void AlarmScheduler::FireDueAlarm()
                  .arg(utcText(m_alarmDueUtc), utcText(now.toUTC()))
                  .arg(m_alarmDueUtc.msecsTo(now)));
     const QString alarmString = m_alarms.at(index);
+    if (m_schedule.alarmAt)
+        m_rung.append({{alarmString, *m_schedule.alarmAt}, m_alarmDueUtc});
     emit alarmDue(alarmString);
     AlarmRecord alarm = ParseAlarmString(alarmString);
     if (alarm.IsOneTime()) {

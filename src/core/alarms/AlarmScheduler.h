@@ -33,6 +33,12 @@ class AlarmScheduler final : public QObject
 public:
     static constexpr int kParkDays = 365;
     static constexpr int kClockChangeDelayMs = 5000;
+    // A clock set back by up to this much (a daylight-saving fall-back, a correction) does not ring again
+    // what already rang. A larger jump starts a new day for the user, who would rather hear an alarm twice
+    // than miss one.
+    static constexpr int kRungMemorySecs = 2 * 3600;
+    // An alarm rung less than this long ago lets the ones the clock skipped along with it ring at once.
+    static constexpr int kSkippedWithItSecs = 60;
 
     AlarmScheduler(TAppIni& ini, ScheduleTimers& timers, SchedulerClock clock = {}, QObject* parent = nullptr);
 
@@ -71,8 +77,16 @@ signals:
     void saveFailed(const QString& message);
 
 private:
+    /** An alarm that rang, and the instant the timer stood at for it. */
+    struct FiredOccurrence {
+        RungOccurrence occurrence;
+        QDateTime utc;
+    };
+
     void armTimers(const QDateTime& now);
     QDateTime toUtc(const LocalDateTime& local) const;
+    QDateTime dueInstant(const LocalDateTime& local, const QDateTime& now) const;
+    LocalDateTime scheduleFrom(const QDateTime& now) const;
 
     TAppIni& m_ini;
     ScheduleTimers& m_timers;
@@ -82,5 +96,6 @@ private:
     ScheduleResult m_schedule;
     QDateTime m_alarmDueUtc;
     QTimer m_tmrFillAlarmsDelayed;
+    QList<FiredOccurrence> m_rung; // within kRungMemorySecs of the clock, the last one rang last
     bool m_terminating = false;
 };

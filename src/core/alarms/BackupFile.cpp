@@ -23,6 +23,24 @@ QStringList DecodeBackup(const QByteArray& bytes)
     return lines;
 }
 
+qsizetype CountBackupLines(const QByteArray& bytes)
+{
+    // CR and LF are single bytes in UTF-8 and in Windows-1252 alike, so the bytes tell the lines.
+    const qsizetype nul = bytes.indexOf('\0');
+    const qsizetype end = nul < 0 ? bytes.size() : nul;
+    qsizetype lines = 0;
+    qsizetype i = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0; // a byte-order mark makes no line of its own
+    while (i < end) {
+        ++lines;
+        while (i < end && bytes[i] != '\r' && bytes[i] != '\n')
+            ++i;
+        if (i + 1 < end && bytes[i] == '\r' && bytes[i + 1] == '\n')
+            ++i;
+        ++i;
+    }
+    return lines;
+}
+
 QByteArray EncodeBackup(const QStringList& alarms)
 {
     QByteArray bytes;
@@ -40,9 +58,19 @@ BackupReadResult ReadBackupFile(const QString& path)
         return {{}, QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
                         .arg(path)
                         .arg(kMaxBackupFileBytes / (1024 * 1024))};
-    const QByteArray bytes = file.read(kMaxBackupFileBytes + 1);
+    // Sized by the file: reading asks for the whole limit's memory up front, whatever the file holds.
+    const QByteArray bytes = file.read(qMin(file.size(), kMaxBackupFileBytes) + 1);
     if (file.error() != QFileDevice::NoError)
         return {{}, QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString())};
+    if (bytes.size() > kMaxBackupFileBytes)
+        return {{}, QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
+                        .arg(path)
+                        .arg(kMaxBackupFileBytes / (1024 * 1024))};
+    if (const qsizetype lines = CountBackupLines(bytes); lines > kMaxBackupAlarms)
+        return {{}, QStringLiteral("\"%1\" holds %2 lines; a backup holds at most %3 alarms.")
+                        .arg(path)
+                        .arg(lines)
+                        .arg(kMaxBackupAlarms)};
     return {DecodeBackup(bytes), QString()};
 }
 

@@ -26,3 +26,8 @@ QString BackupFileNameWithExtension(const QString& path);
 
 /** Larger files are refused with a message rather than read into memory. */
 inline constexpr qint64 kMaxBackupFileBytes = 64 * 1024 * 1024;
+/** A file of more lines is refused before it is decoded: the settings store could not keep such a list. */
+inline constexpr int kMaxBackupAlarms = 50000;
+
+/** The lines DecodeBackup would make of bytes, counted without decoding them. */
+qsizetype CountBackupLines(const QByteArray& bytes);

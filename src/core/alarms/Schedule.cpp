@@ -5,6 +5,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -112,8 +113,14 @@ QString PanelLineText(const LocalDateTime& occurrence, const QString& label, con
     return text;
 }
 
-ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& now, const QLocale& locale)
+ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& now, const QLocale& locale,
+                               const QList<RungOccurrence>& rung)
 {
+    const auto hasRung = [&](int index, const LocalDateTime& occurrence) {
+        return std::any_of(rung.begin(), rung.end(), [&](const RungOccurrence& r) {
+            return r.at == occurrence && r.alarm == alarms.at(index);
+        });
+    };
     ScheduleResult result;
     const int nowMinutes = TimeToMinutes(now.time);
     const std::vector<Candidate> candidates = enabledCandidates(alarms);
@@ -128,6 +135,8 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
             if (d == 0 && c.minutes <= nowMinutes)
                 continue;
             const LocalDateTime occurrence{date, c.time};
+            if (!rung.isEmpty() && hasRung(c.index, occurrence))
+                continue;
             if (result.panel.size() < ScheduleResult::kPanelLines) {
                 const QString& s = alarms.at(c.index);
                 result.panel.append({PanelLineText(occurrence, AlarmField::Label(s), AlarmField::Sound(s), locale),

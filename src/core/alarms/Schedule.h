@@ -30,12 +30,20 @@ struct ScheduleResult {
     QString floatingHint;
 };
 
+/** An occurrence that already rang: the alarm's AlarmString and its wall time. */
+struct RungOccurrence {
+    QString alarm;
+    LocalDateTime at;
+};
+
 /**
  * The next occurrences of the enabled alarms, enumerated day by day for 30 days and within a day in
  * list order, so the list must be sorted (SortAlarms) for the earliest to come first. An alarm at the
- * current minute is not scheduled for today; a one-time alarm is listed at most once.
+ * current minute is not scheduled for today; a one-time alarm is listed at most once. Occurrences in
+ * rung are passed over, so that a clock set back does not ring them again.
  */
-ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& now, const QLocale& locale);
+ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& now, const QLocale& locale,
+                               const QList<RungOccurrence>& rung = {});
 
 /** A panel line: date, time, weekday, " - ", label with "||" for line breaks, " / " + sound. */
 QString PanelLineText(const LocalDateTime& occurrence, const QString& label, const QString& sound,

@@ -12,6 +12,14 @@ const QString kSection = QStringLiteral("Main");
 
 QString keyName(const char16_t* name) { return QString::fromUtf16(name); }
 
+QString tooLarge(const QString& path)
+{
+    return QStringLiteral("\"%1\" is larger than %2 MB, so it was not read and is not overwritten. Move it away "
+                          "to start with fresh settings.")
+        .arg(path)
+        .arg(TAppIni::kMaxFileBytes / (1024 * 1024));
+}
+
 } // namespace
 
 std::optional<int> ParseProfileInteger(const QString& text)
@@ -50,6 +58,10 @@ void TAppIni::SetFileName(const QString& path)
     m_fileName = path;
     m_document = ProfileDocument();
     m_stamp = FileStamp();
+    m_refusal.clear();
+    // A save cut short by a crash leaves its temporary file; the next start clears them away.
+    if (!path.isEmpty())
+        RemoveAbandonedTempFiles(path, kAbandonedTempFileSecs);
 }
 
 TAppIni::FileStamp TAppIni::stampOfFile() const
@@ -57,7 +69,8 @@ TAppIni::FileStamp TAppIni::stampOfFile() const
     struct stat info;
     if (m_fileName.isEmpty() || ::stat(QFile::encodeName(m_fileName).constData(), &info) != 0)
         return {};
-    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, info.st_ino};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, info.st_ino,
+            S_ISREG(info.st_mode)};
 }
 
 const ProfileDocument& TAppIni::document() const
@@ -66,8 +79,25 @@ const ProfileDocument& TAppIni::document() const
     const FileStamp stamp = stampOfFile();
     if (stamp == m_stamp)
         return m_document;
-    QFile file(m_fileName);
-    m_document = file.open(QIODevice::ReadOnly) ? ProfileDocument(DecodeUserText(file.readAll())) : ProfileDocument();
+    m_document = ProfileDocument();
+    m_refusal.clear();
+    // Only a regular file is read: a pipe would block the start for ever, a device would never end.
+    if (!stamp.regular) {
+        m_refusal =
+            QStringLiteral("\"%1\" is not a regular file; it was not read and is left as it is.").arg(m_fileName);
+    } else if (stamp.size > kMaxFileBytes) {
+        m_refusal = tooLarge(m_fileName);
+    } else if (QFile file(m_fileName); file.open(QIODevice::ReadOnly)) {
+        // Bounded even when the file grows between the size check and the read.
+        const QByteArray bytes = file.read(qMin(file.size(), kMaxFileBytes) + 1);
+        if (bytes.size() > kMaxFileBytes)
+            m_refusal = tooLarge(m_fileName);
+        else
+            m_document = ProfileDocument(DecodeUserText(bytes));
+    } else if (stamp.size >= 0) {
+        m_refusal =
+            QStringLiteral("\"%1\" cannot be read (%2); it is not overwritten.").arg(m_fileName, file.errorString());
+    }
     m_stamp = stamp;
     return m_document;
 }
@@ -103,9 +133,16 @@ void TAppIni::writeValues(const KeyValues& values)
     if (m_fileName.isEmpty())
         throw AppIniWriteError(QStringLiteral("The settings file has no name."));
     ProfileDocument changed = document();
+    if (!m_refusal.isEmpty())
+        throw AppIniWriteError(m_refusal);
     for (const auto& [key, value] : values)
         changed.setValue(kSection, key, value);
-    const QString error = WriteFileAtomically(m_fileName, changed.toText().toUtf8());
+    const QByteArray bytes = changed.toText().toUtf8();
+    if (bytes.size() > kMaxFileBytes)
+        throw AppIniWriteError(QStringLiteral("The settings would take more than %1 MB in \"%2\"; they were not saved.")
+                                   .arg(kMaxFileBytes / (1024 * 1024))
+                                   .arg(m_fileName));
+    const QString error = WriteFileAtomically(m_fileName, bytes);
     if (!error.isEmpty())
         throw AppIniWriteError(error);
     m_document = std::move(changed);
@@ -114,6 +151,10 @@ void TAppIni::writeValues(const KeyValues& values)
 
 void TAppIni::WriteList(const QString& listName, const QStringList& items)
 {
+    if (items.size() > kMaxListItems)
+        throw AppIniWriteError(QStringLiteral("The list has %1 items; at most %2 can be saved.")
+                                   .arg(items.size())
+                                   .arg(kMaxListItems));
     KeyValues values;
     values.reserve(items.size() + 1);
     values.append({listName + QStringLiteral("ListCount"), QString::number(items.size())});
@@ -124,7 +165,8 @@ void TAppIni::WriteList(const QString& listName, const QStringList& items)
 
 QStringList TAppIni::ReadList(const QString& listName) const
 {
-    const int count = ReadInteger(listName + QStringLiteral("ListCount"), 0);
+    // A count is only as large as a saved list can be, whatever a damaged or hostile file says.
+    const int count = qMin(ReadInteger(listName + QStringLiteral("ListCount"), 0), kMaxListItems);
     QStringList items;
     const ProfileDocument& doc = document();
     for (int i = 0; i < count; ++i)

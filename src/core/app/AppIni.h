@@ -43,6 +43,14 @@ struct FormGeometry {
 class TAppIni final
 {
 public:
+    // A Data.ini larger than this is neither read nor overwritten: reading it would take hundreds of
+    // megabytes, and overwriting what was not read would destroy it. Written lists stay far below it.
+    static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+    // The most items a list reads or writes; a count above it in the file reads as this many.
+    static constexpr int kMaxListItems = 50000;
+    // A temporary file of a save older than this was left by a save that never finished.
+    static constexpr int kAbandonedTempFileSecs = 600;
+
     TAppIni(const QString& exeFolder, const QString& soundsFolder);
 
     /** A different path releases the previous file; a non-empty one opens that file. */
@@ -62,7 +70,10 @@ public:
     void Write(BoolSetting setting, bool value);
     void Write(IntSetting setting, int value);
 
-    /** Count and items in one replacement of the file; item keys beyond a shorter count stay in the file. */
+    /**
+     * Count and items in one replacement of the file; item keys beyond a shorter count stay in the file.
+     * More than kMaxListItems items, or a file that would grow beyond kMaxFileBytes, are refused.
+     */
     void WriteList(const QString& listName, const QStringList& items);
     QStringList ReadList(const QString& listName) const;
     void WriteList(ListSetting list, const QStringList& items) { WriteList(QString::fromUtf16(list.name), items); }
@@ -90,6 +101,7 @@ private:
         qint64 size = -1;
         qint64 modifiedNs = -1;
         ino_t inode = 0;
+        bool regular = true; // a missing file counts as regular: it is created by the first write
         bool operator==(const FileStamp&) const = default;
     };
     using KeyValues = QList<std::pair<QString, QString>>;
@@ -103,6 +115,7 @@ private:
     QString m_fileName;
     mutable ProfileDocument m_document;
     mutable FileStamp m_stamp;
+    mutable QString m_refusal; // why the file on disk is neither read nor written; empty when it is used
     std::function<bool()> m_wakeTimersAllowed;
 };
 

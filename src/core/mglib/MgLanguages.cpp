@@ -140,7 +140,8 @@ std::optional<QByteArray> readLanguageFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.read(MaxLanguageFileSize + 1);
+    // Sized by the file: reading asks for the whole limit's memory up front, whatever the file holds.
+    const QByteArray bytes = file.read(qMin(file.size(), MaxLanguageFileSize) + 1);
     if (bytes.size() > MaxLanguageFileSize || file.error() != QFileDevice::NoError)
         return std::nullopt;
     return bytes;

@@ -1,9 +1,12 @@
 #include "TextFile.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +73,10 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
     // QSaveFile would do most of this, but it cannot report which step failed and
     // falls back to writing in place when the folder refuses new files.
     const QByteArray target = QFile::encodeName(path);
+    // Renaming over a file needs no right on the file itself, so a file the user made read-only
+    // would be replaced without this check; it is honoured as a refusal instead.
+    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        return systemError(QStringLiteral("Cannot write"), path, errno);
     QByteArray temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
@@ -97,4 +104,23 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
         ::close(dirFd);
     }
     return {};
+}
+
+int RemoveAbandonedTempFiles(const QString& path, int minimumAgeSecs)
+{
+    const QFileInfo target(path);
+    const QString prefix = target.fileName() + u'.';
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-minimumAgeSecs);
+    int removed = 0;
+    const QFileInfoList candidates = target.absoluteDir().entryInfoList({prefix + QStringLiteral("??????")},
+                                                                        QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& file : candidates) {
+        const QString suffix = file.fileName().mid(prefix.size());
+        const bool madeByMkstemp = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        });
+        if (madeByMkstemp && file.lastModified().toUTC() < before && QFile::remove(file.absoluteFilePath()))
+            ++removed;
+    }
+    return removed;
 }

@@ -1,0 +1,29 @@
+// Saves the alarm list through the settings store without end, alternating two lists of different
+// lengths, the way the program saves after every change; the crash-safety test kills it at random
+// moments. Usage: save_helper <Data.ini> <items of list A> <items of list B>
+// Prints "saving" once list A is on disk.
+#include "AppIni.h"
+#include "SaveLists.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: save_helper <Data.ini> <items A> <items B>\n");
+        return 2;
+    }
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    const QStringList lists[] = {SaveTestList(u'A', std::atoi(argv[2])), SaveTestList(u'B', std::atoi(argv[3]))};
+    TAppIni ini(QFileInfo(path).absolutePath(), QFileInfo(path).absolutePath());
+    ini.SetFileName(path);
+    for (unsigned long n = 0;; ++n) {
+        ini.WriteList(Settings::Alarms, lists[n % 2]);
+        if (n == 0) {
+            std::puts("saving");
+            std::fflush(stdout);
+        }
+    }
+}

@@ -1,0 +1,204 @@
+// A disk that refuses a save: Data.ini read-only, its folder read-only, a full file system. The main
+// window says so once, the list stays in memory, alarms keep ringing, and once the fault is gone the
+// next save writes the whole list.
+#include "AlarmForm.h"
+#include "AlarmListView.h"
+#include "AlarmScheduler.h"
+#include "AppFolders.h"
+#include "AppIni.h"
+#include "DiskFault.h"
+#include "FakePlatform.h"
+#include "MainForm.h"
+#include "MgLib.h"
+#include "TimerThread.h"
+#include "WakeupForm.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QString makeAlarm(int minutes, const QString& label, bool daily)
+{
+    AlarmRecord a;
+    a.Time = MinutesToTime(minutes);
+    if (daily)
+        a.Days = {true, true, true, true, true, true, true};
+    a.Label = label;
+    return BuildAlarmString(a);
+}
+
+// The alarms as a list reads back: Data.ini keeps no blanks at the end of a value.
+QList<AlarmRecord> records(const QStringList& list)
+{
+    QList<AlarmRecord> result;
+    for (const QString& s : list)
+        result.append(ParseAlarmString(s));
+    return result;
+}
+
+QList<AlarmRecord> savedList(const QString& folder)
+{
+    TAppIni ini(folder, folder);
+    ini.SetFileName(folder + QStringLiteral("/Data.ini"));
+    return records(ini.ReadList(Settings::Alarms));
+}
+
+// Answers every message box while it lives, and keeps their texts.
+class MessageBoxWatch final
+{
+public:
+    MessageBoxWatch()
+    {
+        m_poll.setInterval(10);
+        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                m_texts.append(box->text());
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        m_poll.start();
+    }
+    const QStringList& Texts() const { return m_texts; }
+
+private:
+    QTimer m_poll;
+    QStringList m_texts;
+};
+
+void addFaultRows()
+{
+    QTest::addColumn<DiskFault::Kind>("kind");
+    QTest::addRow("Data.ini read-only") << DiskFault::Kind::FileReadOnly;
+    QTest::addRow("its folder read-only") << DiskFault::Kind::FolderReadOnly;
+    QTest::addRow("the file system full") << DiskFault::Kind::FileSystemFull;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(DiskFault::Kind)
+
+class TestDiskFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theMainWindowSaysSoOnceAndSavesLater_data() { addFaultRows(); }
+    void theMainWindowSaysSoOnceAndSavesLater();
+    void alarmsKeepRingingWhileSavesFail_data() { addFaultRows(); }
+    void alarmsKeepRingingWhileSavesFail();
+};
+
+void TestDiskFaults::theMainWindowSaysSoOnceAndSavesLater()
+{
+    QFETCH(DiskFault::Kind, kind);
+    QTemporaryDir dir;
+    DiskFault fault(kind, dir.path());
+    if (!fault.Unavailable().isEmpty())
+        QSKIP(qPrintable(fault.Unavailable()));
+
+    FakePlatform platform;
+    AppFolders folders;
+    folders.exeFolder = dir.path();
+    folders.dataFolder = dir.path() + u'/';
+    folders.soundsFolder = dir.filePath(QStringLiteral("Sounds/"));
+    TAppIni ini(dir.path(), folders.soundsFolder);
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    const QStringList before = {makeAlarm(6 * 60, QStringLiteral("early"), true),
+                                makeAlarm(23 * 60 + 59, QStringLiteral("late"), true)};
+    ini.WriteList(Settings::Alarms, before);
+    ini.Write(Settings::FirstStarted, true);
+    TMgLang lang(QString(), 9);
+    auto main = CreateForm<TMainForm>(
+        MainFormContext{ini, lang, platform, folders, dir.filePath(QStringLiteral("larkbell")), CommandLine{}, {}});
+    auto editor = CreateForm<TAlarmForm>(lang, main.get());
+    auto wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
+    main->SetForms(editor.get(), wakeup.get());
+    main->PostCreate();
+    MessageBoxWatch boxes;
+
+    QVERIFY2(fault.Apply(), qPrintable(fault.Unavailable()));
+    // Two changes while the disk refuses: both stay in memory, one message says so.
+    main->AlarmView()->SetCurrentRow(0);
+    main->actEnableExecute();
+    main->AlarmView()->SetCurrentRow(1);
+    main->actEnableExecute();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, 5000);
+    QTest::qWait(100); // room for a second box, which must not come
+    QCOMPARE(boxes.Texts().size(), 1);
+    const QString message = boxes.Texts().first();
+    QVERIFY2(message.contains(QStringLiteral("could not be saved")) && message.contains(QStringLiteral("Data.ini")),
+             qPrintable(message));
+    qInfo("The message: %s", qPrintable(QString(message).replace(u'\n', u' ')));
+    const QStringList inMemory = main->Scheduler().Alarms();
+    QVERIFY(!AlarmField::Enabled(inMemory.at(0)) && !AlarmField::Enabled(inMemory.at(1)));
+    QVERIFY(savedList(dir.path()) == records(before));
+    // Both alarms are off in memory, and the schedule follows memory: nothing is armed to ring.
+    QVERIFY(main->Scheduler().Schedule().panel.isEmpty());
+    main->AlarmView()->SetCurrentRow(0);
+    main->actEnableExecute(); // "early" on again, still unsaved
+    QVERIFY(main->Scheduler().Schedule().alarmAt.has_value());
+    QCOMPARE(main->Scheduler().Schedule().nextAlarmIndex, 0);
+    QVERIFY(platform.AlarmDue() == ToWallTime(main->Scheduler().AlarmDueUtc()));
+    QVERIFY(main->Scheduler().AlarmDueUtc() < QDateTime::currentDateTimeUtc().addDays(1));
+
+    fault.Remove();
+    main->AlarmView()->SetCurrentRow(1);
+    main->actEnableExecute(); // "late" on again: this save goes through
+    QVERIFY(savedList(dir.path()) == records(main->Scheduler().Alarms()));
+    QVERIFY(savedList(dir.path()) == records(before));
+    QCOMPARE(boxes.Texts().size(), 1);
+}
+
+void TestDiskFaults::alarmsKeepRingingWhileSavesFail()
+{
+    QFETCH(DiskFault::Kind, kind);
+    QTemporaryDir dir;
+    DiskFault fault(kind, dir.path());
+    if (!fault.Unavailable().isEmpty())
+        QSKIP(qPrintable(fault.Unavailable()));
+
+    FakePlatform platform;
+    TAppIni ini(dir.path(), dir.path());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    const QTimeZone zone("Europe/Berlin");
+    QDateTime now(QDate(2026, 12, 8), QTime(6, 59), zone);
+    std::unique_ptr<AlarmScheduler> scheduler;
+    auto timers = TTimerThread::Create(platform, [&] { scheduler->FireDueAlarm(); });
+    SchedulerClock clock;
+    clock.now = [&] { return now; };
+    clock.zone = [&] { return zone; };
+    scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
+    const QStringList before = {makeAlarm(7 * 60, QStringLiteral("once at 7"), false),
+                                makeAlarm(7 * 60 + 5, QStringLiteral("daily at 7:05"), true),
+                                makeAlarm(7 * 60 + 10, QStringLiteral("once at 7:10"), false)};
+    scheduler->SetAlarms(before);
+    scheduler->SaveAndRebuild();
+    QSignalSpy rang(scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy failed(scheduler.get(), &AlarmScheduler::saveFailed);
+
+    QVERIFY2(fault.Apply(), qPrintable(fault.Unavailable()));
+    for (int i = 0; i < 3; ++i) {
+        now = scheduler->AlarmDueUtc().toTimeZone(zone);
+        QVERIFY(platform.AdvanceTo(ToWallTime(now.toUTC())));
+    }
+    QCOMPARE(rang.size(), 3);
+    QCOMPARE(failed.size(), 2); // each one-time alarm switched off after ringing, each save refused
+    QVERIFY(!AlarmField::Enabled(scheduler->Alarms().at(0)) && !AlarmField::Enabled(scheduler->Alarms().at(2)));
+    QVERIFY(savedList(dir.path()) == records(before));
+    // Unsaved, yet remembered: the next alarm is tomorrow's 07:05, not a one-time alarm again.
+    QCOMPARE(scheduler->AlarmDueUtc(), QDateTime(QDate(2026, 12, 9), QTime(7, 5), zone).toUTC());
+
+    fault.Remove();
+    scheduler->SaveAndRebuild();
+    QCOMPARE(failed.size(), 2);
+    QVERIFY(savedList(dir.path()) == records(scheduler->Alarms()));
+}
+
+QTEST_MAIN(TestDiskFaults)
+#include "tst_diskfaults.moc"
