@@ -58,6 +58,7 @@ class TestCrashSafety : public QObject
 private slots:
     void killedWhileSavingLeavesTheOldOrTheNewList();
     void theProgramKilledWhileSavingOnCloseKeepsItsList();
+    void aDataIniThatIsALinkStaysALink();
 };
 
 void TestCrashSafety::killedWhileSavingLeavesTheOldOrTheNewList()
@@ -84,9 +85,12 @@ void TestCrashSafety::killedWhileSavingLeavesTheOldOrTheNewList()
         QProcess helper;
         helper.start(QStringLiteral(SAVE_HELPER), {path, QString::number(kItemsA), QString::number(kItemsB)});
         QVERIFY(helper.waitForReadyRead(10000));
-        QCOMPARE(helper.readLine().trimmed(), QByteArray("saving"));
-        // A random moment within the next few saves: the helper does nothing but save.
-        std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(20000)));
+        const QList<QByteArray> said = helper.readLine().trimmed().split(' ');
+        QCOMPARE(said.value(0), QByteArray("saving"));
+        // A random moment within the next few saves (the helper does nothing but save), however long a
+        // save takes on this disk.
+        const qint64 saveUs = qMax<qint64>(1000, said.value(1).toLongLong() * 1000);
+        std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(quint32(4 * saveUs))));
         killNow(helper);
         QCOMPARE(helper.exitStatus(), QProcess::CrashExit);
 
@@ -159,6 +163,36 @@ void TestCrashSafety::theProgramKilledWhileSavingOnCloseKeepsItsList()
         QCOMPARE(readList(path), list);
     }
     qInfo("%d copies of the program killed while closing; the list survived each time", rounds);
+}
+
+void TestCrashSafety::aDataIniThatIsALinkStaysALink()
+{
+    // Data.ini kept elsewhere (a synchronised folder) through a symbolic link: saves, killed ones too,
+    // replace the file behind the link and leave the link in place.
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString link = dir.filePath(QStringLiteral("Data.ini"));
+    const QString real = elsewhere.filePath(QStringLiteral("Data.ini"));
+    const QStringList listA = SaveTestList(u'A', kItemsA);
+    const QStringList listB = SaveTestList(u'B', kItemsB);
+    {
+        TAppIni ini(elsewhere.path(), elsewhere.path());
+        ini.SetFileName(real);
+        ini.WriteList(Settings::Alarms, listA);
+    }
+    QVERIFY(QFile::link(real, link));
+    for (int round = 0; round < 10; ++round) {
+        QProcess helper;
+        helper.start(QStringLiteral(SAVE_HELPER), {link, QString::number(kItemsA), QString::number(kItemsB)});
+        QVERIFY(helper.waitForReadyRead(10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(round));
+        killNow(helper);
+        QVERIFY(QFileInfo(link).isSymLink());
+        const QStringList held = readList(real);
+        QVERIFY(held == listA || held == listB);
+        QCOMPARE(readList(link), held);
+    }
+    QCOMPARE(leftoverTempFiles(dir.path()), 0); // the temporary files go beside the real file
 }
 
 QTEST_GUILESS_MAIN(TestCrashSafety)

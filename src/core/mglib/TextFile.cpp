@@ -44,6 +44,14 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
+// Through a symbolic link (a settings file kept in a synchronised folder) the file it points to is
+// replaced; renaming over the link would turn it into a copy that nothing synchronises any more.
+QString fileBehindLinks(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+}
+
 } // namespace
 
 QString DecodeWindows1252(const QByteArray& bytes)
@@ -72,7 +80,8 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {
     // QSaveFile would do most of this, but it cannot report which step failed and
     // falls back to writing in place when the folder refuses new files.
-    const QByteArray target = QFile::encodeName(path);
+    const QString realPath = fileBehindLinks(path);
+    const QByteArray target = QFile::encodeName(realPath);
     // Renaming over a file needs no right on the file itself, so a file the user made read-only
     // would be replaced without this check; it is honoured as a refusal instead.
     if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
@@ -98,7 +107,8 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
         return systemError(QStringLiteral("Cannot write"), path, error);
     }
     // The rename itself must reach the disk too, or a power cut can bring back the old name.
-    const int dirFd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    const QByteArray folder = QFile::encodeName(QFileInfo(realPath).absolutePath());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
@@ -108,7 +118,7 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
 
 int RemoveAbandonedTempFiles(const QString& path, int minimumAgeSecs)
 {
-    const QFileInfo target(path);
+    const QFileInfo target(fileBehindLinks(path));
     const QString prefix = target.fileName() + u'.';
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-minimumAgeSecs);
     int removed = 0;
