@@ -1,7 +1,12 @@
 #include "BenchSupport.h"
 
+#include "AlarmRecord.h"
+#include "MgLib.h"
+
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTextStream>
 
 #include <algorithm>
@@ -27,6 +32,36 @@ double Percentile(std::vector<double> values, double p)
 double Median(const std::vector<double>& values)
 {
     return Percentile(values, 0.5);
+}
+
+QStringList RandomAlarms(int count, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QStringList alarms;
+    alarms.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        AlarmRecord a;
+        a.Time = MinutesToTime(int(random.bounded(1440)));
+        for (bool& day : a.Days)
+            day = random.bounded(3) == 0;
+        a.Enabled = random.bounded(10) != 0;
+        a.WakeUp = random.bounded(50) == 0;
+        a.Label = QStringLiteral("Alarm number %1 with a label long enough to be cut at the edge").arg(i);
+        a.Sound = i % 7 == 0 ? QStringLiteral("/home/user/Music/a rather long folder name/wake up.mp3")
+                             : QStringLiteral("Birds");
+        alarms.append(BuildAlarmString(a));
+    }
+    return alarms;
+}
+
+bool MakeTone(const QString& path)
+{
+    QProcess sox;
+    sox.start(QStringLiteral("sox"),
+              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+               QStringLiteral("2"), path, QStringLiteral("synth"), QStringLiteral("30"), QStringLiteral("sine"),
+               QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.5")});
+    return sox.waitForFinished(60000) && sox.exitCode() == 0;
 }
 
 double Max(const std::vector<double>& values)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -22,6 +23,14 @@ double Percentile(std::vector<double> values, double p);
 double Median(const std::vector<double>& values);
 double Max(const std::vector<double>& values);
 double MsBetween(WallClock::time_point from, WallClock::time_point to);
+
+/**
+ * A list of alarms as a heavy user might keep: random times, repeat days and switches, labels long
+ * enough to be cut in the list, and now and then a long path as sound. The same seed gives the same list.
+ */
+QStringList RandomAlarms(int count, quint32 seed = 42);
+/** Writes a 30 s, 440 Hz stereo tone at half scale (sox); false when sox is missing or fails. */
+bool MakeTone(const QString& path);
 
 /**
  * One row of the table scripts/bench prints. The row goes to stdout as a tab-separated line that

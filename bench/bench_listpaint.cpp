@@ -7,13 +7,10 @@
 // Runs on the offscreen platform unless another is asked for.
 // Usage: bench_listpaint [alarms] [--quick]   (--quick: one pass instead of three)
 #include "AlarmListView.h"
-#include "AlarmRecord.h"
 #include "BenchSupport.h"
-#include "MgLib.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QStringListModel>
 
@@ -25,25 +22,6 @@
 using namespace bench;
 
 namespace {
-
-QStringList randomAlarms(int count)
-{
-    QRandomGenerator random(42);
-    QStringList alarms;
-    alarms.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        AlarmRecord a;
-        a.Time = MinutesToTime(int(random.bounded(1440)));
-        for (bool& day : a.Days)
-            day = random.bounded(3) == 0;
-        a.Enabled = random.bounded(10) != 0;
-        a.Label = QStringLiteral("Alarm number %1 with a label long enough to be cut at the edge").arg(i);
-        a.Sound = i % 7 == 0 ? QStringLiteral("/home/user/Music/a rather long folder name/wake up.mp3")
-                             : QStringLiteral("Birds");
-        alarms.append(BuildAlarmString(a));
-    }
-    return alarms;
-}
 
 class PaintCounter final : public QObject
 {
@@ -141,8 +119,8 @@ int main(int argc, char* argv[])
             count = std::max(100, std::atoi(argv[i]));
     }
 
-    QStringListModel model(randomAlarms(count));
-    QStringListModel one(randomAlarms(1));
+    QStringListModel model(RandomAlarms(count));
+    QStringListModel one(RandomAlarms(1));
     QStringListModel empty;
     TAlarmListView view;
     DayTexts texts;

@@ -541,16 +541,6 @@ bool measureIdleAndRinging(const Options& options, const QString& tone)
     return true;
 }
 
-bool makeTone(const QString& path)
-{
-    QProcess sox;
-    sox.start(QStringLiteral("sox"),
-              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-               QStringLiteral("2"), path, QStringLiteral("synth"), QStringLiteral("30"), QStringLiteral("sine"),
-               QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.5")});
-    return sox.waitForFinished(60000) && sox.exitCode() == 0;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -572,7 +562,7 @@ int main(int argc, char* argv[])
     }
     QTemporaryDir files;
     const QString tone = files.filePath(QStringLiteral("tone.wav"));
-    if (!makeTone(tone)) {
+    if (!MakeTone(tone)) {
         std::fprintf(stderr, "sox could not write a tone\n");
         return 1;
     }

@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -97,16 +96,6 @@ private:
     bool m_passDone = false;
 };
 
-bool makeTone(const QString& path)
-{
-    QProcess sox;
-    sox.start(QStringLiteral("sox"),
-              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-               QStringLiteral("2"), path, QStringLiteral("synth"), QStringLiteral("30"), QStringLiteral("sine"),
-               QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.5")});
-    return sox.waitForFinished(60000) && sox.exitCode() == 0;
-}
-
 QString row(const char* what, const std::vector<double>& ms)
 {
     return QStringLiteral("%1  p50 %2  p99 %3  max %4 ms")
@@ -130,7 +119,7 @@ int main(int argc, char* argv[])
     QString sound = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (sound.isEmpty()) {
         sound = data.filePath(QStringLiteral("tone.wav"));
-        if (!makeTone(sound)) {
+        if (!MakeTone(sound)) {
             std::fprintf(stderr, "sox could not write %s\n", qPrintable(sound));
             return 1;
         }

@@ -1,50 +1,18 @@
 // Rebuild + sort of the alarm list at several list sizes; prints one table.
-#include "AlarmRecord.h"
 #include "BenchSupport.h"
-#include "MgLib.h"
 #include "Schedule.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTextStream>
 
 #include <algorithm>
 #include <vector>
 
-namespace {
-
-QStringList randomAlarms(int count, QRandomGenerator& random)
-{
-    QStringList alarms;
-    alarms.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        AlarmRecord a;
-        a.Time = MinutesToTime(int(random.bounded(1440)));
-        for (bool& day : a.Days)
-            day = random.bounded(3) == 0;
-        a.Enabled = random.bounded(10) != 0;
-        a.WakeUp = random.bounded(50) == 0;
-        a.Label = QStringLiteral("Alarm number %1").arg(i);
-        a.Sound = QStringLiteral("Birds");
-        alarms.append(BuildAlarmString(a));
-    }
-    return alarms;
-}
-
-double medianMs(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    QRandomGenerator random(42);
     const QLocale locale(QLocale::English, QLocale::UnitedStates);
     const LocalDateTime now{QDate(2026, 12, 8), QTime(12, 0)};
     constexpr int kRuns = 15;
@@ -52,7 +20,7 @@ int main(int argc, char* argv[])
     out << "alarms   sort (ms)  rebuild (ms)  sort+rebuild (ms)  target\n";
     double largest = 0;
     for (int count : {10, 1000, 10000}) {
-        const QStringList unsorted = randomAlarms(count, random);
+        const QStringList unsorted = bench::RandomAlarms(count);
         std::vector<double> sortMs, rebuildMs, totalMs;
         for (int run = 0; run < kRuns; ++run) {
             QStringList alarms = unsorted;
@@ -71,11 +39,11 @@ int main(int argc, char* argv[])
         }
         out << QStringLiteral("%1 %2 %3 %4  %5\n")
                    .arg(count, 6)
-                   .arg(medianMs(sortMs), 10, 'f', 3)
-                   .arg(medianMs(rebuildMs), 13, 'f', 3)
-                   .arg(medianMs(totalMs), 18, 'f', 3)
+                   .arg(bench::Median(sortMs), 10, 'f', 3)
+                   .arg(bench::Median(rebuildMs), 13, 'f', 3)
+                   .arg(bench::Median(totalMs), 18, 'f', 3)
                    .arg(count == 10000 ? QStringLiteral("< 20 ms") : QString());
-        largest = medianMs(totalMs);
+        largest = bench::Median(totalMs);
     }
     out << "(median of " << kRuns << " runs; random lists, 10 % disabled, 2 % wake-up)" << Qt::endl;
     bench::PrintResult(QStringLiteral("scale: rebuild + sort, 10 000 alarms (median of %1)").arg(kRuns),

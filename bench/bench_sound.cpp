@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -24,16 +23,6 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool MakeTone(const QString& path)
-{
-    QProcess sox;
-    sox.start(QStringLiteral("sox"),
-              {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
-               QStringLiteral("2"), path, QStringLiteral("synth"), QStringLiteral("30"), QStringLiteral("sine"),
-               QStringLiteral("440"), QStringLiteral("vol"), QStringLiteral("0.5")});
-    return sox.waitForFinished(60000) && sox.exitCode() == 0;
 }
 
 double Percentile(std::vector<double> values, double p)
@@ -61,7 +50,7 @@ int main(int argc, char** argv)
     std::printf("%-6s %8s %8s %8s\n", "file", "p50 ms", "p99 ms", "max ms");
     for (const char* ext : {"wav", "mp3"}) {
         const QString tone = files.filePath(QStringLiteral("tone.") + QLatin1String(ext));
-        if (!MakeTone(tone)) {
+        if (!bench::MakeTone(tone)) {
             std::fprintf(stderr, "sox could not write %s\n", qPrintable(tone));
             return 1;
         }

@@ -9,6 +9,7 @@
 #include "DiskFault.h"
 #include "FakePlatform.h"
 #include "MainForm.h"
+#include "MessageBoxWatch.h"
 #include "MgLib.h"
 #include "TimerThread.h"
 #include "WakeupForm.h"
@@ -48,28 +49,6 @@ QList<AlarmRecord> savedList(const QString& folder)
     ini.SetFileName(folder + QStringLiteral("/Data.ini"));
     return records(ini.ReadList(Settings::Alarms));
 }
-
-// Answers every message box while it lives, and keeps their texts.
-class MessageBoxWatch final
-{
-public:
-    MessageBoxWatch()
-    {
-        m_poll.setInterval(10);
-        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_texts.append(box->text());
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_poll.start();
-    }
-    const QStringList& Texts() const { return m_texts; }
-
-private:
-    QTimer m_poll;
-    QStringList m_texts;
-};
 
 void addFaultRows()
 {

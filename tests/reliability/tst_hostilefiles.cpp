@@ -9,6 +9,7 @@
 #include "BackupFile.h"
 #include "FakePlatform.h"
 #include "MainForm.h"
+#include "MessageBoxWatch.h"
 #include "MgLanguages.h"
 #include "MgLib.h"
 #include "Rss.h"
@@ -32,28 +33,6 @@ namespace {
 
 constexpr qint64 kHugeBytes = 100 * 1000 * 1000;
 constexpr int kQuickMs = 5000; // "no hang": each read finishes well within this on a loaded machine
-
-// Answers every message box while it lives, and keeps their texts.
-class MessageBoxWatch final
-{
-public:
-    MessageBoxWatch()
-    {
-        m_poll.setInterval(10);
-        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_texts.append(box->text());
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_poll.start();
-    }
-    const QStringList& Texts() const { return m_texts; }
-
-private:
-    QTimer m_poll;
-    QStringList m_texts;
-};
 
 // The main window on a data folder, as the program starts it.
 struct Program {
