@@ -89,20 +89,20 @@ public:
             return error;
 
         const SoundFormat format = decoder->Format();
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_FLOAT32NE;
-        spec.rate = static_cast<std::uint32_t>(format.sampleRate);
-        spec.channels = static_cast<std::uint8_t>(format.channels);
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+        sampleFormat.rate = static_cast<std::uint32_t>(format.sampleRate);
+        sampleFormat.channels = static_cast<std::uint8_t>(format.channels);
         pa_channel_map map{};
-        if (format.channels > static_cast<int>(PA_CHANNELS_MAX) || !pa_sample_spec_valid(&spec) ||
-            !pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT))
+        if (format.channels > static_cast<int>(PA_CHANNELS_MAX) || !pa_sample_spec_valid(&sampleFormat) ||
+            !pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT))
             return AudioError::StreamCreateFailed;
-        m_stream = pa_stream_new(m_context, "Alarm sound", &spec, &map);
+        m_stream = pa_stream_new(m_context, "Alarm sound", &sampleFormat, &map);
         if (!m_stream)
             return AudioError::StreamCreateFailed;
 
         m_decoder = std::move(decoder);
-        m_frameBytes = pa_frame_size(&spec);
+        m_frameBytes = pa_frame_size(&sampleFormat);
         m_repeat = loop;
         m_endOfSound = false;
         m_readSinceRewind = false;
@@ -113,7 +113,7 @@ public:
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(static_cast<pa_usec_t>(m_options.bufferLength.count()) * PA_USEC_PER_MSEC, &spec));
+            pa_usec_to_bytes(static_cast<pa_usec_t>(m_options.bufferLength.count()) * PA_USEC_PER_MSEC, &sampleFormat));
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);

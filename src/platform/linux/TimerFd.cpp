@@ -64,6 +64,6 @@ bool SetTimerFd(int fd, WallTime due, bool cancelOnClockSet) {
 }
 
 bool ClearTimerFd(int fd) {
-    const itimerspec spec{};
-    return ::timerfd_settime(fd, 0, &spec, nullptr) == 0;
+    const itimerspec disarmed{};
+    return ::timerfd_settime(fd, 0, &disarmed, nullptr) == 0;
 }
