@@ -83,6 +83,9 @@ void TestSoak::manyAlarmsRingOnceEachWithFlatMemory()
     SortAlarms(alarms, 1);
     scheduler->SetAlarms(alarms);
     scheduler->SaveAndRebuild();
+    // Only the program's copy of the list may count: each alarm switched off after ringing is a new
+    // string there, which the test's copy would otherwise keep a twin of.
+    alarms.clear();
 
     QElapsedTimer elapsed;
     elapsed.start();
