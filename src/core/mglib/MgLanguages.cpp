@@ -1,5 +1,6 @@
 #include "MgLanguages.h"
 
+#include "DebugLog.h"
 #include "MgLib.h"
 #include "TextFile.h"
 
@@ -135,8 +136,14 @@ std::optional<QByteArray> readLanguageFile(const QString& path)
 {
     // Only regular files: opening a named pipe that happens to end in ".txt" would wait forever.
     const QFileInfo info(path);
-    if (!info.isFile() || info.size() > MaxLanguageFileSize)
+    if (!info.isFile())
         return std::nullopt;
+    if (info.size() > MaxLanguageFileSize) {
+        WriteLog(QStringLiteral("Language file %1 left out: it is larger than %2 MB")
+                     .arg(QDir::toNativeSeparators(path))
+                     .arg(MaxLanguageFileSize / (1024 * 1024)));
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
