@@ -11,7 +11,7 @@
 #include "MainForm.h"
 #include "MessageBoxWatch.h"
 #include "MgLib.h"
-#include "TimerThread.h"
+#include "TestScheduler.h"
 #include "WakeupForm.h"
 
 #include <QApplication>
@@ -147,12 +147,7 @@ void TestDiskFaults::alarmsKeepRingingWhileSavesFail()
     ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
     const QTimeZone zone("Europe/Berlin");
     QDateTime now(QDate(2026, 12, 8), QTime(6, 59), zone);
-    std::unique_ptr<AlarmScheduler> scheduler;
-    auto timers = TTimerThread::Create(platform, [&] { scheduler->FireDueAlarm(); });
-    SchedulerClock clock;
-    clock.now = [&] { return now; };
-    clock.zone = [&] { return zone; };
-    scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
+    TestScheduler scheduler(platform, ini, now, zone);
     const QStringList before = {makeAlarm(7 * 60, QStringLiteral("once at 7"), false),
                                 makeAlarm(7 * 60 + 5, QStringLiteral("daily at 7:05"), true),
                                 makeAlarm(7 * 60 + 10, QStringLiteral("once at 7:10"), false)};

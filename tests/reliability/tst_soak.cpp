@@ -8,7 +8,7 @@
 #include "MgLanguages.h"
 #include "MgLib.h"
 #include "Rss.h"
-#include "TimerThread.h"
+#include "TestScheduler.h"
 #include "WakeupForm.h"
 
 #include <QSignalSpy>
@@ -63,12 +63,7 @@ void TestSoak::manyAlarmsRingOnceEachWithFlatMemory()
     hooks.stopSound = [&] { ++stops; };
     TWakeupForm wakeup(lang, hooks);
 
-    std::unique_ptr<AlarmScheduler> scheduler;
-    auto timers = TTimerThread::Create(platform, [&] { scheduler->FireDueAlarm(); });
-    SchedulerClock clock;
-    clock.now = [&] { return now; };
-    clock.zone = [&] { return zone; };
-    scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
+    TestScheduler scheduler(platform, ini, now, zone);
     QStringList rang;
     QObject::connect(scheduler.get(), &AlarmScheduler::alarmDue, &wakeup, [&](const QString& s) {
         rang.append(AlarmField::Label(s));

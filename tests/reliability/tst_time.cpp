@@ -6,7 +6,7 @@
 #include "AppIni.h"
 #include "FakePlatform.h"
 #include "MgLib.h"
-#include "TimerThread.h"
+#include "TestScheduler.h"
 
 #include <QSet>
 #include <QSignalSpy>
@@ -92,8 +92,7 @@ struct Rig {
     TAppIni ini{dir.path(), dir.path()};
     QTimeZone zone;
     QDateTime now;
-    std::unique_ptr<TTimerThread> timers;
-    std::unique_ptr<AlarmScheduler> scheduler;
+    TestScheduler scheduler{platform, ini, now, zone};
     std::unique_ptr<ClockWatch> watch;
     QList<Firing> fired;
 
@@ -101,11 +100,6 @@ struct Rig {
         : zone(zoneId)
     {
         ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
-        timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); });
-        SchedulerClock clock;
-        clock.now = [this] { return now; };
-        clock.zone = [this] { return zone; };
-        scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
         scheduler->SetClockChangeDelay(1);
         watch = platform.WatchClock([this](ClockChange) { scheduler->ClockChanged(); });
         QObject::connect(scheduler.get(), &AlarmScheduler::alarmDue, scheduler.get(), [this](const QString& s) {
@@ -400,13 +394,8 @@ void TestTime::aDueTimeInThePastFiresTheRealTimerOnce()
     ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
     const QTimeZone zone = QTimeZone::systemTimeZone();
     QDateTime now = QDateTime::currentDateTime().toTimeZone(zone).addSecs(-3 * 3600);
-    std::unique_ptr<AlarmScheduler> scheduler;
-    auto timers = TTimerThread::Create(*platform, [&] { scheduler->FireDueAlarm(); });
-    QVERIFY(timers);
-    SchedulerClock clock;
-    clock.now = [&] { return now; };
-    clock.zone = [&] { return zone; };
-    scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
+    TestScheduler scheduler(*platform, ini, now, zone);
+    QVERIFY(scheduler.timers);
     QSignalSpy due(scheduler.get(), &AlarmScheduler::alarmDue);
     const QTime in = now.time().addSecs(120);
     if (in < now.time())
@@ -418,7 +407,7 @@ void TestTime::aDueTimeInThePastFiresTheRealTimerOnce()
     QTest::qWait(300); // a second firing would come as promptly as the first
     QCOMPARE(due.size(), 1);
     QVERIFY(scheduler->AlarmDueUtc() > QDateTime::currentDateTimeUtc());
-    timers->Stop();
+    scheduler.timers->Stop();
 }
 
 QTEST_GUILESS_MAIN(TestTime)

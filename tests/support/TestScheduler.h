@@ -1,0 +1,37 @@
+#pragma once
+
+#include "AlarmScheduler.h"
+#include "AppIni.h"
+#include "Platform.h"
+#include "TimerThread.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <memory>
+
+/**
+ * An AlarmScheduler whose clock reads the test's `now` in the test's `zone` (both outlive it), with
+ * its alarm timer on the given platform firing FireDueAlarm. The scheduler is declared last, so it goes
+ * before the timers it arms. `timers` is null when the platform has no alarm timer.
+ */
+struct TestScheduler {
+    std::unique_ptr<TTimerThread> timers;
+    std::unique_ptr<AlarmScheduler> scheduler;
+
+    TestScheduler(Platform& platform, TAppIni& ini, const QDateTime& now, const QTimeZone& zone)
+    {
+        timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); });
+        if (!timers)
+            return;
+        SchedulerClock clock;
+        clock.now = [&now] { return now; };
+        clock.zone = [&zone] { return zone; };
+        scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
+    }
+    TestScheduler(const TestScheduler&) = delete;
+    TestScheduler& operator=(const TestScheduler&) = delete;
+
+    AlarmScheduler* operator->() const { return scheduler.get(); }
+    AlarmScheduler* get() const { return scheduler.get(); }
+};
