@@ -172,6 +172,10 @@ void TestMgLib::userTextIsUtf8OrWindows1252()
     QCOMPARE(DecodeUserText(QByteArray("na\xC3\xAFve")), QStringLiteral("naïve"));
     // Not valid UTF-8: a legacy 8-bit file, where 0x80 is the euro sign and 0xEF is ï.
     QCOMPARE(DecodeUserText(QByteArray("\x80 na\xEFve")), QStringLiteral("€ naïve"));
+    // One mark is dropped, whichever decoding follows; a second one is the text's own character.
+    QCOMPARE(DecodeUserText(QByteArray("\xEF\xBB\xBF\x80 na\xEFve")), QStringLiteral("€ naïve"));
+    QCOMPARE(DecodeUserText(QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx")), QString(QChar(0xFEFF)) + u'x');
+    QCOMPARE(DecodeUserText(QByteArray("\xEF\xBB\xBF")), QString());
 }
 
 void TestMgLib::atomicWriteReplacesTheFile()

@@ -67,13 +67,13 @@ QString DecodeWindows1252(const QByteArray& bytes)
 
 QString DecodeUserText(const QByteArray& bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return DecodeWindows1252(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
+    // Exactly one byte-order mark is dropped, in both decodings: a second one is text, and a marked
+    // file with a stray 8-bit byte must not begin with "ï»¿".
+    const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8.decode(body);
+    return utf8.hasError() ? DecodeWindows1252(body) : text;
 }
 
 QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
