@@ -163,9 +163,9 @@ void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes() {
     QFETCH(WallTime, due);
     QFETCH(qint64, seconds);
     QFETCH(qint64, nanoseconds);
-    const timespec spec = ToTimespec(due);
-    QCOMPARE(qint64(spec.tv_sec), seconds);
-    QCOMPARE(qint64(spec.tv_nsec), nanoseconds);
+    const timespec kernelTime = ToTimespec(due);
+    QCOMPARE(qint64(kernelTime.tv_sec), seconds);
+    QCOMPARE(qint64(kernelTime.tv_nsec), nanoseconds);
 }
 
 void TestAlarmTimer::readResultsAreClassified_data() {

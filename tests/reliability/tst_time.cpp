@@ -19,19 +19,19 @@ namespace {
 
 constexpr int kDeliveryMs = 137; // how late the kernel hands a timer's expiry to the program
 
-struct Spec {
+struct AlarmShape {
     int minutes;
     QString days = QStringLiteral("1111111"); // Sunday first; seven "0": one time
     bool wake = false;
 };
 
-QString alarmString(const Spec& spec, const QString& label)
+QString alarmString(const AlarmShape& shape, const QString& label)
 {
     AlarmRecord a;
-    a.Time = MinutesToTime(spec.minutes);
+    a.Time = MinutesToTime(shape.minutes);
     for (int i = 0; i < 7; ++i)
-        a.Days[i] = spec.days.at(i) == u'1';
-    a.WakeUp = spec.wake;
+        a.Days[i] = shape.days.at(i) == u'1';
+    a.WakeUp = shape.wake;
     a.Label = label;
     return BuildAlarmString(a);
 }
@@ -204,18 +204,18 @@ void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce()
 
     // Every quarter hour of the night, on every day, plus weekday, weekend and one-time alarms, some
     // of them waking the computer; each has its own minute, as two alarms of one minute ring as one.
-    QList<Spec> specs;
+    QList<AlarmShape> shapes;
     for (int minutes = 0; minutes <= 4 * 60; minutes += 15)
-        specs.append({minutes, QStringLiteral("1111111"), minutes % 30 == 0});
-    specs.append({7 * 60, QStringLiteral("1111111"), true});
-    specs.append(Spec{23 * 60 + 59});
-    specs.append({2 * 60 + 20, QStringLiteral("0111110")});
-    specs.append({60 + 50, QStringLiteral("1000001"), true});
-    specs.append({2 * 60 + 40, QStringLiteral("0000000")});
-    specs.append({60 + 40, QStringLiteral("0000000"), true});
+        shapes.append({minutes, QStringLiteral("1111111"), minutes % 30 == 0});
+    shapes.append({7 * 60, QStringLiteral("1111111"), true});
+    shapes.append(AlarmShape{23 * 60 + 59});
+    shapes.append({2 * 60 + 20, QStringLiteral("0111110")});
+    shapes.append({60 + 50, QStringLiteral("1000001"), true});
+    shapes.append({2 * 60 + 40, QStringLiteral("0000000")});
+    shapes.append({60 + 40, QStringLiteral("0000000"), true});
     QStringList alarms;
-    for (qsizetype i = 0; i < specs.size(); ++i)
-        alarms.append(alarmString(specs.at(i), QStringLiteral("alarm %1").arg(i)));
+    for (qsizetype i = 0; i < shapes.size(); ++i)
+        alarms.append(alarmString(shapes.at(i), QStringLiteral("alarm %1").arg(i)));
     SortAlarms(alarms, 1);
 
     // From noon three days before the night to noon four days after it.
@@ -231,19 +231,19 @@ void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce()
     const QDateTime firstWall = naive(start.toTimeZone(rig.zone).date(), start.toTimeZone(rig.zone).time());
     QList<Firing> expected;
     QSet<qint64> wakeInstants;
-    for (qsizetype i = 0; i < specs.size(); ++i) {
-        const Spec& spec = specs.at(i);
+    for (qsizetype i = 0; i < shapes.size(); ++i) {
+        const AlarmShape& shape = shapes.at(i);
         const QString label = QStringLiteral("alarm %1").arg(i);
-        const bool once = spec.days == u"0000000";
+        const bool once = shape.days == u"0000000";
         for (QDate day = firstWall.date(); day <= end.date().addDays(8); day = day.addDays(1)) {
-            if (!once && spec.days.at(WeekdayIndex(day) - 1) != u'1')
+            if (!once && shape.days.at(WeekdayIndex(day) - 1) != u'1')
                 continue;
-            const QDateTime wall = naive(day, MinutesToTime(spec.minutes));
+            const QDateTime wall = naive(day, MinutesToTime(shape.minutes));
             if (wall <= firstWall)
                 continue;
             const std::optional<QDateTime> at = clock.FirstShowing(wall, start);
             QVERIFY(at);
-            if (spec.wake)
+            if (shape.wake)
                 wakeInstants.insert(at->addSecs(-ScheduleResult::kWakeLeadSeconds).toMSecsSinceEpoch());
             if (*at <= end)
                 expected.append({label, at->addMSecs(kDeliveryMs)});
