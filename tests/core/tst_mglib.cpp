@@ -1,4 +1,3 @@
-#include "DebugLog.h"
 #include "MgLib.h"
 #include "TestSupport.h"
 #include "TextFile.h"
@@ -29,7 +28,6 @@ private slots:
     void userTextIsUtf8OrWindows1252();
     void atomicWriteReplacesTheFile();
     void atomicWriteReportsARefusedFolder();
-    void logIsWrittenOnlyInDebugMode();
 };
 
 void TestMgLib::padRight_data()
@@ -195,23 +193,6 @@ void TestMgLib::atomicWriteReportsARefusedFolder()
 {
     const QString error = WriteFileAtomically(QStringLiteral("/nonexistent-folder/file.txt"), "x");
     QVERIFY(error.contains(QStringLiteral("/nonexistent-folder/file.txt")));
-}
-
-void TestMgLib::logIsWrittenOnlyInDebugMode()
-{
-    QTemporaryDir dir;
-    SetLogFolder(dir.path());
-    SetDebugMode(false);
-    WriteLog(QStringLiteral("silent"));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Log.txt"))));
-    SetDebugMode(true);
-    WriteLog(QStringLiteral("first line"));
-    WriteLog(QStringLiteral("second line"));
-    SetDebugMode(false);
-    const QList<QByteArray> lines = ReadFileBytes(dir.filePath(QStringLiteral("Log.txt"))).trimmed().split('\n');
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(lines.at(0).endsWith(" : first line"));
-    QVERIFY(lines.at(1).endsWith(" : second line"));
 }
 
 QTEST_GUILESS_MAIN(TestMgLib)
