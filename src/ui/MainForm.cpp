@@ -68,12 +68,18 @@ TMainForm::TMainForm(MainFormContext context)
         m_refusingTimers = std::make_unique<RefusingTimers>();
     m_scheduler = new AlarmScheduler(m_context.ini, m_timers ? static_cast<ScheduleTimers&>(*m_timers) : *m_refusingTimers,
                                      SchedulerClock{}, this);
+    // Every refused settings write ends here; at exit nobody is left to answer a message box.
+    m_context.ini.SetWriteFailureHandler([this](const QString& message) {
+        if (m_exiting)
+            WriteLog(QStringLiteral("Save failed: ") + message);
+        else
+            showSaveError(message);
+    });
     if (!m_timers)
         return;
     m_clockWatch = m_context.platform.WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
     m_context.ini.SetWakeTimersAllowedQuery([this] { return m_context.platform.WakeTimersAllowed(); });
     connect(m_scheduler, &AlarmScheduler::scheduleChanged, this, &TMainForm::scheduleChanged);
-    connect(m_scheduler, &AlarmScheduler::saveFailed, this, &TMainForm::showSaveError);
     connect(m_scheduler, &AlarmScheduler::alarmDue, this, [this](const QString& alarm) {
         if (m_wakeup)
             m_wakeup->ShowAlarm(alarm);
@@ -115,6 +121,7 @@ TMainForm::TMainForm(MainFormContext context)
 TMainForm::~TMainForm()
 {
     tmrCaption.stop();
+    m_context.ini.SetWriteFailureHandler({});
     if (m_timers)
         m_timers->Stop();
 }
@@ -223,11 +230,7 @@ void TMainForm::createMenus()
         m_durationGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, tag] {
             emit playDurationChanged(tag);
-            try {
-                m_context.ini.Write(Settings::PlaySoundDuration, tag);
-            } catch (const AppIniWriteError& error) {
-                showSaveError(error.message());
-            }
+            m_context.ini.Write(Settings::PlaySoundDuration, tag);
         });
     }
     miShowFloatingWindow = miOptions->addAction(Text::ShowFloatingClock.English());
@@ -317,11 +320,7 @@ void TMainForm::buildLanguageMenu()
         connect(item, &QAction::triggered, this, [this, id = entry.LanguageId] {
             m_context.lang.ChooseLanguage(id);
             ApplyLanguage(m_context.lang);
-            try {
-                m_context.ini.Write(Settings::Language, m_context.lang.CurrentLanguageId());
-            } catch (const AppIniWriteError& error) {
-                showSaveError(error.message());
-            }
+            m_context.ini.Write(Settings::Language, m_context.lang.CurrentLanguageId());
         });
     }
 }
@@ -428,11 +427,7 @@ void TMainForm::PostCreate()
         m_allowWakeStep = 0;
         tmrAllowWakeTimers.start();
     }
-    try {
-        m_context.ini.Write(Settings::FirstStarted, true);
-    } catch (const AppIniWriteError& error) {
-        showSaveError(error.message());
-    }
+    m_context.ini.Write(Settings::FirstStarted, true);
     m_scheduler->Rebuild();
     if (!m_scheduler->Alarms().isEmpty())
         lbAlarmView->SetCurrentRow(0);
@@ -461,15 +456,12 @@ void TMainForm::OrderlyExit()
                 dialog->reject();
         }
     }
-    try {
-        m_context.ini.WriteList(Settings::Alarms, m_scheduler->Alarms());
-        m_scheduler->Rebuild();
-        m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
-        SaveFormPlacement(this, m_context.ini);
-        m_floating->SaveSettings();
-    } catch (const AppIniWriteError&) {
-        // The exit goes on; the list was saved at its last change already.
-    }
+    // A refused write is only logged at exit; the list was saved at its last change already.
+    m_context.ini.WriteList(Settings::Alarms, m_scheduler->Alarms());
+    m_scheduler->Rebuild();
+    m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
+    SaveFormPlacement(this, m_context.ini);
+    m_floating->SaveSettings();
     m_scheduler->SetTerminating();
     WriteLog(QStringLiteral("Exit"));
     emit exiting();
@@ -763,22 +755,14 @@ void TMainForm::restartLazySave()
 
 void TMainForm::saveOptions()
 {
-    try {
-        m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
-    } catch (const AppIniWriteError&) {
-        // Options are saved again at exit.
-    }
+    m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
     SaveFormPlacement(this, m_context.ini);
 }
 
 void TMainForm::setStayOnTop(bool on)
 {
     miStayOnTop->setChecked(on);
-    try {
-        m_context.ini.Write(Settings::StayOnTop, on);
-    } catch (const AppIniWriteError& error) {
-        showSaveError(error.message());
-    }
+    m_context.ini.Write(Settings::StayOnTop, on);
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible)

@@ -67,8 +67,9 @@ private slots:
     void shrinkingAListLeavesStaleItems();
     void alarmStringWithTrailingBlanksSurvivesTheFile();
     void externalEditIsSeenByTheNextRead();
-    void refusedWriteThrowsAndKeepsTheOldFileWhole();
-    void refusedFolderThrows();
+    void refusedWriteReportsAndKeepsTheOldFileWhole();
+    void refusedFolderReportsEveryKindOfWrite();
+    void refusalsWithoutAHandlerAreReturned();
     void maximizedSaveKeepsNormalBounds();
     void positionOnlyGeometry();
     void dataFolderRule();
@@ -220,41 +221,94 @@ void TestAppIni::externalEditIsSeenByTheNextRead()
     QCOMPARE(ini.Read(Settings::SnoozeTime), 180);
 }
 
-void TestAppIni::refusedWriteThrowsAndKeepsTheOldFileWhole()
+void TestAppIni::refusedWriteReportsAndKeepsTheOldFileWhole()
 {
     TAppIni ini(m_dir.path(), QString());
     ini.SetFileName(m_path);
-    ini.WriteList(Settings::Alarms, {QStringLiteral("old1"), QStringLiteral("old2")});
+    QStringList reported;
+    ini.SetWriteFailureHandler([&reported](const QString& message) { reported.append(message); });
+    const QStringList old = {QStringLiteral("old1"), QStringLiteral("old2")};
+    QVERIFY(ini.WriteList(Settings::Alarms, old));
+    QVERIFY(ini.Write(Settings::SnoozeTime, 120));
+    QVERIFY(reported.isEmpty());
     const QByteArray before = ReadFileBytes(m_path);
     {
         Immutable locked(m_path); // the rename over Data.ini fails
         if (!locked.ok())
             QSKIP("needs root and a file system with the immutable attribute");
-        QVERIFY_THROWS_EXCEPTION(AppIniWriteError, ini.WriteList(Settings::Alarms, {QStringLiteral("new")}));
+        bool written = true;
+        try {
+            written = ini.WriteList(Settings::Alarms, {QStringLiteral("new")});
+        } catch (...) {
+            QFAIL("a refused write threw");
+        }
+        QVERIFY(!written);
+        QCOMPARE(reported.size(), 1);
+        QVERIFY2(reported.first().contains(m_path), qPrintable(reported.first()));
+        QCOMPARE(ini.LastWriteError(), reported.first());
+        // Nothing of the refused write is in memory either: the store still answers what the file holds.
+        QCOMPARE(ini.ReadList(Settings::Alarms), old);
+        QVERIFY(!ini.Write(Settings::SnoozeTime, 300));
+        QCOMPARE(reported.size(), 2);
+        QCOMPARE(ini.Read(Settings::SnoozeTime), 120);
     }
     QCOMPARE(ReadFileBytes(m_path), before);
-    QCOMPARE(ini.ReadList(Settings::Alarms), (QStringList{QStringLiteral("old1"), QStringLiteral("old2")}));
+    QCOMPARE(ini.ReadList(Settings::Alarms), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Data.ini")});
-    ini.WriteList(Settings::Alarms, {QStringLiteral("new")}); // saves once the fault is gone
+    QVERIFY(ini.WriteList(Settings::Alarms, {QStringLiteral("new")})); // saves once the fault is gone
     QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("new")});
+    QCOMPARE(reported.size(), 2);
+    QVERIFY(ini.LastWriteError().isEmpty());
 }
 
-void TestAppIni::refusedFolderThrows()
+void TestAppIni::refusedFolderReportsEveryKindOfWrite()
 {
     QTemporaryDir dir;
     Immutable locked(dir.path());
     if (!locked.ok())
         QSKIP("needs root and a file system with the immutable attribute");
     TAppIni ini(dir.path(), QString());
-    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
-    try {
-        ini.Write(Settings::FirstStarted, true);
-        QFAIL("a refused write must throw");
-    } catch (const AppIniWriteError& error) {
-        QVERIFY(error.message().contains(QStringLiteral("Data.ini")));
-    }
-    // Geometry saves ignore failures.
-    ini.SaveFormGeometry(QStringLiteral("TMainForm"), FormGeometry{1, 2, 3, 4, false}, false, true);
+    const QString path = dir.filePath(QStringLiteral("Data.ini"));
+    ini.SetFileName(path);
+    QStringList reported;
+    ini.SetWriteFailureHandler([&reported](const QString& message) { reported.append(message); });
+    QVERIFY(!ini.Write(Settings::FirstStarted, true));
+    QVERIFY(!ini.Write(Settings::SnoozeTime, 60));
+    QVERIFY(!ini.WriteString(QStringLiteral("Label"), QStringLiteral("x")));
+    QVERIFY(!ini.WriteList(Settings::Alarms, {QStringLiteral("a")}));
+    QVERIFY(!ini.SaveFormGeometry(QStringLiteral("TMainForm"), FormGeometry{1, 2, 3, 4, false}, false, true));
+    QCOMPARE(reported.size(), 5);
+    for (const QString& message : std::as_const(reported))
+        QVERIFY2(message.contains(QStringLiteral("Data.ini")), qPrintable(message));
+    QCOMPARE(ini.Read(Settings::FirstStarted), false);
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList());
+    QVERIFY(!QFileInfo::exists(path));
+}
+
+void TestAppIni::refusalsWithoutAHandlerAreReturned()
+{
+    // Refusals the store makes itself, before the file system is asked: no handler, no root needed.
+    TAppIni unnamed(m_dir.path(), QString());
+    QVERIFY(!unnamed.Write(Settings::FirstStarted, true));
+    QVERIFY(!unnamed.LastWriteError().isEmpty());
+
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    QVERIFY(ini.WriteList(Settings::Alarms, {QStringLiteral("kept")}));
+    const QStringList tooMany(TAppIni::kMaxListItems + 1, QStringLiteral("x"));
+    QVERIFY(!ini.WriteList(Settings::Alarms, tooMany));
+    QVERIFY2(ini.LastWriteError().contains(QString::number(TAppIni::kMaxListItems)), qPrintable(ini.LastWriteError()));
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("kept")});
+    // A handler installed later sees the next refusal; one taken away again sees nothing.
+    int calls = 0;
+    ini.SetWriteFailureHandler([&calls](const QString&) { ++calls; });
+    QVERIFY(!ini.WriteList(Settings::Alarms, tooMany));
+    QCOMPARE(calls, 1);
+    ini.SetWriteFailureHandler({});
+    QVERIFY(!ini.WriteList(Settings::Alarms, tooMany));
+    QCOMPARE(calls, 1);
+    QVERIFY(ini.Write(Settings::SnoozeTime, 60));
+    QVERIFY(ini.LastWriteError().isEmpty());
 }
 
 void TestAppIni::maximizedSaveKeepsNormalBounds()

@@ -75,9 +75,7 @@ void checkStore(const QByteArray& bytes, const QString& alarm)
     // What the program saves: the list as it read it, plus one more alarm.
     QStringList saved = list;
     saved.append(alarm);
-    try {
-        ini.WriteList(Settings::Alarms, saved);
-    } catch (const AppIniWriteError&) {
+    if (!ini.WriteList(Settings::Alarms, saved)) {
         // A file that is not read is never written either; it must be left exactly as it was.
         Require(QFile(path).size() == bytes.size(), "a refused file is left as it was");
         return;

@@ -141,16 +141,9 @@ void TestHostileFiles::aHundredMegabyteDataIniIsNeitherReadNorOverwritten()
     QCOMPARE(ini.ReadList(Settings::Alarms), QStringList());
     QCOMPARE(ini.Read(Settings::FirstStarted), false);
     QString refusal;
-    try {
-        ini.WriteList(Settings::Alarms, {writeAlarmLine(1)});
-    } catch (const AppIniWriteError& error) {
-        refusal = error.message();
-    }
-    try {
-        ini.Write(Settings::FirstStarted, true);
-        QFAIL("a write to a refused file went through");
-    } catch (const AppIniWriteError&) {
-    }
+    ini.SetWriteFailureHandler([&refusal](const QString& message) { refusal = message; });
+    QVERIFY(!ini.WriteList(Settings::Alarms, {writeAlarmLine(1)}));
+    QVERIFY2(!ini.Write(Settings::FirstStarted, true), "a write to a refused file went through");
     const qint64 grewKb = PeakResidentKb() - rssBefore;
     QVERIFY2(took.elapsed() < kQuickMs, qPrintable(QString::number(took.elapsed())));
     QVERIFY2(refusal.contains(QStringLiteral("larger than 16 MB")) && refusal.contains(path), qPrintable(refusal));
@@ -212,13 +205,14 @@ void TestHostileFiles::aListBeyondTheLimitIsNotSaved()
     QStringList tooMany;
     for (int i = 0; i <= TAppIni::kMaxListItems; ++i)
         tooMany.append(QString());
-    QVERIFY_THROWS_EXCEPTION(AppIniWriteError, ini.WriteList(Settings::Alarms, tooMany));
+    QVERIFY(!ini.WriteList(Settings::Alarms, tooMany));
     // Long labels in every alarm: fewer items, yet more than the file may hold.
     AlarmRecord wide;
     wide.Label = QString(300, QChar(0x4E00)); // three bytes each in UTF-8
     wide.Sound = QString(200, QChar(0x4E8C));
     const QStringList heavy(20000, BuildAlarmString(wide));
-    QVERIFY_THROWS_EXCEPTION(AppIniWriteError, ini.WriteList(Settings::Alarms, heavy));
+    QVERIFY(!ini.WriteList(Settings::Alarms, heavy));
+    QVERIFY2(ini.LastWriteError().contains(QStringLiteral("16 MB")), qPrintable(ini.LastWriteError()));
     QCOMPARE(ini.ReadList(Settings::Alarms), list);
 }
 
@@ -350,7 +344,7 @@ void TestHostileFiles::aPipeNamedDataIniDoesNotBlockTheStart()
     TAppIni ini(dir.path(), dir.path());
     ini.SetFileName(path);
     QCOMPARE(ini.ReadList(Settings::Alarms), QStringList());
-    QVERIFY_THROWS_EXCEPTION(AppIniWriteError, ini.Write(Settings::FirstStarted, true));
+    QVERIFY(!ini.Write(Settings::FirstStarted, true));
     QVERIFY(QFileInfo(path).isFile() == false);
     QVERIFY(took.elapsed() < kQuickMs);
 }

@@ -101,11 +101,8 @@ void AlarmScheduler::armTimers(const QDateTime& now)
 
 void AlarmScheduler::SaveAndRebuild()
 {
-    try {
-        m_ini.WriteList(Settings::Alarms, m_alarms);
-    } catch (const AppIniWriteError& error) {
-        emit saveFailed(error.message());
-    }
+    if (!m_ini.WriteList(Settings::Alarms, m_alarms))
+        emit saveFailed(m_ini.LastWriteError());
     Rebuild();
 }
 

@@ -115,9 +115,9 @@ int TAppIni::ReadInteger(const QString& key, int defaultValue) const
 
 bool TAppIni::ReadBool(const QString& key, bool defaultValue) const { return ReadInteger(key, defaultValue) != 0; }
 
-void TAppIni::WriteString(const QString& key, const QString& value) { writeValues({{key, value}}); }
-void TAppIni::WriteInteger(const QString& key, int value) { WriteString(key, QString::number(value)); }
-void TAppIni::WriteBool(const QString& key, bool value) { WriteInteger(key, value ? 1 : 0); }
+bool TAppIni::WriteString(const QString& key, const QString& value) { return writeValues({{key, value}}); }
+bool TAppIni::WriteInteger(const QString& key, int value) { return WriteString(key, QString::number(value)); }
+bool TAppIni::WriteBool(const QString& key, bool value) { return WriteInteger(key, value ? 1 : 0); }
 
 bool TAppIni::Read(BoolSetting setting) const { return ReadBool(keyName(setting.name), setting.defaultValue); }
 int TAppIni::Read(IntSetting setting) const { return ReadInteger(keyName(setting.name), setting.defaultValue); }
@@ -125,42 +125,51 @@ int TAppIni::Read(IntSetting setting, int defaultValue) const
 {
     return ReadInteger(keyName(setting.name), defaultValue);
 }
-void TAppIni::Write(BoolSetting setting, bool value) { WriteBool(keyName(setting.name), value); }
-void TAppIni::Write(IntSetting setting, int value) { WriteInteger(keyName(setting.name), value); }
+bool TAppIni::Write(BoolSetting setting, bool value) { return WriteBool(keyName(setting.name), value); }
+bool TAppIni::Write(IntSetting setting, int value) { return WriteInteger(keyName(setting.name), value); }
 
-void TAppIni::writeValues(const KeyValues& values)
+bool TAppIni::refuse(const QString& message)
+{
+    m_lastWriteError = message;
+    if (m_writeFailed)
+        m_writeFailed(message);
+    return false;
+}
+
+bool TAppIni::writeValues(const KeyValues& values)
 {
     if (m_fileName.isEmpty())
-        throw AppIniWriteError(QStringLiteral("The settings file has no name."));
+        return refuse(QStringLiteral("The settings file has no name."));
     ProfileDocument changed = document();
     if (!m_refusal.isEmpty())
-        throw AppIniWriteError(m_refusal);
+        return refuse(m_refusal);
     for (const auto& [key, value] : values)
         changed.setValue(kSection, key, value);
     const QByteArray bytes = changed.toText().toUtf8();
     if (bytes.size() > kMaxFileBytes)
-        throw AppIniWriteError(QStringLiteral("The settings would take more than %1 MB in \"%2\"; they were not saved.")
-                                   .arg(kMaxFileBytes / (1024 * 1024))
-                                   .arg(m_fileName));
+        return refuse(QStringLiteral("The settings would take more than %1 MB in \"%2\"; they were not saved.")
+                          .arg(kMaxFileBytes / (1024 * 1024))
+                          .arg(m_fileName));
     const QString error = WriteFileAtomically(m_fileName, bytes);
     if (!error.isEmpty())
-        throw AppIniWriteError(error);
+        return refuse(error);
     m_document = std::move(changed);
     m_stamp = stampOfFile();
+    m_lastWriteError.clear();
+    return true;
 }
 
-void TAppIni::WriteList(const QString& listName, const QStringList& items)
+bool TAppIni::WriteList(const QString& listName, const QStringList& items)
 {
     if (items.size() > kMaxListItems)
-        throw AppIniWriteError(QStringLiteral("The list has %1 items; at most %2 can be saved.")
-                                   .arg(items.size())
-                                   .arg(kMaxListItems));
+        return refuse(
+            QStringLiteral("The list has %1 items; at most %2 can be saved.").arg(items.size()).arg(kMaxListItems));
     KeyValues values;
     values.reserve(items.size() + 1);
     values.append({listName + QStringLiteral("ListCount"), QString::number(items.size())});
     for (qsizetype i = 0; i < items.size(); ++i)
         values.append({listName + QStringLiteral("List") + QString::number(i), items.at(i)});
-    writeValues(values);
+    return writeValues(values);
 }
 
 QStringList TAppIni::ReadList(const QString& listName) const
@@ -174,7 +183,7 @@ QStringList TAppIni::ReadList(const QString& listName) const
     return items;
 }
 
-void TAppIni::SaveFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
+bool TAppIni::SaveFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
                                bool hasMaximizeButton)
 {
     KeyValues values;
@@ -192,11 +201,7 @@ void TAppIni::SaveFormGeometry(const QString& className, const FormGeometry& cur
         }
         values.append({className + QStringLiteral("State"), QStringLiteral("0")});
     }
-    try {
-        writeValues(values);
-    } catch (const AppIniWriteError&) {
-        // A placement that cannot be saved is not worth interrupting the user for.
-    }
+    return writeValues(values);
 }
 
 FormGeometry TAppIni::RestoreFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,

@@ -7,23 +7,7 @@
 #include <QStringList>
 
 #include <functional>
-#include <stdexcept>
 #include <sys/types.h>
-
-/** A write that the file system refused; the message names the file and the reason. */
-class AppIniWriteError final : public std::runtime_error
-{
-public:
-    explicit AppIniWriteError(const QString& message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
-};
 
 /** A window's bounds and state as the placement keys store them. */
 struct FormGeometry {
@@ -38,7 +22,8 @@ struct FormGeometry {
  * The settings store: every setting and the alarm list in Data.ini, section "Main". Values are
  * read when needed (the file is re-read when it changed on disk) and every write replaces the
  * file atomically at once, so there is nothing to flush and a crash never leaves half a file.
- * Writes that the file system refuses throw AppIniWriteError.
+ * A write never throws: a refused one returns false, leaves the values in memory as they were and is
+ * reported with its reason to the write-failure handler, so no caller can let a refusal escape.
  */
 class TAppIni final
 {
@@ -60,30 +45,34 @@ public:
     bool ReadBool(const QString& key, bool defaultValue) const;
     int ReadInteger(const QString& key, int defaultValue) const;
     QString ReadString(const QString& key, const QString& defaultValue) const;
-    void WriteBool(const QString& key, bool value);
-    void WriteInteger(const QString& key, int value);
-    void WriteString(const QString& key, const QString& value);
+    // Each write returns true when the file was replaced, false when it was refused.
+    bool WriteBool(const QString& key, bool value);
+    bool WriteInteger(const QString& key, int value);
+    bool WriteString(const QString& key, const QString& value);
 
     bool Read(BoolSetting setting) const;
     int Read(IntSetting setting) const;
     int Read(IntSetting setting, int defaultValue) const;
-    void Write(BoolSetting setting, bool value);
-    void Write(IntSetting setting, int value);
+    bool Write(BoolSetting setting, bool value);
+    bool Write(IntSetting setting, int value);
 
     /**
      * Count and items in one replacement of the file; item keys beyond a shorter count stay in the file.
      * More than kMaxListItems items, or a file that would grow beyond kMaxFileBytes, are refused.
      */
-    void WriteList(const QString& listName, const QStringList& items);
+    bool WriteList(const QString& listName, const QStringList& items);
     QStringList ReadList(const QString& listName) const;
-    void WriteList(ListSetting list, const QStringList& items) { WriteList(QString::fromUtf16(list.name), items); }
+    bool WriteList(ListSetting list, const QStringList& items)
+    {
+        return WriteList(QString::fromUtf16(list.name), items);
+    }
     QStringList ReadList(ListSetting list) const { return ReadList(QString::fromUtf16(list.name)); }
 
     /**
      * Saves a window's placement under className + "Top", "Left", "Height", "Width", "State".
-     * A maximized or minimized window writes only State = 1. Failures are ignored.
+     * A maximized or minimized window writes only State = 1. Returns false when the write was refused.
      */
-    void SaveFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
+    bool SaveFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
                           bool hasMaximizeButton);
     /** The placement to apply, with the window's current values as defaults for absent keys. */
     FormGeometry RestoreFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
@@ -92,6 +81,17 @@ public:
     /** Whether the system lets timers wake the computer; answered by the platform layer. */
     bool WakeTimersAllowed() const { return m_wakeTimersAllowed ? m_wakeTimersAllowed() : true; }
     void SetWakeTimersAllowedQuery(std::function<bool()> query) { m_wakeTimersAllowed = std::move(query); }
+
+    /**
+     * Receives the readable reason of every refused write (the file and what the system said). Installed
+     * once by the program's owner; without one a refusal is only returned and kept in LastWriteError.
+     */
+    void SetWriteFailureHandler(std::function<void(const QString& message)> handler)
+    {
+        m_writeFailed = std::move(handler);
+    }
+    /** The reason the last write was refused; empty until one is, and again after a write succeeds. */
+    QString LastWriteError() const { return m_lastWriteError; }
 
     QString ExeFolder() const { return m_exeFolder; }
     QString SoundsFolder() const { return m_soundsFolder; }
@@ -106,7 +106,8 @@ private:
     };
     using KeyValues = QList<std::pair<QString, QString>>;
 
-    void writeValues(const KeyValues& values);
+    bool writeValues(const KeyValues& values);
+    bool refuse(const QString& message);
     const ProfileDocument& document() const;
     FileStamp stampOfFile() const;
 
@@ -117,6 +118,8 @@ private:
     mutable FileStamp m_stamp;
     mutable QString m_refusal; // why the file on disk is neither read nor written; empty when it is used
     std::function<bool()> m_wakeTimersAllowed;
+    std::function<void(const QString&)> m_writeFailed;
+    QString m_lastWriteError;
 };
 
 /** Integer text as the profile functions read it: optional sign, decimal or 0x hexadecimal, 32 bits. */
