@@ -1,5 +1,6 @@
 #include "FloatingForm.h"
 
+#include "AppClock.h"
 #include "AppIni.h"
 #include "Theme.h"
 
@@ -216,7 +217,7 @@ void TFloatingForm::SetTimeText(const QString& text)
 void TFloatingForm::refreshText()
 {
     if (m_showsClock)
-        ShowTime(QDateTime::currentDateTime());
+        ShowTime(AppClock::Program().Now());
 }
 
 void TFloatingForm::PrepareSamples()

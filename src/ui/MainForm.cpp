@@ -3,6 +3,7 @@
 #include "AlarmForm.h"
 #include "AlarmListModel.h"
 #include "AlarmListView.h"
+#include "AppClock.h"
 #include "AppFolders.h"
 #include "AppIni.h"
 #include "BackupFile.h"
@@ -679,7 +680,7 @@ void TMainForm::balloonClicked()
 void TMainForm::startCaptionClock()
 {
     // The first tick lands on the next whole second, so the caption changes with the system clock.
-    tmrCaption.start(1000 - QTime::currentTime().msec());
+    tmrCaption.start(1000 - AppClock::Program().CurrentTime().msec());
 }
 
 void TMainForm::updateCaptionClock()
@@ -700,7 +701,7 @@ void TMainForm::tmrCaptionTimer()
 {
     tmrCaption.setInterval(1000);
     const QLocale locale;
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = AppClock::Program().Now();
     if (isVisible()) {
         setWindowTitle(locale.toString(now.date(), QLocale::LongFormat) + u' ' +
                        locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" - Larkbell"));
@@ -794,7 +795,8 @@ void TMainForm::UpdateCommandStates()
 
 AlarmRecord TMainForm::NewAlarmRecord() const
 {
-    return NewAlarm(QTime::currentTime(), QDate::currentDate().month(), Lang().GetText(Text::Alarm),
+    const QDateTime now = AppClock::Program().Now();
+    return NewAlarm(now.time(), now.date().month(), Lang().GetText(Text::Alarm),
                     m_context.systemVolume(),
                     [this](const QString& name) {
                         return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));

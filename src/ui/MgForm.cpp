@@ -1,5 +1,6 @@
 #include "MgForm.h"
 
+#include "AppClock.h"
 #include "AppIni.h"
 
 #include <QAbstractButton>
@@ -232,12 +233,12 @@ QPoint KeptOnScreenPosition(const QRect& frame, const QRect& workArea)
 
 QTime CurrentHourMinute()
 {
-    const QTime now = QTime::currentTime();
+    const QTime now = AppClock::Program().CurrentTime();
     return QTime(now.hour(), now.minute());
 }
 
 QDateTime NowFromSystemClock()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = AppClock::Program().Now();
     return now.addMSecs(-now.time().msec());
 }

@@ -1,6 +1,7 @@
 #include "WakeupForm.h"
 
 #include "AlarmRecord.h"
+#include "AppClock.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -176,7 +177,7 @@ void TWakeupForm::ShowAlarm(const QString& alarmString)
         m_monitorOnRepeats = kMonitorOnRepeats;
         tmrMonitorOn.start();
     }
-    tmrClock.start(1000 - QTime::currentTime().msec());
+    tmrClock.start(1000 - AppClock::Program().CurrentTime().msec());
     m_trayRinging = false;
     tmrTray.start();
     m_alarmActive = true;
@@ -227,7 +228,10 @@ void TWakeupForm::btnSnoozeClick()
     hide();
 }
 
-void TWakeupForm::updateTime() { lblTime->setText(QLocale().toString(QTime::currentTime(), QLocale::LongFormat)); }
+void TWakeupForm::updateTime()
+{
+    lblTime->setText(QLocale().toString(AppClock::Program().CurrentTime(), QLocale::LongFormat));
+}
 
 void TWakeupForm::tmrClockTimer()
 {

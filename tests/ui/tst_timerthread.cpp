@@ -1,5 +1,6 @@
 #include "AlarmRecord.h"
 #include "AlarmScheduler.h"
+#include "AppClock.h"
 #include "AppIni.h"
 #include "FakePlatform.h"
 #include "MgLib.h"
@@ -8,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 
@@ -29,20 +32,23 @@ WallTime utc(int y, int m, int d, int h, int min, int s = 0)
     return ToWallTime(QDateTime(QDate(y, m, d), QTime(h, min, s), Qt::UTC));
 }
 
-// A scheduler on the fake platform with a clock the test sets, in Berlin.
+// A scheduler on the fake platform with a clock the test sets, in Berlin. `now` is the program's time; the
+// fake platform's timers run on the system's, which is `programClock`'s offset behind.
 struct Rig {
     QTemporaryDir dir;
     FakePlatform platform;
     TAppIni ini{dir.path(), dir.path()};
     QDateTime now;
+    AppClock programClock;
     std::unique_ptr<TTimerThread> timers;
     std::unique_ptr<AlarmScheduler> scheduler;
 
-    explicit Rig(WakePath wakePath = WakePath::RealtimeAlarm)
+    explicit Rig(WakePath wakePath = WakePath::RealtimeAlarm, const AppClock& clockOffset = AppClock())
+        : programClock(clockOffset)
     {
         ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
         platform.SetWakePath(wakePath);
-        timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); });
+        timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); }, programClock);
         SchedulerClock clock;
         clock.now = [this] { return now; };
         clock.zone = [] { return QTimeZone("Europe/Berlin"); };
@@ -58,7 +64,7 @@ struct Rig {
     void fireAtDueTime()
     {
         now = scheduler->AlarmDueUtc().toTimeZone(QTimeZone("Europe/Berlin"));
-        QVERIFY(platform.AdvanceTo(ToWallTime(scheduler->AlarmDueUtc())));
+        QVERIFY(platform.AdvanceTo(ToWallTime(programClock.ToSystemClock(scheduler->AlarmDueUtc()))));
     }
 };
 
@@ -78,6 +84,9 @@ private slots:
     void clockChangesWithinTheDelayRebuildOnce();
     void timerCreationFailureIsReported();
     void armingAcrossTheSpringForwardGap();
+    void shiftedClockArmsBothTimersOnTheSystemClock_data();
+    void shiftedClockArmsBothTimersOnTheSystemClock();
+    void shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer();
 };
 
 void TestTimerThread::armsAlarmAndWakeTimersInOrder()
@@ -193,6 +202,78 @@ void TestTimerThread::armingAcrossTheSpringForwardGap()
     rig.scheduler->Rebuild();
     QVERIFY(rig.platform.AlarmDue() == utc(2026, 3, 29, 1, 0)); // rings when the clock jumps to 03:00
     QVERIFY(rig.platform.WakeDue() == utc(2026, 3, 29, 0, 59, 50));
+}
+
+void TestTimerThread::shiftedClockArmsBothTimersOnTheSystemClock_data()
+{
+    QTest::addColumn<qint64>("offsetMs");
+    QTest::newRow("program ahead of the system") << qint64(5 * 3600 * 1000 + 1234);
+    QTest::newRow("program behind the system") << qint64(-3 * 86400 * 1000 - 1);
+}
+
+void TestTimerThread::shiftedClockArmsBothTimersOnTheSystemClock()
+{
+    QFETCH(qint64, offsetMs);
+    Rig rig(WakePath::RealtimeAlarm, AppClock(offsetMs));
+    rig.setNow(2026, 12, 8, 5, 0);
+    rig.scheduler->SetAlarms({makeAlarm(360, kOnce, false), makeAlarm(420, kOnce, true)});
+    rig.platform.ClearArmCalls();
+    rig.scheduler->Rebuild();
+    const auto system = [offsetMs](const WallTime& programTime) {
+        return programTime - std::chrono::milliseconds(offsetMs);
+    };
+    QVERIFY(rig.scheduler->AlarmDueUtc() == QDateTime(QDate(2026, 12, 8), QTime(5, 0), Qt::UTC));
+    QVERIFY(rig.platform.AlarmDue() == system(utc(2026, 12, 8, 5, 0)));
+    QVERIFY(rig.platform.WakeDue() == system(utc(2026, 12, 8, 5, 59, 50)));
+
+    // A millisecond before the system clock reaches the shifted instant nothing fires; at it, the alarm rings.
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmDue);
+    QVERIFY(!rig.platform.AdvanceTo(system(utc(2026, 12, 8, 5, 0)) - std::chrono::milliseconds(1)));
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 1);
+    QVERIFY(rig.platform.AlarmDue() == system(utc(2026, 12, 8, 6, 0)));
+}
+
+void TestTimerThread::shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer()
+{
+    // The program's clock runs days behind the system's, set so that its next minute is a second and a half
+    // away: the system's wall-clock timer rings the alarm of that minute when the program's clock shows it,
+    // neither at once (armed on the program's time, it would stand days in the past) nor days late.
+    std::unique_ptr<Platform> platform = CreatePlatform();
+    QTemporaryDir dir;
+    TAppIni ini(dir.path(), dir.path());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    const qint64 real = QDateTime::currentMSecsSinceEpoch();
+    constexpr qint64 kToNextMinuteMs = 1500;
+    const AppClock clock(-3 * 86400 * 1000 + (60000 - kToNextMinuteMs) - real % 60000);
+    AlarmScheduler* scheduler = nullptr;
+    std::optional<qint64> rangAt;
+    auto timers = TTimerThread::Create(
+        *platform,
+        [&] {
+            rangAt = clock.NowMSecs();
+            scheduler->FireDueAlarm();
+        },
+        clock);
+    QVERIFY(timers);
+    SchedulerClock schedulerClock;
+    schedulerClock.now = [&clock] { return clock.Now(); };
+    AlarmScheduler alarms(ini, *timers, schedulerClock);
+    scheduler = &alarms;
+    QSignalSpy due(scheduler, &AlarmScheduler::alarmDue);
+
+    const QDateTime next = clock.Now().addSecs(30);
+    const QTime minute(next.time().hour(), next.time().minute());
+    scheduler->SetAlarms({makeAlarm(minute.hour() * 60 + minute.minute(), kOnce, false)});
+    scheduler->Rebuild();
+    const qint64 dueMs = scheduler->AlarmDueUtc().toMSecsSinceEpoch();
+    QVERIFY2(dueMs - clock.NowMSecs() > 0 && dueMs - clock.NowMSecs() <= kToNextMinuteMs,
+             qPrintable(scheduler->AlarmDueUtc().toString(Qt::ISODateWithMs)));
+    QTRY_COMPARE_WITH_TIMEOUT(due.size(), 1, 10000);
+    QVERIFY(rangAt);
+    QVERIFY2(*rangAt >= dueMs && *rangAt < dueMs + 1000, qPrintable(QString::number(*rangAt - dueMs)));
+    QVERIFY(!AlarmField::Enabled(scheduler->Alarms().at(0)));
+    timers->Stop();
 }
 
 QTEST_GUILESS_MAIN(TestTimerThread)

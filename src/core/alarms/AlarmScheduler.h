@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlarmRecord.h"
+#include "AppClock.h"
 #include "Schedule.h"
 #include "ScheduleTimers.h"
 
@@ -17,7 +18,7 @@ class TAppIni;
 
 /** Where the scheduler reads the time; tests inject their own. */
 struct SchedulerClock {
-    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    std::function<QDateTime()> now = [] { return AppClock::Program().Now(); };
     std::function<QTimeZone()> zone = [] { return QTimeZone::systemTimeZone(); };
 };
 

@@ -1,5 +1,6 @@
 #include "DebugLog.h"
 
+#include "AppClock.h"
 #include "MgLib.h"
 
 #include <QDateTime>
@@ -28,7 +29,7 @@ LogState& state()
 
 QString timeStamp()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = AppClock::Program().Now();
     return QLocale::system().toString(now.date(), QLocale::ShortFormat) + u' ' +
            now.time().toString(QStringLiteral("HH:mm:ss.zzz"));
 }
