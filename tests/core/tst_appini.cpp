@@ -70,6 +70,7 @@ private slots:
     void refusedWriteReportsAndKeepsTheOldFileWhole();
     void refusedFolderReportsEveryKindOfWrite();
     void refusalsWithoutAHandlerAreReturned();
+    void startUpRemovesOnlyItsOwnAbandonedTempFiles();
     void maximizedSaveKeepsNormalBounds();
     void positionOnlyGeometry();
     void dataFolderRule();
@@ -254,7 +255,7 @@ void TestAppIni::refusedWriteReportsAndKeepsTheOldFileWhole()
     }
     QCOMPARE(ReadFileBytes(m_path), before);
     QCOMPARE(ini.ReadList(Settings::Alarms), old);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Data.ini")});
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Data.ini")});
     QVERIFY(ini.WriteList(Settings::Alarms, {QStringLiteral("new")})); // saves once the fault is gone
     QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("new")});
     QCOMPARE(reported.size(), 2);
@@ -309,6 +310,55 @@ void TestAppIni::refusalsWithoutAHandlerAreReturned()
     QCOMPARE(calls, 1);
     QVERIFY(ini.Write(Settings::SnoozeTime, 60));
     QVERIFY(ini.LastWriteError().isEmpty());
+}
+
+void TestAppIni::startUpRemovesOnlyItsOwnAbandonedTempFiles()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Data.ini"));
+    WriteFileBytes(path, "[Main]\nSnoozeTime=120\n");
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addSecs(-2 * TAppIni::kAbandonedTempFileSecs);
+    // Each file holds its own name, so that a file that survives is seen to be untouched too.
+    const auto make = [&dir, &longAgo](const QString& name, bool old) {
+        QFile file(dir.filePath(name));
+        // Flushed first: the write itself would stamp the file with the present again.
+        return file.open(QIODevice::WriteOnly) && file.write(name.toUtf8()) == name.toUtf8().size() &&
+               file.flush() && (!old || file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    };
+    // What a user may keep beside Data.ini, some of it with six letters after the name, some of it
+    // close to the program's own names.
+    const QStringList usersOld = {QStringLiteral("Data.ini.backup"),
+                                  QStringLiteral("Data.ini.orig1"),
+                                  QStringLiteral("Data.ini.Ab12Cd"),
+                                  QStringLiteral("Data.ini.larkbell-Ab12Cd.tmp"),
+                                  QStringLiteral(".Data.ini.larkbell-Ab12C.tmp"),
+                                  QStringLiteral(".Data.ini.larkbell-Ab_2Cd.tmp"),
+                                  QStringLiteral(".Data.ini.larkbell-Ab12Cd.tmp.bak"),
+                                  QStringLiteral(".Other.ini.larkbell-Ab12Cd.tmp")};
+    const QStringList usersNew = {QStringLiteral("Data.ini.orig2"), QStringLiteral("Data.ini.Xy34Zw"),
+                                  QStringLiteral("Data.ini.bak")};
+    // What saves killed in the middle left: the old ones are abandoned, a fresh one may be another
+    // copy's save in progress.
+    const QStringList oursOld = {QStringLiteral(".Data.ini.larkbell-Ab12Cd.tmp"),
+                                 QStringLiteral(".Data.ini.larkbell-000000.tmp")};
+    const QString oursFresh = QStringLiteral(".Data.ini.larkbell-Zz9yX8.tmp");
+    for (const QString& name : usersOld + oursOld)
+        QVERIFY(make(name, true));
+    for (const QString& name : usersNew + QStringList{oursFresh})
+        QVERIFY(make(name, false));
+
+    TAppIni ini(dir.path(), QString());
+    ini.SetFileName(path);
+
+    QStringList expected = usersOld + usersNew + QStringList{QStringLiteral("Data.ini"), oursFresh};
+    expected.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    for (const QString& name : usersOld + usersNew)
+        QCOMPARE(ReadFileBytes(dir.filePath(name)), name.toUtf8());
+    QCOMPARE(ini.Read(Settings::SnoozeTime), 120);
+    // A save neither leaves nor takes anything beside the file.
+    QVERIFY(ini.Write(Settings::SnoozeTime, 300));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }
 
 void TestAppIni::maximizedSaveKeepsNormalBounds()

@@ -186,7 +186,7 @@ void TestMgLib::atomicWriteReplacesTheFile()
     QCOMPARE(ReadFileBytes(path), QByteArray("new content"));
     QCOMPARE(QFile::permissions(path) & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther),
              QFile::ReadOwner | QFile::WriteOwner);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("file.txt")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("file.txt")});
 }
 
 void TestMgLib::atomicWriteReportsARefusedFolder()

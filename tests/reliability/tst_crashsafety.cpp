@@ -24,6 +24,8 @@ constexpr int kKills = 200;
 constexpr int kItemsA = 300;
 constexpr int kItemsB = 120; // shorter, so a half-written shrink would show as a list cut short
 constexpr int kStartTimeoutMs = 15000;
+// The name every temporary file of a save of Data.ini has.
+const QString kTempFiles = QStringLiteral(".Data.ini.larkbell-??????.tmp");
 
 QStringList readList(const QString& path)
 {
@@ -34,7 +36,7 @@ QStringList readList(const QString& path)
 
 int leftoverTempFiles(const QString& folder)
 {
-    return int(QDir(folder).entryList({QStringLiteral("Data.ini.*")}, QDir::Files | QDir::Hidden).size());
+    return int(QDir(folder).entryList({kTempFiles}, QDir::Files | QDir::Hidden).size());
 }
 
 QByteArray logOf(const QString& folder)
@@ -113,17 +115,18 @@ void TestCrashSafety::killedWhileSavingLeavesTheOldOrTheNewList()
     // The next start clears away what the killed saves left, once it is old enough not to be another
     // copy's save in progress; a fresh one stays.
     const QDateTime longAgo = QDateTime::currentDateTime().addSecs(-2 * TAppIni::kAbandonedTempFileSecs);
-    for (const QString& name : QDir(dir.path()).entryList({QStringLiteral("Data.ini.*")}, QDir::Files)) {
+    for (const QString& name : QDir(dir.path()).entryList({kTempFiles}, QDir::Files | QDir::Hidden)) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(longAgo, QFileDevice::FileModificationTime));
     }
-    QFile fresh(dir.filePath(QStringLiteral("Data.ini.Ab12Cd")));
+    QFile fresh(dir.filePath(QStringLiteral(".Data.ini.larkbell-Ab12Cd.tmp")));
     QVERIFY(fresh.open(QIODevice::WriteOnly));
     fresh.close();
     const QStringList held = readList(path);
     QVERIFY(held == listA || held == listB);
-    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("Data.ini.*")}, QDir::Files),
-             QStringList{fresh.fileName().section(u'/', -1)});
+    // Nothing but Data.ini and the fresh file is left: the killed saves wrote under no other name.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{fresh.fileName().section(u'/', -1), QStringLiteral("Data.ini")}));
 }
 
 void TestCrashSafety::theProgramKilledWhileSavingOnCloseKeepsItsList()

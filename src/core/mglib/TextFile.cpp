@@ -44,6 +44,19 @@ bool writeAll(int fd, const QByteArray& bytes)
     return true;
 }
 
+// A save's temporary file carries the program's own prefix and suffix around six random letters or
+// digits, so that the clean-up after a crash can never take a file of the user's ("Data.ini.backup").
+const QLatin1String kTempTag(".larkbell-");
+const QLatin1String kTempSuffix(".tmp");
+constexpr int kTempRandomChars = 6;
+
+QString tempPrefix(const QString& fileName) { return u'.' + fileName + kTempTag; }
+
+bool isLetterOrDigit(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
 // Through a symbolic link (a settings file kept in a synchronised folder) the file it points to is
 // replaced; renaming over the link would turn it into a copy that nothing synchronises any more.
 QString fileBehindLinks(const QString& path)
@@ -86,8 +99,10 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
     // would be replaced without this check; it is honoured as a refusal instead.
     if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
         return systemError(QStringLiteral("Cannot write"), path, errno);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const QFileInfo real(realPath);
+    QByteArray temp = QFile::encodeName(real.absoluteDir().filePath(tempPrefix(real.fileName()))) +
+                      QByteArray(kTempRandomChars, 'X') + QByteArray(kTempSuffix.data(), kTempSuffix.size());
+    const int fd = ::mkstemps(temp.data(), int(kTempSuffix.size()));
     if (fd < 0)
         return systemError(QStringLiteral("Cannot create a temporary file beside"), path, errno);
     int error = 0;
@@ -119,17 +134,20 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
 int RemoveAbandonedTempFiles(const QString& path, int minimumAgeSecs)
 {
     const QFileInfo target(fileBehindLinks(path));
-    const QString prefix = target.fileName() + u'.';
+    const QString prefix = tempPrefix(target.fileName());
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-minimumAgeSecs);
     int removed = 0;
-    const QFileInfoList candidates = target.absoluteDir().entryInfoList({prefix + QStringLiteral("??????")},
-                                                                        QDir::Files | QDir::Hidden | QDir::System);
+    const QFileInfoList candidates = target.absoluteDir().entryInfoList(
+        {prefix + QString(kTempRandomChars, u'?') + kTempSuffix}, QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& file : candidates) {
-        const QString suffix = file.fileName().mid(prefix.size());
-        const bool madeByMkstemp = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
-            return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-        });
-        if (madeByMkstemp && file.lastModified().toUTC() < before && QFile::remove(file.absoluteFilePath()))
+        // The wildcard also matches characters the random part never holds (and is blind to case on
+        // some systems), so the name is checked exactly.
+        const QString name = file.fileName();
+        const QStringView random = QStringView(name).mid(prefix.size(), kTempRandomChars);
+        const bool ours = name.size() == prefix.size() + kTempRandomChars + kTempSuffix.size() &&
+                          name.startsWith(prefix) && name.endsWith(kTempSuffix) &&
+                          std::all_of(random.begin(), random.end(), isLetterOrDigit);
+        if (ours && file.lastModified().toUTC() < before && QFile::remove(file.absoluteFilePath()))
             ++removed;
     }
     return removed;
