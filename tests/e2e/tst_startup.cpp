@@ -90,6 +90,7 @@ class TestStartup : public QObject
 private slots:
     void firstStartWritesTheFirstAlarmAndCloseEndsTheCopy();
     void secondStartHandsOverAndEnds();
+    void aSecondDebugStartKeepsTheRunningCopysLog();
     void terminateSignalSavesAndEnds();
     void copyInAnotherFolderRunsAlongside();
     void alarmDueNextMinuteRingsAndDisablesItself();
@@ -126,6 +127,24 @@ void TestStartup::secondStartHandsOverAndEnds()
     QCOMPARE(program.run({}), 0);
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(program.log().count(QStringLiteral("Tray icon shown")), 1);
+    QCOMPARE(program.run({QStringLiteral("-close")}), 0);
+    QVERIFY(first->waitForFinished(kStartTimeoutMs));
+}
+
+void TestStartup::aSecondDebugStartKeepsTheRunningCopysLog()
+{
+    QTemporaryDir data;
+    Program program(exePath(), data.path());
+    QProcess* first = program.start({QStringLiteral("-debug"), QStringLiteral("-autorun")});
+    QTRY_VERIFY_WITH_TIMEOUT(program.started(), kStartTimeoutMs);
+    const QString before = program.log();
+    // The second copy only learns at the claim that a copy runs: by then it must not have touched the log.
+    QCOMPARE(program.run({QStringLiteral("-debug")}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(program.log().contains(QStringLiteral("Request from another copy: 1425")),
+                             kStartTimeoutMs);
+    QVERIFY2(program.log().startsWith(before), qPrintable(program.log()));
+    QCOMPARE(program.log().count(QStringLiteral("Start: ")), 1);
+    QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(program.run({QStringLiteral("-close")}), 0);
     QVERIFY(first->waitForFinished(kStartTimeoutMs));
 }
