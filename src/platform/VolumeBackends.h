@@ -3,9 +3,20 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 // The two ways to reach the master output volume. TVolumeSetForm holds the percent
-// arithmetic; these only read and write what the system has.
+// arithmetic; these only read and write what the system has. TVolumeSetForm calls them from its own
+// worker thread, one call at a time, so a back end may wait (within a bound) for the system to answer.
+
+/** An output's volume exactly as the system holds it, to be put back after an alarm. */
+struct SavedVolume {
+    std::string device;                  // the output it was read from; empty for the default output
+    std::vector<std::uint32_t> channels; // per channel in the back end's own units; empty when it knows only the scalar
+    double scalar = 0;                   // loudest channel, 1.0 = full (normal) volume
+    bool muted = false;
+};
 
 /** The default output device of the sound server, followed across device changes. */
 class IVolumeEndpoint
@@ -23,6 +34,28 @@ public:
     virtual bool SetScalar(double scalar) = 0;
     virtual std::optional<bool> GetMute() = 0;
     virtual bool SetMute(bool muted) = 0;
+
+    /** Volume and mute of the acquired output, unrounded and per channel where the system has channels. */
+    virtual std::optional<SavedVolume> SaveVolume()
+    {
+        const std::optional<double> scalar = GetScalar();
+        const std::optional<bool> muted = GetMute();
+        if (!scalar || !muted)
+            return std::nullopt;
+        SavedVolume saved;
+        saved.scalar = *scalar;
+        saved.muted = *muted;
+        return saved;
+    }
+    /** Puts a saved volume and mute back on the output it was read from, exactly, amplification above 1.0 included. */
+    virtual bool RestoreVolume(const SavedVolume& saved)
+    {
+        const bool volumeSet = SetScalar(saved.scalar);
+        const bool muteSet = SetMute(saved.muted);
+        return volumeSet && muteSet;
+    }
+    /** Makes a call in progress on another thread, and every later one, give up at once. Any thread; for tear-down. */
+    virtual void Abandon() {}
 
 protected:
     IVolumeEndpoint() = default;

@@ -1,94 +1,65 @@
+#include "PulseConnection.h"
 #include "VolumeBackends.h"
-
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>
 
-// The default sink of a PulseAudio (or PipeWire pulse) server. Every request waits a bounded
-// time: a frozen server makes the operation fail instead of hanging the alarm.
+// The default sink of a PulseAudio (or PipeWire pulse) server. Every request waits a bounded time, so a
+// frozen server makes the operation fail instead of hanging; the caller runs these on a worker thread.
 namespace {
 
 constexpr std::chrono::milliseconds kConnectTimeout{2000};
 constexpr std::chrono::milliseconds kRequestTimeout{1000};
 
-class LoopLock final
-{
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop)
-        : m_loop(loop)
-    {
-        pa_threaded_mainloop_lock(m_loop);
-    }
-    ~LoopLock() { pa_threaded_mainloop_unlock(m_loop); }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* m_loop;
-};
-
 struct SinkState {
-    pa_threaded_mainloop* loop = nullptr;
     bool found = false;
     pa_cvolume volume{};
     bool muted = false;
 };
 
 struct ServerState {
-    pa_threaded_mainloop* loop = nullptr;
     std::string defaultSink;
 };
 
 struct Ack {
-    pa_threaded_mainloop* loop = nullptr;
     bool success = false;
 };
+
+void OnAck(pa_context*, int success, void* userdata)
+{
+    static_cast<Ack*>(userdata)->success = success != 0;
+}
 
 class PulseVolumeEndpoint final : public IVolumeEndpoint
 {
 public:
     PulseVolumeEndpoint()
-        : m_loop(pa_threaded_mainloop_new())
-    {
-        if (m_loop && pa_threaded_mainloop_start(m_loop) == 0)
-            m_loopRunning = true;
-    }
+        : m_connection("Larkbell volume")
+    {}
 
-    ~PulseVolumeEndpoint() override
-    {
-        if (!m_loop)
-            return;
-        if (m_loopRunning) {
-            {
-                LoopLock lock(m_loop);
-                DropContextLocked();
-            }
-            pa_threaded_mainloop_stop(m_loop);
-        }
-        pa_threaded_mainloop_free(m_loop);
-    }
+    ~PulseVolumeEndpoint() override { m_connection.Shutdown(); }
 
     bool Acquire() override
     {
-        if (!m_loopRunning)
+        if (!m_connection.Running())
             return false;
-        LoopLock lock(m_loop);
+        PulseConnection::Lock lock(m_connection);
         m_sink.clear();
-        if (!ConnectLocked())
+        if (!m_connection.ConnectAndWaitLocked(kConnectTimeout))
             return false;
-        ServerState server{m_loop, {}};
-        const bool answered = RequestLocked(pa_context_get_server_info(
-            m_context,
-            [](pa_context*, const pa_server_info* info, void* userdata) {
-                auto* state = static_cast<ServerState*>(userdata);
-                if (info && info->default_sink_name)
-                    state->defaultSink = info->default_sink_name;
-                pa_threaded_mainloop_signal(state->loop, 0);
-            },
-            &server));
+        ServerState server;
+        const bool answered =
+            m_connection.RequestLocked(pa_context_get_server_info(
+                                           m_connection.ContextLocked(),
+                                           [](pa_context*, const pa_server_info* info, void* userdata) {
+                                               auto* state = static_cast<ServerState*>(userdata);
+                                               if (info && info->default_sink_name)
+                                                   state->defaultSink = info->default_sink_name;
+                                           },
+                                           &server),
+                                       kRequestTimeout);
         if (!answered || server.defaultSink.empty())
             return false;
         m_sink = server.defaultSink;
@@ -97,7 +68,7 @@ public:
 
     std::optional<double> GetScalar() override
     {
-        const std::optional<SinkState> sink = ReadSink();
+        const std::optional<SinkState> sink = ReadSink(m_sink);
         if (!sink)
             return std::nullopt;
         return static_cast<double>(pa_cvolume_max(&sink->volume)) / PA_VOLUME_NORM;
@@ -105,7 +76,7 @@ public:
 
     bool SetScalar(double scalar) override
     {
-        std::optional<SinkState> sink = ReadSink();
+        const std::optional<SinkState> sink = ReadSink(m_sink);
         if (!sink)
             return false;
         const auto target = static_cast<pa_volume_t>(std::lround(std::max(0.0, scalar) * PA_VOLUME_NORM));
@@ -114,158 +85,111 @@ public:
             pa_cvolume_set(&volume, volume.channels, target); // no balance left to keep
         else
             pa_cvolume_scale(&volume, target);
-        LoopLock lock(m_loop);
-        if (!ContextReady())
-            return false;
-        Ack ack{m_loop};
-        const bool answered =
-            RequestLocked(pa_context_set_sink_volume_by_name(m_context, m_sink.c_str(), &volume, &OnAck, &ack));
-        return answered && ack.success;
+        return WriteVolume(m_sink, volume);
     }
 
     std::optional<bool> GetMute() override
     {
-        const std::optional<SinkState> sink = ReadSink();
+        const std::optional<SinkState> sink = ReadSink(m_sink);
         if (!sink)
             return std::nullopt;
         return sink->muted;
     }
 
-    bool SetMute(bool muted) override
+    bool SetMute(bool muted) override { return WriteMute(m_sink, muted); }
+
+    std::optional<SavedVolume> SaveVolume() override
     {
-        if (!m_loopRunning)
-            return false;
-        LoopLock lock(m_loop);
-        if (!ContextReady() || m_sink.empty())
-            return false;
-        Ack ack{m_loop};
-        const bool answered =
-            RequestLocked(pa_context_set_sink_mute_by_name(m_context, m_sink.c_str(), muted ? 1 : 0, &OnAck, &ack));
-        return answered && ack.success;
+        const std::optional<SinkState> sink = ReadSink(m_sink);
+        if (!sink)
+            return std::nullopt;
+        SavedVolume saved;
+        saved.device = m_sink;
+        saved.channels.assign(sink->volume.values, sink->volume.values + sink->volume.channels);
+        saved.scalar = static_cast<double>(pa_cvolume_max(&sink->volume)) / PA_VOLUME_NORM;
+        saved.muted = sink->muted;
+        return saved;
     }
+
+    bool RestoreVolume(const SavedVolume& saved) override
+    {
+        // The sink the volume was read from, even when the default has moved on since: that is the one the
+        // alarm changed.
+        const std::string& sink = saved.device.empty() ? m_sink : saved.device;
+        if (saved.channels.empty() || saved.channels.size() > PA_CHANNELS_MAX)
+            return IVolumeEndpoint::RestoreVolume(saved);
+        pa_cvolume volume{};
+        volume.channels = static_cast<std::uint8_t>(saved.channels.size());
+        std::copy(saved.channels.begin(), saved.channels.end(), volume.values);
+        if (!pa_cvolume_valid(&volume))
+            return false;
+        const bool volumeSet = WriteVolume(sink, volume);
+        const bool muteSet = WriteMute(sink, saved.muted);
+        return volumeSet && muteSet;
+    }
+
+    void Abandon() override { m_connection.Abandon(); }
 
 private:
-    static void OnAck(pa_context*, int success, void* userdata)
-    {
-        auto* ack = static_cast<Ack*>(userdata);
-        ack->success = success != 0;
-        pa_threaded_mainloop_signal(ack->loop, 0);
-    }
+    // Reads and writes reuse the connection Acquire made; a dropped one is made again here, so that a
+    // restore after a server hiccup still lands.
+    bool ConnectedLocked() { return m_connection.ConnectAndWaitLocked(kConnectTimeout); }
 
-    std::optional<SinkState> ReadSink()
+    std::optional<SinkState> ReadSink(const std::string& name)
     {
-        if (!m_loopRunning)
+        if (!m_connection.Running() || name.empty())
             return std::nullopt;
-        LoopLock lock(m_loop);
-        if (!ContextReady() || m_sink.empty())
+        PulseConnection::Lock lock(m_connection);
+        if (!ConnectedLocked())
             return std::nullopt;
-        SinkState sink{m_loop};
-        const bool answered = RequestLocked(pa_context_get_sink_info_by_name(
-            m_context, m_sink.c_str(),
-            [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-                auto* state = static_cast<SinkState*>(userdata);
-                if (eol == 0 && info) {
-                    state->found = true;
-                    state->volume = info->volume;
-                    state->muted = info->mute != 0;
-                }
-                pa_threaded_mainloop_signal(state->loop, 0);
-            },
-            &sink));
+        SinkState sink;
+        const bool answered =
+            m_connection.RequestLocked(pa_context_get_sink_info_by_name(
+                                           m_connection.ContextLocked(), name.c_str(),
+                                           [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+                                               auto* state = static_cast<SinkState*>(userdata);
+                                               if (eol == 0 && info) {
+                                                   state->found = true;
+                                                   state->volume = info->volume;
+                                                   state->muted = info->mute != 0;
+                                               }
+                                           },
+                                           &sink),
+                                       kRequestTimeout);
         if (!answered || !sink.found)
             return std::nullopt;
         return sink;
     }
 
-    bool ContextReady() const { return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY; }
-
-    // Waits (lock held, released while waiting) until done() holds or timeout has passed.
-    template <class Done> bool WaitLocked(Done done, std::chrono::milliseconds timeout)
+    bool WriteVolume(const std::string& name, const pa_cvolume& volume)
     {
-        struct Alarm {
-            pa_threaded_mainloop* loop;
-            bool rang = false;
-        } alarm{m_loop};
-        pa_time_event* event = pa_context_rttime_new(
-            m_context, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC,
-            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-                auto* a = static_cast<Alarm*>(userdata);
-                a->rang = true;
-                pa_threaded_mainloop_signal(a->loop, 0);
-            },
-            &alarm);
-        if (!event)
-            return done();
-        while (!done() && !alarm.rang)
-            pa_threaded_mainloop_wait(m_loop);
-        pa_threaded_mainloop_get_api(m_loop)->time_free(event);
-        return done();
-    }
-
-    // Runs one request to its end; a server that does not answer in time is dropped, so the
-    // next call connects afresh instead of queueing behind a request that will never finish.
-    bool RequestLocked(pa_operation* operation)
-    {
-        if (!operation)
+        if (!m_connection.Running() || name.empty())
             return false;
-        const bool finished = WaitLocked(
-            [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, kRequestTimeout);
-        const bool done = finished && pa_operation_get_state(operation) == PA_OPERATION_DONE;
-        if (!finished)
-            pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        if (!finished)
-            DropContextLocked();
-        return done;
-    }
-
-    bool ConnectLocked()
-    {
-        if (ContextReady())
-            return true;
-        DropContextLocked();
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Larkbell");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "larkbell");
-        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Larkbell volume", props);
-        pa_proplist_free(props);
-        if (!m_context)
+        PulseConnection::Lock lock(m_connection);
+        if (!ConnectedLocked())
             return false;
-        pa_context_set_state_callback(
-            m_context,
-            [](pa_context*, void* userdata) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-            },
-            m_loop);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            DropContextLocked();
-            return false;
-        }
-        WaitLocked(
-            [this] {
-                const pa_context_state_t state = pa_context_get_state(m_context);
-                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-            },
-            kConnectTimeout);
-        if (ContextReady())
-            return true;
-        DropContextLocked();
-        return false;
+        Ack ack;
+        const bool answered = m_connection.RequestLocked(
+            pa_context_set_sink_volume_by_name(m_connection.ContextLocked(), name.c_str(), &volume, &OnAck, &ack),
+            kRequestTimeout);
+        return answered && ack.success;
     }
 
-    void DropContextLocked()
+    bool WriteMute(const std::string& name, bool muted)
     {
-        if (!m_context)
-            return;
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
+        if (!m_connection.Running() || name.empty())
+            return false;
+        PulseConnection::Lock lock(m_connection);
+        if (!ConnectedLocked())
+            return false;
+        Ack ack;
+        const bool answered = m_connection.RequestLocked(
+            pa_context_set_sink_mute_by_name(m_connection.ContextLocked(), name.c_str(), muted ? 1 : 0, &OnAck, &ack),
+            kRequestTimeout);
+        return answered && ack.success;
     }
 
-    pa_threaded_mainloop* m_loop;
-    bool m_loopRunning = false;
-    pa_context* m_context = nullptr;
+    PulseConnection m_connection;
     std::string m_sink; // name of the default sink found by the last Acquire
 };
 
