@@ -7,11 +7,12 @@
 #include "VolumeSetForm.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QProcess>
 
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -50,24 +51,58 @@ SoundPlayer::SoundPlayer(std::unique_ptr<ISoundOutput> output, TVolumeSetForm* v
     tmrCheckActivePlaying.setInterval(100);
     connect(&tmrCheckActivePlaying, &QTimer::timeout, this, &SoundPlayer::tmrCheckActivePlayingTimer);
     connect(&tmrStopSound, &QTimer::timeout, this, &SoundPlayer::StopSound);
+    // The output tells on its own thread; the news is handled here, on the main thread.
+    m_output->SetConnectListener([this](int error) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { ConnectFinished(error); }, Qt::QueuedConnection);
+    });
+    if (m_volume) {
+        connect(m_volume, &TVolumeSetForm::failed, this, [this](const QString& text) { ReportTrouble(text, false); });
+        connect(m_volume, &TVolumeSetForm::recovered, this, [this] { m_troubleReported = false; });
+    }
 }
 
 SoundPlayer::~SoundPlayer()
 {
+    if (m_output)
+        m_output->SetConnectListener({});
     FreeAudio();
 }
 
 void SoundPlayer::InitAudio()
 {
     // Every format is decoded in-process, so there are no plug-ins to look for; only the
-    // connection to the sound system can fail here.
+    // connection to the sound system can fail here, and its outcome comes to ConnectFinished.
+    m_initPending = true;
     const int error = m_output->Connect();
-    if (error == AudioError::None)
+    if (error != AudioError::None)
+        ConnectFinished(error);
+}
+
+void SoundPlayer::ConnectFinished(int error)
+{
+    if (error == AudioError::None) {
+        m_initPending = false;
+        m_troubleReported = false;
         return;
+    }
+    // An attempt a sound started is reported with that sound, when its start fails.
+    if (!m_initPending)
+        return;
+    m_initPending = false;
     WriteLog(QStringLiteral("InitAudio: ") + QString::fromStdString(AudioErrorText(error)));
     if (m_hooks.showWarning)
         m_hooks.showWarning(QStringLiteral("The output sound device has not been initialized. Error code: ") +
                             QString::number(error));
+    m_troubleReported = true;
+}
+
+void SoundPlayer::ReportTrouble(const QString& text, bool showErrors)
+{
+    WriteLog(QStringLiteral("Sound system: ") + text);
+    if ((showErrors || !m_troubleReported) && m_hooks.showWarning)
+        m_hooks.showWarning(text);
+    m_troubleReported = true;
 }
 
 void SoundPlayer::FreeAudio()
@@ -141,6 +176,7 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
         m_currentFile.clear();
     }
 
+    m_showErrors = showErrors;
     QString path = ResolveSoundName(sound, m_soundsFolder);
     if (path.isEmpty()) {
         if (m_hooks.dismissAlarmIfHidden)
@@ -210,11 +246,34 @@ void SoundPlayer::StopSound()
     RestoreSystemVolume();
 }
 
+void SoundPlayer::StartFailed(int error)
+{
+    const QString path = m_currentFile;
+    m_streamExists = false;
+    m_currentFile.clear();
+    m_lastError = error;
+    WriteLog(QStringLiteral("PlaySound: %1 (%2): %3")
+                 .arg(QString::number(error), QString::fromStdString(AudioErrorText(error)), path));
+    // The same texts as a failure found at once: no channel could be made, or one was made but would not play.
+    const QString what = error / 100 == 3 ? QStringLiteral("Cannot play sound! Error code: ")
+                                          : QStringLiteral("Sound channel has not been initialized! Error code: ");
+    ReportTrouble(what + QString::number(error) + QStringLiteral(". File: ") + path, m_showErrors);
+    SetPreviewState(false);
+}
+
 void SoundPlayer::tmrCheckActivePlayingTimer()
 {
+    if (m_streamExists && m_output->HasStarted())
+        m_troubleReported = false;
     if (m_streamExists && m_output->IsActive())
         return;
     tmrCheckActivePlaying.stop();
+    // A sound that never started is a failure to play it, not the end of an alarm's sound: the alarm
+    // stays up, and its volume is put back when it is dismissed.
+    if (m_streamExists && !m_output->HasStarted()) {
+        StartFailed(m_output->LastError());
+        return;
+    }
     if (m_streamExists && m_output->LastError() != AudioError::None) {
         m_lastError = m_output->LastError();
         WriteLog(QStringLiteral("PlaySound: stopped: ") + QString::fromStdString(AudioErrorText(m_lastError)));
@@ -256,8 +315,9 @@ void SoundPlayer::SaveSystemVolume()
     if (m_volumeSaved || !m_volume)
         return;
     m_volumeSaved = true;
-    Swallowed([this] { m_savedMute = m_volume->GetMute(); });
-    Swallowed([this] { m_savedVolume = m_volume->GetVolume(); });
+    // Saved exactly as the system has it (per channel, amplification included), not as a percent: the
+    // restore must give back what the user had, not the nearest percent of it.
+    Swallowed([this] { m_volume->SaveState(); });
 }
 
 void SoundPlayer::RestoreSystemVolume()
@@ -265,10 +325,7 @@ void SoundPlayer::RestoreSystemVolume()
     if (!m_volumeSaved)
         return;
     m_volumeSaved = false;
-    // Give the stopped stream a moment to fall silent before the old volume comes back.
-    QEventLoop wait;
-    QTimer::singleShot(100, &wait, &QEventLoop::quit);
-    wait.exec();
-    Swallowed([this] { m_volume->SetMute(m_savedMute); });
-    Swallowed([this] { m_volume->SetVolume(m_savedVolume); });
+    // The stopped stream gets a moment to fall silent before the old volume comes back; the volume
+    // object's thread waits that out, this one goes on.
+    Swallowed([this] { m_volume->RestoreState(std::chrono::milliseconds(kRestoreDelayMs)); });
 }

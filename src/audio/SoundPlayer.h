@@ -29,6 +29,10 @@ struct SoundPlayerHooks {
  * random audio file of a folder, or a program or document opened instead of played. One sound at
  * a time. Also owns the play-duration limit, the end-of-sound watch and the saving and restoring
  * of the system volume around an alarm. Main thread only.
+ *
+ * Nothing here waits for the sound server: a sound starts in the background, and the volume object
+ * works on its own thread. What the server fails to do arrives later: it is written to the debug log
+ * and reported through showWarning, at alarm time once until the server works again.
  */
 class SoundPlayer final : public QObject
 {
@@ -43,7 +47,8 @@ public:
                 SoundPlayerHooks hooks, QObject* parent = nullptr);
     ~SoundPlayer() override;
 
-    /** Connects to the sound system once at start-up; warns (always) when no output can be reached. */
+    /** Starts connecting to the sound system at start-up; warns (always, when the answer comes) when no output can be
+     * reached. */
     void InitAudio();
     void PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors,
                    Fallback fallback = Fallback::None);
@@ -51,7 +56,9 @@ public:
     void StopSound();
     /** Arms tmrStopSound from the play duration; called right after PlaySound at alarm time. */
     void StartStopSoundTimer();
+    /** Has the volume object read the volume and mute exactly as they are, once per alarm. */
     void SaveSystemVolume();
+    /** Has what SaveSystemVolume read put back, a moment later so that the stopped sound has fallen silent. */
     void RestoreSystemVolume();
     /** Releases the sound system (at exit). */
     void FreeAudio();
@@ -62,6 +69,7 @@ public:
     /** Minutes after which a play duration value stops the sound; 0 for never. */
     static int PlayDurationMinutes(int value);
 
+    /** True from PlaySound until the sound ends, also while it is still starting. */
     bool IsPlaying() const;
     /** File being played (after name resolution and folder pick), empty when none. */
     QString CurrentFile() const { return m_currentFile; }
@@ -74,9 +82,16 @@ public:
     QTimer tmrCheckActivePlaying; // end-of-sound watch, 100 ms, enabled only while a sound plays
     QTimer tmrStopSound;          // play-duration limit
 
+    /** Time the restore leaves a stopped sound to fall silent before the old volume comes back. */
+    static constexpr int kRestoreDelayMs = 100;
+
 private:
     void tmrCheckActivePlayingTimer();
     void Warn(const QString& text, bool showErrors) const;
+    /** A failure of the sound system: logged, and shown when asked to or when not yet reported. */
+    void ReportTrouble(const QString& text, bool showErrors);
+    void ConnectFinished(int error);
+    void StartFailed(int error);
     QString PickFolderFile(const QString& folder);
     void OpenThroughShell(const QString& path);
     /** Starts path; 0 or an AudioError code. */
@@ -90,9 +105,10 @@ private:
     QRandomGenerator m_random; // seeded once, at construction
     bool m_streamExists = false;
     QString m_currentFile;
+    bool m_showErrors = false; // of the PlaySound that started the current sound
     int m_lastError = 0;
     int m_playDuration = 0;
     bool m_volumeSaved = false;
-    bool m_savedMute = false;
-    unsigned m_savedVolume = 0;
+    bool m_initPending = false;     // InitAudio waits for the outcome of its connection attempt
+    bool m_troubleReported = false; // a sound system failure was shown and nothing has worked since
 };

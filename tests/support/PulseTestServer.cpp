@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -55,6 +56,9 @@ bool PulseTestServer::Start(QString* why)
 
     m_daemon = std::make_unique<QProcess>();
     m_daemon->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PULSE_STATE_PATH"), m_runtimeDir->filePath(QStringLiteral("state")));
+    m_daemon->setProcessEnvironment(environment);
     DieWithParent(*m_daemon);
     m_daemon->start(QStringLiteral("pulseaudio"),
                     {QStringLiteral("-n"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--log-level=error"),
@@ -162,17 +166,61 @@ bool PulseTestServer::Pactl(const QStringList& args, QString* output) const
     return pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
 }
 
-int PulseTestServer::SinkVolumeRaw(const QString& sink) const
+namespace {
+
+// "Volume: front-left: 52429 /  80% / -5.81 dB,   front-right: 52429 /  80% / ..."
+QList<int> VolumeChannels(const QString& line)
+{
+    static const QRegularExpression channel(QStringLiteral(":\\s*(\\d+)\\s*/"));
+    QList<int> values;
+    for (auto it = channel.globalMatch(line); it.hasNext();)
+        values << it.next().captured(1).toInt();
+    return values;
+}
+
+} // namespace
+
+QList<int> PulseTestServer::SinkVolumeChannels(const QString& sink) const
 {
     QString text;
     if (!Pactl({QStringLiteral("get-sink-volume"), sink}, &text))
-        return -1;
-    // "Volume: front-left: 52429 /  80% / -5.81 dB,   front-right: 52429 /  80% / ..."
-    static const QRegularExpression channel(QStringLiteral(":\\s*(\\d+)\\s*/"));
-    int loudest = -1;
-    for (auto it = channel.globalMatch(text); it.hasNext();)
-        loudest = std::max(loudest, it.next().captured(1).toInt());
-    return loudest;
+        return {};
+    return VolumeChannels(text.section(u'\n', 0, 0));
+}
+
+int PulseTestServer::SinkVolumeRaw(const QString& sink) const
+{
+    const QList<int> channels = SinkVolumeChannels(sink);
+    return channels.isEmpty() ? -1 : *std::max_element(channels.begin(), channels.end());
+}
+
+std::optional<PulseTestServer::SinkInput> PulseTestServer::FindSinkInput(const QString& application) const
+{
+    QString text;
+    if (!Pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}, &text))
+        return std::nullopt;
+    const QString wanted = QStringLiteral("application.name = \"%1\"").arg(application);
+    static const QRegularExpression header(QStringLiteral("^Sink Input #(\\d+)"), QRegularExpression::MultilineOption);
+    QList<qsizetype> starts;
+    for (auto it = header.globalMatch(text); it.hasNext();)
+        starts << it.next().capturedStart();
+    for (qsizetype i = 0; i < starts.size(); ++i) {
+        const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : text.size();
+        const QString block = text.mid(starts[i], end - starts[i]);
+        if (!block.contains(wanted))
+            continue;
+        SinkInput input;
+        input.index = header.match(block).captured(1).toInt();
+        for (const QString& line : block.split(u'\n')) {
+            const QString trimmed = line.trimmed();
+            if (trimmed.startsWith(QStringLiteral("Mute:")))
+                input.muted = trimmed.contains(QStringLiteral("yes"));
+            else if (trimmed.startsWith(QStringLiteral("Volume:")))
+                input.channels = VolumeChannels(trimmed);
+        }
+        return input;
+    }
+    return std::nullopt;
 }
 
 int PulseTestServer::SinkVolumePercent(const QString& sink) const

@@ -1,4 +1,5 @@
 #include "AudioErrors.h"
+#include "PulseConnection.h"
 #include "SoundOutput.h"
 
 #include <pulse/pulseaudio.h>
@@ -6,9 +7,9 @@
 #include <atomic>
 #include <cstdint>
 
-// Sound output through a PulseAudio (or PipeWire pulse) server. Only the asynchronous API is
-// used, and every wait for the server is bounded: the blocking convenience API waits for ever
-// on a frozen server, and an alarm clock must never hang because the sound server does.
+// Sound output through a PulseAudio (or PipeWire pulse) server. Only the asynchronous API is used and
+// the caller never waits for the server: connecting and starting a stream go on on the connection's
+// loop thread, each with a time limit, so an alarm clock cannot hang because the sound server does.
 namespace {
 
 int ErrorOfConnect(int paError)
@@ -23,208 +24,181 @@ int ErrorOfConnect(int paError)
         return AudioError::ServerAccessDenied;
     case PA_ERR_TIMEOUT:
         return AudioError::ServerTimeout;
+    case PA_ERR_INTERNAL:
+        return AudioError::AudioSystemFailed;
     default:
         return AudioError::ServerConnectionFailed;
     }
 }
-
-class LoopLock final
-{
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop)
-        : m_loop(loop)
-    {
-        pa_threaded_mainloop_lock(m_loop);
-    }
-    ~LoopLock() { pa_threaded_mainloop_unlock(m_loop); }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* m_loop;
-};
 
 class PulseOutput final : public ISoundOutput
 {
 public:
     explicit PulseOutput(const SoundOutputOptions& options)
         : m_options(options)
-        , m_loop(pa_threaded_mainloop_new())
+        , m_connection("Larkbell")
     {
-        if (m_loop && pa_threaded_mainloop_start(m_loop) == 0)
-            m_loopRunning = true;
+        if (!m_connection.Running())
+            return;
+        PulseConnection::Lock lock(m_connection);
+        m_connection.SetEventHandlerLocked(
+            [this](PulseConnection::Event event, int error) { OnConnectionLocked(event, error); });
     }
 
     ~PulseOutput() override
     {
-        if (!m_loop)
-            return;
-        if (m_loopRunning) {
-            {
-                LoopLock lock(m_loop);
-                StopLocked();
-                DropContextLocked();
-            }
-            pa_threaded_mainloop_stop(m_loop);
+        if (m_connection.Running()) {
+            PulseConnection::Lock lock(m_connection);
+            StopLocked();
+            m_listener = nullptr;
         }
-        pa_threaded_mainloop_free(m_loop);
+        m_connection.Shutdown();
+    }
+
+    void SetConnectListener(ConnectListener listener) override
+    {
+        if (!m_connection.Running()) {
+            m_listener = std::move(listener);
+            return;
+        }
+        PulseConnection::Lock lock(m_connection);
+        m_listener = std::move(listener);
     }
 
     int Connect() override
     {
-        if (!m_loopRunning)
+        if (!m_connection.Running())
             return AudioError::AudioSystemFailed;
-        LoopLock lock(m_loop);
-        return ConnectLocked();
+        PulseConnection::Lock lock(m_connection);
+        if (m_connection.ReadyLocked()) {
+            TellListenerLocked(AudioError::None);
+            return AudioError::None;
+        }
+        if (!m_connection.ConnectLocked(m_options.connectTimeout))
+            return ErrorOfConnect(m_connection.LastErrorLocked());
+        return AudioError::None;
     }
 
     int Play(std::unique_ptr<ISoundDecoder> decoder, bool loop) override
     {
-        if (!m_loopRunning)
+        if (!m_connection.Running())
             return AudioError::AudioSystemFailed;
-        LoopLock lock(m_loop);
+        PulseConnection::Lock lock(m_connection);
         StopLocked();
         m_lastError = AudioError::None;
-        if (const int error = ConnectLocked())
-            return error;
 
         const SoundFormat format = decoder->Format();
-        pa_sample_spec sampleFormat{};
-        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
-        sampleFormat.rate = static_cast<std::uint32_t>(format.sampleRate);
-        sampleFormat.channels = static_cast<std::uint8_t>(format.channels);
-        pa_channel_map map{};
-        if (format.channels > static_cast<int>(PA_CHANNELS_MAX) || !pa_sample_spec_valid(&sampleFormat) ||
-            !pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT))
-            return AudioError::StreamCreateFailed;
-        m_stream = pa_stream_new(m_context, "Alarm sound", &sampleFormat, &map);
-        if (!m_stream)
+        m_sampleFormat = pa_sample_spec{};
+        m_sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+        m_sampleFormat.rate = static_cast<std::uint32_t>(format.sampleRate);
+        m_sampleFormat.channels = static_cast<std::uint8_t>(format.channels);
+        if (format.channels > static_cast<int>(PA_CHANNELS_MAX) || !pa_sample_spec_valid(&m_sampleFormat) ||
+            !pa_channel_map_init_extend(&m_channelMap, m_sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT))
             return AudioError::StreamCreateFailed;
 
         m_decoder = std::move(decoder);
-        m_frameBytes = pa_frame_size(&sampleFormat);
+        m_frameBytes = pa_frame_size(&m_sampleFormat);
         m_repeat = loop;
         m_endOfSound = false;
         m_readSinceRewind = false;
+        m_started = false;
         m_active = true;
-        pa_stream_set_state_callback(m_stream, &PulseOutput::OnStreamState, this);
-        pa_stream_set_write_callback(m_stream, &PulseOutput::OnWrite, this);
-
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.tlength = static_cast<std::uint32_t>(
-            pa_usec_to_bytes(static_cast<pa_usec_t>(m_options.bufferLength.count()) * PA_USEC_PER_MSEC, &sampleFormat));
-        attr.prebuf = static_cast<std::uint32_t>(-1);
-        attr.minreq = static_cast<std::uint32_t>(-1);
-        attr.fragsize = static_cast<std::uint32_t>(-1);
-        if (pa_stream_connect_playback(m_stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+        if (m_connection.ReadyLocked()) {
+            if (const int error = StartStreamLocked()) {
+                StopLocked();
+                return error;
+            }
+            return AudioError::None;
+        }
+        // The stream is made once the connection is ready (OnConnectionLocked).
+        m_waitingForConnection = true;
+        if (!m_connection.ConnectLocked(m_options.connectTimeout)) {
+            const int error = ErrorOfConnect(m_connection.LastErrorLocked());
             StopLocked();
-            return AudioError::StreamConnectFailed;
-        }
-        const bool settled = WaitLocked(
-            [this] {
-                const pa_stream_state_t state = pa_stream_get_state(m_stream);
-                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-            },
-            m_options.connectTimeout);
-        if (settled && pa_stream_get_state(m_stream) == PA_STREAM_READY)
-            return AudioError::None;
-        int error = AudioError::StreamTimeout;
-        if (!ContextUsable())
-            error = AudioError::ServerLost;
-        else if (settled)
-            error = AudioError::StreamConnectFailed;
-        StopLocked();
-        return error;
-    }
-
-    bool IsActive() const override { return m_active; }
-    int LastError() const override { return m_lastError; }
-
-    void Stop() override
-    {
-        if (!m_loopRunning)
-            return;
-        LoopLock lock(m_loop);
-        StopLocked();
-    }
-
-private:
-    bool ContextUsable() const { return m_context && PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)); }
-
-    // Waits (lock held, released while waiting) until done() holds or timeout has passed.
-    template <class Done> bool WaitLocked(Done done, std::chrono::milliseconds timeout)
-    {
-        struct Alarm {
-            pa_threaded_mainloop* loop;
-            bool rang = false;
-        } alarm{m_loop};
-        pa_time_event* event = pa_context_rttime_new(
-            m_context, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC,
-            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-                auto* a = static_cast<Alarm*>(userdata);
-                a->rang = true;
-                pa_threaded_mainloop_signal(a->loop, 0);
-            },
-            &alarm);
-        if (!event)
-            return done();
-        while (!done() && !alarm.rang)
-            pa_threaded_mainloop_wait(m_loop);
-        pa_threaded_mainloop_get_api(m_loop)->time_free(event);
-        return done();
-    }
-
-    int ConnectLocked()
-    {
-        if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-            return AudioError::None;
-        DropContextLocked();
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Larkbell");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "larkbell");
-        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Larkbell", props);
-        pa_proplist_free(props);
-        if (!m_context)
-            return AudioError::AudioSystemFailed;
-        pa_context_set_state_callback(m_context, &PulseOutput::OnContextState, this);
-        // No autospawn: starting a sound server is the desktop's business, and a spawn
-        // attempt can take far longer than an alarm may wait.
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            const int error = ErrorOfConnect(pa_context_errno(m_context));
-            DropContextLocked();
-            return error;
-        }
-        const bool settled = WaitLocked(
-            [this] {
-                const pa_context_state_t state = pa_context_get_state(m_context);
-                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-            },
-            m_options.connectTimeout);
-        if (!settled) {
-            DropContextLocked();
-            return AudioError::ServerTimeout;
-        }
-        if (pa_context_get_state(m_context) != PA_CONTEXT_READY) {
-            const int error = ErrorOfConnect(pa_context_errno(m_context));
-            DropContextLocked();
             return error;
         }
         return AudioError::None;
     }
 
-    void DropContextLocked()
+    bool IsActive() const override { return m_active; }
+    bool HasStarted() const override { return m_started; }
+    int LastError() const override { return m_lastError; }
+
+    void Stop() override
     {
-        if (!m_context)
+        if (!m_connection.Running())
             return;
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
+        PulseConnection::Lock lock(m_connection);
+        StopLocked();
     }
 
-    void StopLocked()
+private:
+    void TellListenerLocked(int error)
     {
+        if (m_listener)
+            m_listener(error);
+    }
+
+    void OnConnectionLocked(PulseConnection::Event event, int paError)
+    {
+        switch (event) {
+        case PulseConnection::Event::Ready:
+            TellListenerLocked(AudioError::None);
+            if (m_waitingForConnection) {
+                m_waitingForConnection = false;
+                if (const int error = StartStreamLocked())
+                    FailLocked(error);
+            }
+            break;
+        case PulseConnection::Event::AttemptFailed:
+            TellListenerLocked(ErrorOfConnect(paError));
+            if (m_waitingForConnection)
+                FailLocked(ErrorOfConnect(paError));
+            break;
+        case PulseConnection::Event::Lost:
+            if (m_active)
+                FailLocked(AudioError::ServerLost);
+            break;
+        }
+    }
+
+    // Makes the stream for the decoder Play stored; 0 when it is on its way to the server.
+    int StartStreamLocked()
+    {
+        m_stream = pa_stream_new(m_connection.ContextLocked(), "Alarm sound", &m_sampleFormat, &m_channelMap);
+        if (!m_stream)
+            return AudioError::StreamCreateFailed;
+        pa_stream_set_state_callback(m_stream, &PulseOutput::OnStreamState, this);
+        pa_stream_set_write_callback(m_stream, &PulseOutput::OnWrite, this);
+
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(
+            static_cast<pa_usec_t>(m_options.bufferLength.count()) * PA_USEC_PER_MSEC, &m_sampleFormat));
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        // An alarm is heard whatever the server remembers for this program's streams: a mute or a low
+        // level someone once set in a mixer would otherwise come back with every new stream. The stream
+        // starts unmuted at full stream volume, relative to the sink, so the sink's own volume (which the
+        // alarm sets) is what the listener gets, in flat-volume mode too.
+        pa_cvolume full;
+        pa_cvolume_reset(&full, m_sampleFormat.channels);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED |
+                                                          PA_STREAM_RELATIVE_VOLUME);
+        if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, &full, nullptr) < 0)
+            return AudioError::StreamConnectFailed;
+        m_startTimer.StartLocked(m_options.connectTimeout, [this] {
+            if (m_active && !m_started)
+                FailLocked(m_connection.ReadyLocked() ? AudioError::StreamTimeout : AudioError::ServerLost);
+        });
+        return AudioError::None;
+    }
+
+    void ReleaseStreamLocked()
+    {
+        m_startTimer.StopLocked();
+        m_waitingForConnection = false;
         if (m_drain) {
             pa_operation_cancel(m_drain);
             pa_operation_unref(m_drain);
@@ -239,7 +213,20 @@ private:
             m_stream = nullptr;
         }
         m_decoder.reset();
+    }
+
+    void StopLocked()
+    {
+        ReleaseStreamLocked();
         m_active = false;
+    }
+
+    // A stream that did not start, or broke, is released at once: should the server wake up later, it must
+    // not begin a sound the caller has already been told is not playing.
+    void FailLocked(int error)
+    {
+        ReleaseStreamLocked();
+        FinishLocked(error);
     }
 
     void FinishLocked(int error)
@@ -247,7 +234,6 @@ private:
         if (m_active && error != AudioError::None)
             m_lastError = error;
         m_active = false;
-        pa_threaded_mainloop_signal(m_loop, 0);
     }
 
     void FillLocked(pa_stream* stream, std::size_t requested)
@@ -287,20 +273,21 @@ private:
             m_drain = pa_stream_drain(stream, &PulseOutput::OnDrained, this);
     }
 
-    static void OnContextState(pa_context* context, void* userdata)
-    {
-        auto* self = static_cast<PulseOutput*>(userdata);
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            self->FinishLocked(AudioError::ServerLost);
-        pa_threaded_mainloop_signal(self->m_loop, 0);
-    }
-
     static void OnStreamState(pa_stream* stream, void* userdata)
     {
         auto* self = static_cast<PulseOutput*>(userdata);
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
-            self->FinishLocked(self->ContextUsable() ? AudioError::StreamFailed : AudioError::ServerLost);
-        pa_threaded_mainloop_signal(self->m_loop, 0);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) {
+            self->m_startTimer.StopLocked();
+            self->m_started = true;
+            return;
+        }
+        if (PA_STREAM_IS_GOOD(state))
+            return;
+        int error = AudioError::ServerLost;
+        if (self->m_connection.ReadyLocked())
+            error = self->m_started ? AudioError::StreamFailed : AudioError::StreamConnectFailed;
+        self->FailLocked(error);
     }
 
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* userdata)
@@ -319,17 +306,21 @@ private:
     }
 
     SoundOutputOptions m_options;
-    pa_threaded_mainloop* m_loop;
-    bool m_loopRunning = false;
-    pa_context* m_context = nullptr;
+    PulseConnection m_connection; // outlives the members below; its loop thread ends in ~PulseOutput, before they go
+    PulseConnection::Timer m_startTimer{m_connection};
+    ConnectListener m_listener;
     pa_stream* m_stream = nullptr;
     pa_operation* m_drain = nullptr;
     std::unique_ptr<ISoundDecoder> m_decoder;
+    pa_sample_spec m_sampleFormat{};
+    pa_channel_map m_channelMap{};
     std::size_t m_frameBytes = 0;
     bool m_repeat = false;
+    bool m_waitingForConnection = false; // Play was called before the connection was ready
     bool m_endOfSound = false;
     bool m_readSinceRewind = false; // guards looping over a file that yields no frames
     std::atomic<bool> m_active{false};
+    std::atomic<bool> m_started{false};
     std::atomic<int> m_lastError{AudioError::None};
 };
 
