@@ -2,6 +2,7 @@
 
 #include "AlarmTimer.h"
 #include "ClockWatch.h"
+#include "ExitRequestWatch.h"
 #include "InstanceChannel.h"
 #include "WakeTimer.h"
 
@@ -27,6 +28,8 @@ public:
     virtual std::unique_ptr<WakeTimer> CreateWakeTimer() = 0;
     /** Reports clock and time-zone changes while the returned object lives; nullptr when nothing can be watched. */
     virtual std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) = 0;
+    /** Reports the system's requests to end the program while the returned object lives; may be nullptr. */
+    virtual std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) = 0;
     /** True when a wake timer created now could wake the computer from sleep. */
     virtual bool WakeTimersAllowed() = 0;
 

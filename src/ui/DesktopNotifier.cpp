@@ -3,7 +3,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 
 #include <cstdlib>
 
@@ -12,7 +14,7 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
-constexpr int kCallTimeoutMs = 2000; // a frozen server must not freeze a ringing alarm
+constexpr int kCallTimeoutMs = 2000; // an answer later than this counts as a refusal
 
 QDBusConnection bus() { return QDBusConnection::sessionBus(); }
 
@@ -31,33 +33,69 @@ DesktopNotifier::DesktopNotifier(QObject* parent)
                                 SLOT(onNotificationClosed(uint, uint))) &&
                   bus().connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                                 SLOT(onActionInvoked(uint, QString)));
+    if (!m_connected)
+        return;
+    m_serverWatch = new QDBusServiceWatcher(kService, bus(), QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(m_serverWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& newOwner) { m_serverPresent = !newOwner.isEmpty(); });
+    lookForServer();
 }
 
-bool DesktopNotifier::Available() const
+void DesktopNotifier::lookForServer()
 {
-    return m_connected && bus().interface()->isServiceRegistered(kService);
+    // Asked once without waiting; from then on the bus tells us when a server comes or goes.
+    QDBusPendingCall call = bus().interface()->asyncCall(QStringLiteral("NameHasOwner"), kService);
+    auto* watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+        const QDBusPendingReply<bool> reply = *done;
+        if (reply.isValid())
+            m_serverPresent = m_serverPresent || reply.value();
+        done->deleteLater();
+    });
 }
 
 bool DesktopNotifier::Show(const QString& title, const QString& text, int timeoutMs)
 {
-    if (!Available())
+    if (!m_connected || !m_serverPresent)
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     call << QStringLiteral("Larkbell") << m_id << QStringLiteral("larkbell") << title << body
          << QStringList{QStringLiteral("default"), QStringLiteral("OK")} << QVariantMap() << timeoutMs;
-    const QDBusReply<uint> reply = bus().call(call, QDBus::Block, kCallTimeoutMs);
-    m_id = reply.isValid() ? reply.value() : 0;
-    return m_id != 0;
+    if (m_pending)
+        m_pending->deleteLater(); // its answer no longer matters: this one replaces it
+    m_cancelWhenAnswered = false;
+    m_pending = new QDBusPendingCallWatcher(bus().asyncCall(call, kCallTimeoutMs), this);
+    connect(m_pending, &QDBusPendingCallWatcher::finished, this,
+            [this, title, text, timeoutMs](QDBusPendingCallWatcher* done) {
+                done->deleteLater();
+                if (done != m_pending)
+                    return;
+                m_pending = nullptr;
+                const QDBusPendingReply<uint> reply = *done;
+                m_id = reply.isValid() ? reply.value() : 0;
+                if (m_id != 0 && m_cancelWhenAnswered)
+                    Cancel();
+                else if (m_id == 0 && !m_cancelWhenAnswered)
+                    emit failed(title, text, timeoutMs);
+            });
+    return true;
 }
 
 void DesktopNotifier::Cancel()
 {
+    if (m_pending)
+        m_cancelWhenAnswered = true;
     if (m_id == 0)
         return;
     const uint id = m_id;
     m_id = 0; // its closing is ours, not the user's
+    closeNotification(id);
+}
+
+void DesktopNotifier::closeNotification(uint id)
+{
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
     call << id;
     bus().call(call, QDBus::NoBlock);

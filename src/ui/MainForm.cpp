@@ -37,14 +37,6 @@ constexpr int kAllowWakeTimersMs = 500;
 constexpr int kBalloonGraceMs = 100;
 const int kPlayDurationMinutes[] = {0, 1, 5, 10, 30, 60};
 
-// Stands in for timers that could not be created, until the program has reported that and ended.
-class RefusingTimers final : public ScheduleTimers
-{
-public:
-    bool ArmAlarm(const QDateTime&) override { return false; }
-    WakeArming ArmWake(const QDateTime&, bool) override { return {}; }
-};
-
 QIcon icon(const char* name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))); }
 
 QString trayIconName(int index)
@@ -59,32 +51,13 @@ TMainForm::TMainForm(MainFormContext context)
     : QMainWindow(nullptr)
     , TMgForm(this, context.lang)
     , m_context(std::move(context))
+    , m_scheduler(&m_context.scheduler)
+    , m_notifier(&m_context.notifier)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowIcon(icon("larkbell"));
-    // The tray first, so that a timer failure below can still be reported next to it.
     createTray();
-    m_timers = TTimerThread::Create(m_context.platform, [this] { m_scheduler->FireDueAlarm(); });
-    if (!m_timers)
-        m_refusingTimers = std::make_unique<RefusingTimers>();
-    m_scheduler = new AlarmScheduler(m_context.ini, m_timers ? static_cast<ScheduleTimers&>(*m_timers) : *m_refusingTimers,
-                                     SchedulerClock{}, this);
-    // Every refused settings write ends here; at exit nobody is left to answer a message box.
-    m_context.ini.SetWriteFailureHandler([this](const QString& message) {
-        if (m_exiting)
-            WriteLog(QStringLiteral("Save failed: ") + message);
-        else
-            showSaveError(message);
-    });
-    if (!m_timers)
-        return;
-    m_clockWatch = m_context.platform.WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
-    m_context.ini.SetWakeTimersAllowedQuery([this] { return m_context.platform.WakeTimersAllowed(); });
     connect(m_scheduler, &AlarmScheduler::scheduleChanged, this, &TMainForm::scheduleChanged);
-    connect(m_scheduler, &AlarmScheduler::alarmDue, this, [this](const QString& alarm) {
-        if (m_wakeup)
-            m_wakeup->ShowAlarm(alarm);
-    });
 
     createActions();
     createCentralWidget();
@@ -119,13 +92,7 @@ TMainForm::TMainForm(MainFormContext context)
     resize(560, 520);
 }
 
-TMainForm::~TMainForm()
-{
-    tmrCaption.stop();
-    m_context.ini.SetWriteFailureHandler({});
-    if (m_timers)
-        m_timers->Stop();
-}
+TMainForm::~TMainForm() { tmrCaption.stop(); }
 
 bool TMainForm::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
@@ -168,12 +135,7 @@ void TMainForm::createActions()
     actAutostart = make("actAutostart", nullptr, {}, &TMainForm::actAutostartExecute);
     actAutostart->setCheckable(true);
     actDonate = make("actDonate", "donate", {}, nullptr);
-    connect(actDonate, &QAction::triggered, this, [this] {
-        m_context.ini.Write(Settings::HideDonate, true);
-        if (m_editor)
-            m_editor->SetDonateVisible(false);
-        openWebPage(QStringLiteral("donate.html"));
-    });
+    connect(actDonate, &QAction::triggered, this, &TMainForm::Donate);
     actCockcrow = make("actCockcrow", "cockcrow", {}, nullptr);
     connect(actCockcrow, &QAction::triggered, this, [this] { openWebPage(QStringLiteral("cockcrow.html")); });
     actCancelSnooze = make("actCancelSnooze", "cancel-snooze", {}, &TMainForm::actCancelSnoozeExecute);
@@ -400,9 +362,11 @@ void TMainForm::createTray()
     connect(trayMain, &QSystemTrayIcon::activated, this, &TMainForm::trayActivated);
     connect(trayMain, &QSystemTrayIcon::messageClicked, this, &TMainForm::balloonClicked);
     trayMain->show();
-    m_notifier = new DesktopNotifier(this);
     connect(m_notifier, &DesktopNotifier::clicked, this, &TMainForm::balloonClicked);
     connect(m_notifier, &DesktopNotifier::closed, this, &TMainForm::balloonClicked);
+    connect(m_notifier, &DesktopNotifier::failed, this, [this](const QString& title, const QString& text, int ms) {
+        trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
+    });
 }
 
 // ---- start-up and exit ----
@@ -446,39 +410,11 @@ void TMainForm::PostCreate()
                  .arg(TrayAvailable() ? QStringLiteral("in the tray") : QStringLiteral("no tray on this desktop")));
 }
 
-void TMainForm::OrderlyExit()
+void TMainForm::SaveOptions()
 {
-    if (m_exiting)
-        return;
-    m_exiting = true;
-    if (!m_context.commandLine.close) {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isModal() && dialog->isVisible())
-                dialog->reject();
-        }
-    }
-    // A refused write is only logged at exit; the list was saved at its last change already.
-    m_context.ini.WriteList(Settings::Alarms, m_scheduler->Alarms());
-    m_scheduler->Rebuild();
-    m_context.ini.Write(Settings::ShowFloatingWindow, miShowFloatingWindow->isChecked());
-    SaveFormPlacement(this, m_context.ini);
+    tmrLasySaveOptions.stop();
+    saveOptions();
     m_floating->SaveSettings();
-    m_scheduler->SetTerminating();
-    WriteLog(QStringLiteral("Exit"));
-    emit exiting();
-    QCoreApplication::quit();
-}
-
-void TMainForm::InstanceMessage(int message)
-{
-    WriteLog(QStringLiteral("Request from another copy: %1").arg(message));
-    if (message == InstanceMessage::Exit) {
-        OrderlyExit();
-        return;
-    }
-    if (m_wakeup && m_wakeup->AlarmActive())
-        m_wakeup->DismissAlarm();
-    OpenWindow();
 }
 
 void TMainForm::OpenWindow()
@@ -639,6 +575,20 @@ void TMainForm::showFloatingWindow(bool show)
     updateCaptionClock();
 }
 
+void TMainForm::Donate()
+{
+    m_context.ini.Write(Settings::HideDonate, true);
+    if (m_editor)
+        m_editor->SetDonateVisible(false);
+    openWebPage(QStringLiteral("donate.html"));
+}
+
+void TMainForm::ShowCancelSnooze(bool visible)
+{
+    actCancelSnooze->setVisible(visible);
+    miSnoozeSepr->setVisible(visible);
+}
+
 void TMainForm::SetTrayIcon(int index)
 {
     if (index == m_trayIcon)
@@ -724,10 +674,7 @@ void TMainForm::hideEvent(QHideEvent* event)
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    if (m_exiting) {
-        event->accept();
-        return;
-    }
+    // Only hides: the program ends through its owner's exit, never by closing windows.
     event->ignore();
     if (TrayAvailable())
         hide();
@@ -768,18 +715,6 @@ void TMainForm::setStayOnTop(bool on)
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible)
         show(); // changing the flags hides the window
-}
-
-void TMainForm::showSaveError(const QString& message)
-{
-    WriteLog(QStringLiteral("Save failed: ") + message);
-    // One message per run: a full disk must not bury the user in boxes while alarms keep ringing.
-    if (m_saveErrorShown)
-        return;
-    m_saveErrorShown = true;
-    ShowError(this, QStringLiteral("The alarm list could not be saved. It stays in memory and alarms keep "
-                                   "ringing; it is saved again with the next change and at exit.\n\n") +
-                        message);
 }
 
 // ---- commands ----
@@ -924,7 +859,7 @@ void TMainForm::actEnableExecute()
 void TMainForm::dismissShownAlarm()
 {
     if (m_wakeup && m_wakeup->isVisible())
-        m_wakeup->hide();
+        m_wakeup->DismissAlarm();
 }
 
 void TMainForm::actAutostartExecute()

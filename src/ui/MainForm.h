@@ -4,7 +4,7 @@
 #include "AlarmScheduler.h"
 #include "CommandLine.h"
 #include "MgForm.h"
-#include "TimerThread.h"
+#include "Platform.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -30,11 +30,13 @@ class TFloatingForm;
 class TWakeupForm;
 struct AppFolders;
 
-/** The services the main window is built on, made in main() in the start-up order. */
+/** The services the main window is built on, made by the program's owner in the start-up order. */
 struct MainFormContext {
     TAppIni& ini;
     TMgLang& lang;
     Platform& platform;
+    AlarmScheduler& scheduler;
+    DesktopNotifier& notifier;
     const AppFolders& folders;
     QString exePath;
     CommandLine commandLine;
@@ -44,8 +46,9 @@ struct MainFormContext {
 
 /**
  * The main window: the alarm list, the commands, menus and toolbar, the next-alarms panel and the tray
- * icon. It owns the alarm list (through the scheduler) and the system timers. Closing it only hides it
- * in the tray; where no tray exists it minimizes instead, so the program never becomes unreachable.
+ * icon. It edits the alarm list through the scheduler it is given. Closing it only hides it in the tray;
+ * where no tray exists it minimizes instead, so the program never becomes unreachable. Exit is asked of
+ * the program's owner (exitRequested), which saves through SaveOptions.
  */
 class TMainForm final : public QMainWindow, public TMgForm
 {
@@ -55,17 +58,13 @@ public:
     explicit TMainForm(MainFormContext context);
     ~TMainForm() override;
 
-    /** False when the timers could not be created; the program must end. */
-    bool TimersCreated() const { return m_timers != nullptr; }
     /** The windows made after this one. */
     void SetForms(TAlarmForm* editor, TWakeupForm* wakeup);
     /** The start-up steps after every window exists. */
     void PostCreate();
 
-    /** Saves the list and the options and ends the program. */
-    void OrderlyExit();
-    /** A second start asked for this window (message 1425) or to exit (1426). */
-    void InstanceMessage(int message);
+    /** Writes the window's options and placement and the floating clock's (at exit). */
+    void SaveOptions();
     /** Shows, restores and raises the window. */
     void OpenWindow();
     /** Opens a page of the help: the web site's when one is configured, else the bundled one. */
@@ -81,6 +80,10 @@ public:
     void SetTrayIcon(int index);
     void ShowBalloon(const QString& title, const QString& text, int ms);
     void CancelBalloon();
+    /** Cancel Snooze is offered while a snoozed alarm waits. */
+    void ShowCancelSnooze(bool visible);
+    /** The donate command: hides the editor's donate button for good and opens the page. */
+    void Donate();
 
     /** Test seam: what the working alarm record looks like before the editor opens. */
     AlarmRecord NewAlarmRecord() const;
@@ -91,7 +94,7 @@ public:
     void actDeleteExecute();
     void actCloneExecute();
     void actEnableExecute();
-    void actExitExecute() { OrderlyExit(); }
+    void actExitExecute() { emit exitRequested(); }
     void actAutostartExecute();
     void actCancelSnoozeExecute();
     void miSaveClick();
@@ -132,8 +135,8 @@ public:
     QTimer tmrAllowWakeTimers;
 
 signals:
-    /** The program is about to quit; everything has been saved. */
-    void exiting();
+    /** The user chose Exit. */
+    void exitRequested();
     /** The play-duration menu changed: 0 until closed, 1..5 for 1, 5, 10, 30, 60 minutes. */
     void playDurationChanged(int value);
 
@@ -179,12 +182,8 @@ private:
     void balloonClicked();
     void openWebPage(const QString& page);
     void openHelp();
-    void showSaveError(const QString& message);
 
     MainFormContext m_context;
-    std::unique_ptr<TTimerThread> m_timers;
-    std::unique_ptr<ScheduleTimers> m_refusingTimers;
-    std::unique_ptr<ClockWatch> m_clockWatch;
     AlarmScheduler* m_scheduler;
     std::unique_ptr<TFloatingForm> m_floating;
     AlarmListModel* m_model;
@@ -197,8 +196,6 @@ private:
     QList<QToolButton*> m_textButtons;
     int m_trayIcon = -1;
     int m_allowWakeStep = 0;
-    bool m_exiting = false;
-    bool m_saveErrorShown = false;
     QString m_backupFolder;
     QString m_lastTooltip;
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QWindow>
 
 namespace {
 
@@ -30,10 +31,12 @@ public:
     SuspendTopmostForms& operator=(const SuspendTopmostForms&) = delete;
 
 private:
+    // Through the native window: QWidget::setWindowFlag would hide and re-show it, and a hidden
+    // notification window must not look to anyone as if its alarm had been answered.
     static void setOnTop(QWidget* window, bool on)
     {
-        window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
-        window->show(); // changing window flags hides a window
+        if (QWindow* handle = window->windowHandle())
+            handle->setFlag(Qt::WindowStaysOnTopHint, on);
     }
 
     QList<QPointer<QWidget>> m_suspended;

@@ -79,20 +79,20 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     lblInfo->setWordWrap(true);
     lblInfo->setTextFormat(Qt::PlainText);
 
-    btnOK = new QPushButton(this);
+    btnOK = new QPushButton(Text::Ok.English(), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setDefault(true);
-    btnSnooze = new QPushButton(this);
+    btnSnooze = new QPushButton(Text::SnoozeButton.English(), this);
     btnSnooze->setObjectName(QStringLiteral("btnSnooze"));
     setTabOrder(btnOK, btnSnooze);
     layoutButtons(true);
-    connect(btnOK, &QPushButton::clicked, this, &TWakeupForm::hide);
+    connect(btnOK, &QPushButton::clicked, this, &TWakeupForm::DismissAlarm);
     connect(btnSnooze, &QPushButton::clicked, this, &TWakeupForm::btnSnoozeClick);
 
     tmrClock.setTimerType(Qt::PreciseTimer);
     connect(&tmrClock, &QTimer::timeout, this, &TWakeupForm::tmrClockTimer);
     tmrSnooze.setSingleShot(true);
-    connect(&tmrSnooze, &QTimer::timeout, this, [this] { ShowAlarm(m_alarmString); });
+    connect(&tmrSnooze, &QTimer::timeout, this, [this] { ShowAlarms(m_alarmStrings); });
     tmrTray.setInterval(kTrayBlinkMs);
     connect(&tmrTray, &QTimer::timeout, this, &TWakeupForm::tmrTrayTimer);
     tmrMonitorOn.setInterval(kMonitorOnIntervalMs);
@@ -103,8 +103,9 @@ void TWakeupForm::DoLanguageChanged()
 {
     TMgForm::DoLanguageChanged();
     setWindowTitle(QStringLiteral("Larkbell"));
-    TranslateButton(Lang(), btnSnooze, Text::SnoozeButton);
-    TranslateButton(Lang(), btnOK, Text::Ok);
+    // Back to built-in English too: a language without these keys must not leave the last one's words.
+    btnSnooze->setText(Lang().GetText(Text::SnoozeButton));
+    btnOK->setText(Lang().GetText(Text::Ok));
 }
 
 int TWakeupForm::LabelFontSize(const QString& label)
@@ -137,10 +138,32 @@ void TWakeupForm::ResetSnooze()
         m_hooks.showCancelSnooze(false);
 }
 
-void TWakeupForm::ShowAlarm(const QString& alarmString)
+namespace {
+
+// Alarms that ring together: the first in list order gives the sound, the volume and the snooze button;
+// the window shows when any of them asks for it, every label in list order.
+AlarmRecord combinedAlarm(const QStringList& alarmStrings)
 {
-    m_alarmString = alarmString;
-    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    AlarmRecord combined = ParseAlarmString(alarmStrings.value(0));
+    QStringList labels;
+    for (const QString& s : alarmStrings) {
+        const AlarmRecord alarm = ParseAlarmString(s);
+        labels.append(alarm.Label);
+        combined.ShowMessage = combined.ShowMessage || alarm.ShowMessage;
+        combined.MonitorOn = combined.MonitorOn || alarm.MonitorOn;
+    }
+    combined.Label = labels.join(QStringLiteral("\r\n"));
+    return combined;
+}
+
+} // namespace
+
+void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
+{
+    if (alarmStrings.isEmpty())
+        return;
+    m_alarmStrings = alarmStrings;
+    const AlarmRecord alarm = combinedAlarm(alarmStrings);
     QFont labelFont = lblInfo->font();
     labelFont.setPointSize(LabelFontSize(alarm.Label));
     lblInfo->setFont(labelFont);
@@ -193,7 +216,7 @@ void TWakeupForm::DismissAlarm()
         m_hooks.highlightFloatingClock(false);
     if (!m_alarmActive)
         return;
-    m_alarmActive = false; // the hide below calls back here; the rest runs once
+    m_alarmActive = false;
     if (isVisible())
         hide();
     call(m_hooks.stopSound);
@@ -225,7 +248,7 @@ void TWakeupForm::btnSnoozeClick()
     tmrSnooze.start(m_snoozeSeconds * 1000);
     if (m_hooks.showCancelSnooze)
         m_hooks.showCancelSnooze(true);
-    hide();
+    DismissAlarm();
 }
 
 void TWakeupForm::updateTime()
@@ -254,16 +277,11 @@ void TWakeupForm::tmrMonitorOnTimer()
         tmrMonitorOn.stop();
 }
 
-void TWakeupForm::hideEvent(QHideEvent* event)
-{
-    QDialog::hideEvent(event);
-    DismissAlarm();
-}
-
 void TWakeupForm::closeEvent(QCloseEvent* event)
 {
+    // The title bar's close button answers like OK; the window itself lives as long as the program.
     event->ignore();
-    hide();
+    DismissAlarm();
 }
 
 void TWakeupForm::reject()
@@ -272,5 +290,5 @@ void TWakeupForm::reject()
     if (btnSnooze->isVisible())
         btnSnoozeClick();
     else
-        hide();
+        DismissAlarm();
 }

@@ -28,7 +28,9 @@ struct WakeupHooks {
 
 /**
  * The large always-on-top window of a ringing alarm, with Snooze and OK; or, for an alarm that shows
- * no message, only a tray balloon. One alarm rings at a time: a new one replaces the running one.
+ * no message, only a tray balloon. Alarms due at the same minute ring together in one window; a later
+ * firing replaces what rings. Only the user's answer, the play-duration limit or exit ends an alarm:
+ * the window being hidden by someone else does not.
  */
 class TWakeupForm final : public QDialog, public TMgForm
 {
@@ -43,7 +45,9 @@ public:
 
     TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent = nullptr);
 
-    void ShowAlarm(const QString& alarmString);
+    void ShowAlarm(const QString& alarmString) { ShowAlarms({alarmString}); }
+    /** Rings alarms due together: every label, the first one's sound, volume and snooze. */
+    void ShowAlarms(const QStringList& alarmStrings);
     void DismissAlarm();
     void ResetSnooze();
     void SetSnoozeTime(int seconds);
@@ -52,7 +56,8 @@ public:
     bool AlarmActive() const { return m_alarmActive; }
     /** Milliseconds since the alarm was shown; a balloon that closes sooner belongs to an older alarm. */
     qint64 MsSinceShown() const { return m_shownTick.isValid() ? m_shownTick.elapsed() : -1; }
-    QString ActiveAlarm() const { return m_alarmString; }
+    QString ActiveAlarm() const { return m_alarmStrings.value(0); }
+    const QStringList& ActiveAlarms() const { return m_alarmStrings; }
     bool SnoozePending() const { return tmrSnooze.isActive(); }
     /** Label font size for a label: small for long or many-line texts. */
     static int LabelFontSize(const QString& label);
@@ -68,7 +73,6 @@ public:
 
 protected:
     void DoLanguageChanged() override;
-    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
 
@@ -82,7 +86,7 @@ private:
     void waitUntilPainted();
 
     WakeupHooks m_hooks;
-    QString m_alarmString;
+    QStringList m_alarmStrings;
     bool m_alarmActive = false;
     QElapsedTimer m_shownTick;
     int m_monitorOnRepeats = 0;

@@ -11,6 +11,7 @@
 #include "MainForm.h"
 #include "MessageBoxWatch.h"
 #include "MgLib.h"
+#include "TestProgram.h"
 #include "TestScheduler.h"
 #include "WakeupForm.h"
 
@@ -81,24 +82,15 @@ void TestDiskFaults::theMainWindowSaysSoOnceAndSavesLater()
     if (!fault.Unavailable().isEmpty())
         QSKIP(qPrintable(fault.Unavailable()));
 
-    FakePlatform platform;
-    AppFolders folders;
-    folders.exeFolder = dir.path();
-    folders.dataFolder = dir.path() + u'/';
-    folders.soundsFolder = dir.filePath(QStringLiteral("Sounds/"));
-    TAppIni ini(dir.path(), folders.soundsFolder);
+    TAppIni ini(dir.path(), dir.filePath(QStringLiteral("Sounds/")));
     ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
     const QStringList before = {makeAlarm(6 * 60, QStringLiteral("early"), true),
                                 makeAlarm(23 * 60 + 59, QStringLiteral("late"), true)};
     ini.WriteList(Settings::Alarms, before);
     ini.Write(Settings::FirstStarted, true);
-    TMgLang lang(QString(), 9);
-    auto main = CreateForm<TMainForm>(
-        MainFormContext{ini, lang, platform, folders, dir.filePath(QStringLiteral("larkbell")), CommandLine{}, {}});
-    auto editor = CreateForm<TAlarmForm>(lang, main.get());
-    auto wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
-    main->SetForms(editor.get(), wakeup.get());
-    main->PostCreate();
+    TestProgram program(dir.path());
+    TMainForm* main = &program.Main();
+    FakePlatform& platform = program.Platform();
     MessageBoxWatch boxes;
 
     QVERIFY2(fault.Apply(), qPrintable(fault.Unavailable()));
@@ -153,7 +145,7 @@ void TestDiskFaults::alarmsKeepRingingWhileSavesFail()
                                 makeAlarm(7 * 60 + 10, QStringLiteral("once at 7:10"), false)};
     scheduler->SetAlarms(before);
     scheduler->SaveAndRebuild();
-    QSignalSpy rang(scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy rang(scheduler.get(), &AlarmScheduler::alarmsDue);
     QSignalSpy failed(scheduler.get(), &AlarmScheduler::saveFailed);
 
     QVERIFY2(fault.Apply(), qPrintable(fault.Unavailable()));

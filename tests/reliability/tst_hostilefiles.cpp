@@ -9,6 +9,7 @@
 #include "BackupFile.h"
 #include "FakePlatform.h"
 #include "MainForm.h"
+#include "TestProgram.h"
 #include "MessageBoxWatch.h"
 #include "MgLanguages.h"
 #include "MgLib.h"
@@ -36,29 +37,13 @@ constexpr int kQuickMs = 5000; // "no hang": each read finishes well within this
 
 // The main window on a data folder, as the program starts it.
 struct Program {
-    FakePlatform platform;
-    AppFolders folders;
-    TAppIni ini;
-    TMgLang lang;
-    std::unique_ptr<TMainForm> main;
-    std::unique_ptr<TAlarmForm> editor;
-    std::unique_ptr<TWakeupForm> wakeup;
+    TestProgram program;
+    TMainForm* main;
 
     Program(const QString& folder, const QString& langsFolder = QString(), int languageId = 9)
-        : ini(folder, folder + QStringLiteral("/Sounds/"))
-        , lang(langsFolder, languageId)
+        : program(folder, langsFolder, languageId)
+        , main(&program.Main())
     {
-        folders.exeFolder = folder;
-        folders.dataFolder = folder + u'/';
-        folders.soundsFolder = folder + QStringLiteral("/Sounds/");
-        folders.langsFolder = langsFolder;
-        ini.SetFileName(folder + QStringLiteral("/Data.ini"));
-        main = CreateForm<TMainForm>(
-            MainFormContext{ini, lang, platform, folders, folder + QStringLiteral("/larkbell"), CommandLine{}, {}});
-        editor = CreateForm<TAlarmForm>(lang, main.get());
-        wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
-        main->SetForms(editor.get(), wakeup.get());
-        main->PostCreate();
     }
 };
 
@@ -168,7 +153,7 @@ void TestHostileFiles::theProgramOnAHugeDataIniSaysSoAndKeepsIt()
         QVERIFY(boxes.Texts().first().contains(QStringLiteral("larger than 16 MB")));
         program.main->AlarmView()->SetCurrentRow(0);
         program.main->actEnableExecute();
-        program.main->OrderlyExit();
+        program.program.Controller().Exit();
     }
     QCOMPARE(boxes.Texts().size(), 1);
     QCOMPARE(fingerprint(path), before);
@@ -320,7 +305,7 @@ void TestHostileFiles::aLanguageFileWithBrokenUtf8AndAMegabyteLine()
     {
         Program program(data.path(), langs, 1049);
         program.main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(program.main.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(program.main));
         const AlarmRecord added = program.main->NewAlarmRecord();
         QVERIFY(BuildAlarmString(added).size() < 2000); // the label column holds 300 characters
     }

@@ -6,7 +6,10 @@
 #include <QStringList>
 #include <QTimer>
 
-/** Answers every message box with OK while it lives, and keeps their texts in the order they came. */
+/**
+ * Answers every message box with OK while it lives, modal or not (warnings on the alarm path do not
+ * wait for an answer), and keeps their texts in the order they came.
+ */
 class MessageBoxWatch final
 {
 public:
@@ -14,9 +17,15 @@ public:
     {
         m_poll.setInterval(10);
         QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(window);
+                if (!box || !box->isVisible())
+                    continue;
                 m_texts.append(box->text());
-                box->button(QMessageBox::Ok)->click();
+                if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                    ok->click();
+                else
+                    box->reject();
             }
         });
         m_poll.start();

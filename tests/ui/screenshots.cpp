@@ -9,6 +9,7 @@
 #include "AppIni.h"
 #include "FakePlatform.h"
 #include "MainForm.h"
+#include "TestProgram.h"
 #include "WakeupForm.h"
 #include "FloatingForm.h"
 #include "MgLanguages.h"
@@ -81,12 +82,13 @@ bool shootClock(TMgLang& lang, TAppIni& ini, const QString& path)
     return save(clock->grab(), path);
 }
 
-bool shootMainWindow(TMgLang& lang, const QString& folder, bool singleLine, const QString& path)
+bool shootMainWindow(const QString& parent, bool singleLine, const QString& path)
 {
     QLocale::setDefault(QLocale(QStringLiteral("en_US")));
-    lang.ChooseLanguage(EnglishLanguageId);
+    const QString folder = parent + (singleLine ? QStringLiteral("/single") : QStringLiteral("/double"));
+    QDir().mkpath(folder);
     TAppIni ini(folder, folder);
-    ini.SetFileName(folder + (singleLine ? QStringLiteral("/single.ini") : QStringLiteral("/double.ini")));
+    ini.SetFileName(folder + QStringLiteral("/Data.ini"));
     QStringList alarms;
     AlarmRecord alarm = exampleAlarm();
     alarms.append(BuildAlarmString(alarm));
@@ -104,16 +106,8 @@ bool shootMainWindow(TMgLang& lang, const QString& folder, bool singleLine, cons
     ini.WriteList(Settings::Alarms, alarms);
     ini.Write(Settings::FirstStarted, true);
     ini.Write(Settings::IsSingleLine, singleLine);
-    FakePlatform platform;
-    AppFolders folders;
-    folders.exeFolder = folder;
-    folders.dataFolder = folder + u'/';
-    folders.soundsFolder = folder + QStringLiteral("/Sounds/");
-    auto main = CreateForm<TMainForm>(
-        MainFormContext{ini, lang, platform, folders, folder + QStringLiteral("/larkbell"), CommandLine{}, {}});
-    auto wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
-    main->SetForms(nullptr, wakeup.get());
-    main->PostCreate();
+    TestProgram program(folder);
+    TMainForm* main = &program.Main();
     main->resize(620, singleLine ? 330 : 440);
     main->show();
     QApplication::processEvents();
@@ -150,7 +144,7 @@ int main(int argc, char* argv[])
                           out.filePath(QStringLiteral("editor-12h.png")));
     ok = shootEditor(lang, sounds, QStringLiteral("de_DE"), 1031, out.filePath(QStringLiteral("editor-24h.png"))) && ok;
     ok = shootClock(lang, ini, out.filePath(QStringLiteral("floating-clock.png"))) && ok;
-    ok = shootMainWindow(lang, work.path(), false, out.filePath(QStringLiteral("main-window.png"))) && ok;
-    ok = shootMainWindow(lang, work.path(), true, out.filePath(QStringLiteral("main-window-single-line.png"))) && ok;
+    ok = shootMainWindow(work.path(), false, out.filePath(QStringLiteral("main-window.png"))) && ok;
+    ok = shootMainWindow(work.path(), true, out.filePath(QStringLiteral("main-window-single-line.png"))) && ok;
     return ok ? 0 : 1;
 }

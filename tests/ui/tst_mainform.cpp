@@ -5,6 +5,7 @@
 #include "FakePlatform.h"
 #include "MainForm.h"
 #include "MgLib.h"
+#include "TestProgram.h"
 #include "TestSupport.h"
 #include "WakeupForm.h"
 
@@ -60,31 +61,33 @@ void pressButton(QWidget* modal, QMessageBox::StandardButton which)
     box->button(which)->click();
 }
 
+// Data.ini written before the program starts, as a user's file would be.
+QString preparedFolder(const QTemporaryDir& dir, const QStringList& alarms)
+{
+    TAppIni ini(dir.path(), dir.path());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    ini.WriteList(Settings::Alarms, alarms);
+    ini.Write(Settings::FirstStarted, true);
+    return dir.path();
+}
+
 struct Rig {
     QTemporaryDir dir;
-    FakePlatform platform;
-    AppFolders folders;
-    TAppIni ini{dir.path(), dir.path()};
-    TMgLang lang;
-    std::unique_ptr<TMainForm> main;
-    std::unique_ptr<TAlarmForm> editor;
-    std::unique_ptr<TWakeupForm> wakeup;
+    TestProgram program;
+    TAppIni& ini;
+    TMgLang& lang;
+    TMainForm* main;
+    TAlarmForm* editor;
+    TWakeupForm* wakeup;
 
     explicit Rig(const QStringList& alarms, const QString& langsFolder = QString())
-        : lang(langsFolder.isEmpty() ? QString() : langsFolder, 9)
+        : program(preparedFolder(dir, alarms), langsFolder, 9)
+        , ini(program.Ini())
+        , lang(program.Lang())
+        , main(&program.Main())
+        , editor(&program.Editor())
+        , wakeup(&program.Wakeup())
     {
-        folders.exeFolder = dir.path();
-        folders.dataFolder = dir.path() + u'/';
-        folders.soundsFolder = dir.filePath(QStringLiteral("Sounds/"));
-        ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
-        ini.WriteList(Settings::Alarms, alarms);
-        ini.Write(Settings::FirstStarted, true);
-        main = CreateForm<TMainForm>(MainFormContext{ini, lang, platform, folders,
-                                                     dir.filePath(QStringLiteral("larkbell")), CommandLine{}, {}});
-        editor = CreateForm<TAlarmForm>(lang, main.get());
-        wakeup = CreateForm<TWakeupForm>(lang, WakeupHooks{});
-        main->SetForms(editor.get(), wakeup.get());
-        main->PostCreate();
     }
 
     QStringList alarms() const { return main->Scheduler().Alarms(); }

@@ -85,6 +85,20 @@ private:
 
 } // namespace
 
+namespace {
+
+// Shows text and waits until the server has taken it and its answer has come back.
+void showAnswered(DesktopNotifier& notifier, FakeNotificationServer& server, const QString& text)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(notifier.Available(), 5000);
+    const qsizetype before = server.bodies().size();
+    QVERIFY(notifier.Show(QStringLiteral("Larkbell"), text, 30000));
+    QTRY_COMPARE_WITH_TIMEOUT(server.bodies().size(), before + 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(notifier.NotificationId(), server.lastId(), 5000);
+}
+
+} // namespace
+
 class TestNotifier : public QObject
 {
     Q_OBJECT
@@ -108,9 +122,9 @@ void TestNotifier::showReachesTheServer()
 {
     FakeNotificationServer server;
     DesktopNotifier notifier;
-    QVERIFY(notifier.Available());
+    QTRY_VERIFY_WITH_TIMEOUT(notifier.Available(), 5000);
     QVERIFY(notifier.Show(QStringLiteral("Larkbell"), QStringLiteral("07:00:00\r\nWake up"), 6000000));
-    QCOMPARE(server.timeouts(), QList<int>{6000000});
+    QTRY_COMPARE_WITH_TIMEOUT(server.timeouts(), QList<int>{6000000}, 5000);
     QCOMPARE(server.bodies(), QStringList{QStringLiteral("07:00:00\nWake up")});
     QVERIFY(notifier.IsShown());
 }
@@ -120,7 +134,7 @@ void TestNotifier::closingByTheUserIsReported()
     FakeNotificationServer server;
     DesktopNotifier notifier;
     QSignalSpy closed(&notifier, &DesktopNotifier::closed);
-    QVERIFY(notifier.Show(QStringLiteral("Larkbell"), QStringLiteral("x"), 30000));
+    showAnswered(notifier, server, QStringLiteral("x"));
     server.closeByUser(server.lastId() + 100); // somebody else's notification
     server.closeByUser(server.lastId());
     QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 5000);
@@ -132,7 +146,7 @@ void TestNotifier::clickIsReported()
     FakeNotificationServer server;
     DesktopNotifier notifier;
     QSignalSpy clicked(&notifier, &DesktopNotifier::clicked);
-    QVERIFY(notifier.Show(QStringLiteral("Larkbell"), QStringLiteral("x"), 30000));
+    showAnswered(notifier, server, QStringLiteral("x"));
     server.invokeDefault(server.lastId());
     QTRY_COMPARE_WITH_TIMEOUT(clicked.size(), 1, 5000);
 }
@@ -142,11 +156,11 @@ void TestNotifier::cancelIsNotReportedAsClosed()
     FakeNotificationServer server;
     DesktopNotifier notifier;
     QSignalSpy closed(&notifier, &DesktopNotifier::closed);
-    QVERIFY(notifier.Show(QStringLiteral("Larkbell"), QStringLiteral("old"), 30000));
+    showAnswered(notifier, server, QStringLiteral("old"));
     const uint old = server.lastId();
     notifier.Cancel();
     QTRY_COMPARE_WITH_TIMEOUT(server.closedByCall(), QList<uint>{old}, 5000);
-    QVERIFY(notifier.Show(QStringLiteral("Larkbell"), QStringLiteral("new"), 30000));
+    showAnswered(notifier, server, QStringLiteral("new"));
     // The old notification's closing arrives after the new one is up: it must not dismiss the new alarm.
     QTest::qWait(100);
     QCOMPARE(closed.size(), 0);

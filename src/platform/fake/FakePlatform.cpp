@@ -9,6 +9,7 @@ namespace {
 class FakeAlarmTimer;
 class FakeWakeTimer;
 class FakeClockWatch;
+class FakeExitRequestWatch;
 class FakeInstanceChannel;
 
 } // namespace
@@ -18,6 +19,7 @@ struct FakePlatform::State {
     std::vector<FakeAlarmTimer*> alarmTimers;
     std::vector<FakeWakeTimer*> wakeTimers;
     std::vector<FakeClockWatch*> clockWatches;
+    std::vector<FakeExitRequestWatch*> exitWatches;
     std::map<std::string, std::function<void(int)>> instances;
     WakePath wakePath = WakePath::RealtimeAlarm;
     bool creationFails = false;
@@ -111,6 +113,21 @@ private:
     std::function<void(ClockChange)> m_onChanged;
 };
 
+class FakeExitRequestWatch final : public ExitRequestWatch {
+public:
+    FakeExitRequestWatch(std::shared_ptr<State> state, std::function<void()> onRequest)
+        : m_state(std::move(state))
+        , m_onRequest(std::move(onRequest)) {
+        m_state->exitWatches.push_back(this);
+    }
+    ~FakeExitRequestWatch() override { Forget(m_state->exitWatches, this); }
+    void Notify() { m_onRequest(); }
+
+private:
+    std::shared_ptr<State> m_state;
+    std::function<void()> m_onRequest;
+};
+
 class FakeInstanceChannel final : public InstanceChannel {
 public:
     FakeInstanceChannel(std::shared_ptr<State> state, std::string exePath)
@@ -154,6 +171,16 @@ std::unique_ptr<WakeTimer> FakePlatform::CreateWakeTimer() {
 
 std::unique_ptr<ClockWatch> FakePlatform::WatchClock(std::function<void(ClockChange)> onChanged) {
     return std::make_unique<FakeClockWatch>(m_state, std::move(onChanged));
+}
+
+std::unique_ptr<ExitRequestWatch> FakePlatform::WatchExitRequests(std::function<void()> onRequest) {
+    return std::make_unique<FakeExitRequestWatch>(m_state, std::move(onRequest));
+}
+
+void FakePlatform::RequestExit() {
+    const std::vector<FakeExitRequestWatch*> watches = m_state->exitWatches; // a callback may end a watch
+    for (FakeExitRequestWatch* watch : watches)
+        watch->Notify();
 }
 
 bool FakePlatform::WakeTimersAllowed() {

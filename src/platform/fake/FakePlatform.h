@@ -28,6 +28,7 @@ public:
     std::unique_ptr<AlarmTimer> CreateAlarmTimer(std::function<void()> onFired) override;
     std::unique_ptr<WakeTimer> CreateWakeTimer() override;
     std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) override;
+    std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) override;
     bool WakeTimersAllowed() override;
     std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
                                                    std::function<void(int message)> onMessage) override;
@@ -57,6 +58,8 @@ public:
     bool FireAlarmTimer();
     /** Fires the alarm timers armed for `now` or earlier; false when none was due. */
     bool AdvanceTo(WallTime now);
+    /** Plays a termination request (a signal, the session ending) to every live exit-request watch. */
+    void RequestExit();
     /** Reports a clock change to every live clock watch. */
     void ChangeClock(ClockChange change);
 

@@ -3,6 +3,7 @@
 #include "DesktopAutostart.h"
 #include "LinuxAlarmTimer.h"
 #include "LinuxClockWatch.h"
+#include "LinuxExitRequestWatch.h"
 #include "LinuxInstanceChannel.h"
 #include "LinuxWakeTimer.h"
 #include "MonitorPower.h"
@@ -17,6 +18,9 @@ public:
     std::unique_ptr<WakeTimer> CreateWakeTimer() override { return std::make_unique<LinuxWakeTimer>(); }
     std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) override {
         return LinuxClockWatch::Create(std::move(onChanged));
+    }
+    std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) override {
+        return LinuxExitRequestWatch::Create(std::move(onRequest));
     }
     bool WakeTimersAllowed() override { return DetectWakePath() != WakePath::None; }
 

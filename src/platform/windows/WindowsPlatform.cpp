@@ -26,6 +26,12 @@ public:
     {
         return WindowsClockWatch::Create(std::move(onChanged));
     }
+    std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()>) override
+    {
+        // A GUI program on Windows is asked to end through WM_QUERYENDSESSION, which the toolkit turns
+        // into its session manager's request; there is no signal to watch.
+        return nullptr;
+    }
     bool WakeTimersAllowed() override
     {
         return WaitableTimer::ResumeSupported().value_or(true) && PowerPlan::WakeTimersAllowed();

@@ -1,0 +1,286 @@
+#include "AppController.h"
+
+#include "AlarmForm.h"
+#include "AlarmScheduler.h"
+#include "AppClock.h"
+#include "AppIni.h"
+#include "DebugLog.h"
+#include "DesktopNotifier.h"
+#include "FloatingForm.h"
+#include "MainForm.h"
+#include "MessageBoxes.h"
+#include "MgLanguages.h"
+#include "Platform.h"
+#include "SoundOutput.h"
+#include "SoundPlayer.h"
+#include "TimerThread.h"
+#include "VolumeBackends.h"
+#include "VolumeSetForm.h"
+#include "WakeupForm.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QSessionManager>
+#include <QUrl>
+
+namespace {
+
+// Unmutes, then sets: an alarm that asks for a volume must be heard even on a muted system.
+void setAudibleVolume(TVolumeSetForm& volume, int percent)
+{
+    volume.SetMute(false);
+    volume.SetVolume(unsigned(qBound(0, percent, 100)));
+}
+
+WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume)
+{
+    WakeupHooks hooks;
+    hooks.playSound = [&player](const QString& sound, bool loop) {
+        player.PlaySound(sound, loop, true, false, SoundPlayer::Fallback::BuiltInSound);
+        player.StartStopSoundTimer();
+        WriteLog(QStringLiteral("Sound \"%1\": %2, error code %3")
+                     .arg(sound, player.IsPlaying() ? player.CurrentFile() : QStringLiteral("not playing"))
+                     .arg(player.LastError()));
+    };
+    hooks.stopSound = [&player] { player.StopSound(); };
+    hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
+    hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
+    hooks.highlightFloatingClock = [&mainForm](bool on) {
+        if (mainForm.FloatingForm())
+            mainForm.FloatingForm()->SetHighlight(on);
+    };
+    hooks.setTrayIcon = [&mainForm](int index) { mainForm.SetTrayIcon(index); };
+    hooks.normalTrayIcon = [&mainForm] { return mainForm.NormalTrayIcon(); };
+    hooks.showBalloon = [&mainForm](const QString& title, const QString& text, int ms) {
+        mainForm.ShowBalloon(title, text, ms);
+    };
+    hooks.cancelBalloon = [&mainForm] { mainForm.CancelBalloon(); };
+    hooks.monitorOn = [&platform] { platform.MonitorOn(); };
+    hooks.showCancelSnooze = [&mainForm](bool visible) { mainForm.ShowCancelSnooze(visible); };
+    return hooks;
+}
+
+AlarmFormHooks alarmFormHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume,
+                              const QString& soundsFolder)
+{
+    AlarmFormHooks hooks;
+    hooks.playSound = [&player](const QString& sound, bool loop, bool allowPrograms, bool showErrors) {
+        player.PlaySound(sound, loop, allowPrograms, showErrors);
+    };
+    hooks.stopSound = [&player] { player.StopSound(); };
+    hooks.isPlaying = [&player] { return player.IsPlaying(); };
+    hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
+    hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
+    // Asked once: the answer can take a round trip to the power daemon, and it does not change while we run.
+    hooks.wakeTimersAvailable = [&platform, known = std::optional<bool>()]() mutable {
+        if (!known)
+            known = platform.WakeTimersAllowed();
+        return *known;
+    };
+    hooks.donate = [&mainForm] { mainForm.Donate(); };
+    hooks.openLink = [&mainForm](const QString& page) { mainForm.OpenHelpPage(page); };
+    hooks.soundsFolder = soundsFolder;
+    return hooks;
+}
+
+SoundPlayerHooks soundPlayerHooks(const std::unique_ptr<TWakeupForm>& wakeup, const std::unique_ptr<TAlarmForm>& editor)
+{
+    SoundPlayerHooks hooks;
+    // Never a box that waits for an answer: the sound is reported while an alarm rings or at start-up,
+    // and the timers must stay armed and the alarm window answerable meanwhile.
+    hooks.showWarning = [](const QString& text) { ShowWarningNonModal(text); };
+    hooks.dismissAlarmIfHidden = [&wakeup] {
+        if (wakeup && !wakeup->isVisible())
+            wakeup->DismissAlarm();
+    };
+    hooks.previewStateChanged = [&editor](bool playing) {
+        if (editor)
+            editor->SetPreviewState(playing);
+    };
+    hooks.openDocument = [](const QString& path) {
+        return QDesktopServices::openUrl(path.contains(QStringLiteral("://")) ? QUrl(path) : QUrl::fromLocalFile(path));
+    };
+    return hooks;
+}
+
+} // namespace
+
+AppEnvironment AppEnvironment::System()
+{
+    AppEnvironment environment;
+    environment.createPlatform = [] { return CreatePlatform(); };
+    environment.createSoundOutput = [] { return CreateSoundOutput(); };
+    environment.createVolumeEndpoint = [] { return CreateSystemVolumeEndpoint(); };
+    environment.createVolumeMixer = [] { return CreateSystemVolumeMixer(); };
+    return environment;
+}
+
+AppController::AppController(CommandLine commandLine, QString exePath, AppEnvironment environment, QObject* parent)
+    : QObject(parent)
+    , m_commandLine(std::move(commandLine))
+    , m_exePath(std::move(exePath))
+    , m_environment(std::move(environment))
+{
+}
+
+AppController::~AppController()
+{
+    // The windows go first: their destructors may still call into the player and the scheduler.
+    m_exitRequests.reset();
+    m_wakeupForm.reset();
+    m_alarmForm.reset();
+    m_mainForm.reset();
+    if (m_timers)
+        m_timers->Stop();
+    if (m_player) {
+        m_player->StopSound();
+        m_player->FreeAudio();
+    }
+}
+
+std::optional<int> AppController::Start()
+{
+    m_folders = m_environment.folders.value_or(AppFolders::Resolve(QCoreApplication::applicationDirPath()));
+    SetLogFolder(m_folders.dataFolder);
+    m_lang = std::make_unique<TMgLang>(m_folders.langsFolder, m_environment.languageId.value_or(SystemUiLanguageId()));
+    m_ini = std::make_unique<TAppIni>(m_folders.exeFolder, m_folders.soundsFolder);
+    m_ini->SetFileName(m_folders.dataFolder + QStringLiteral("Data.ini"));
+    m_ini->SetWriteFailureHandler([this](const QString& message) { reportWriteFailure(message); });
+    m_platform = m_environment.createPlatform();
+    // The autostart entry goes before anything else can fail.
+    if (m_commandLine.uninstall)
+        m_platform->DisableAutostart();
+    if (!claimInstance())
+        return 0;
+    if (!createServices()) {
+        ShowError(nullptr, m_lang->GetText(Text::TimerNotCreated));
+        return 1;
+    }
+    createWindows();
+    // The alarms are armed before anything can wait for the user: PostCreate only reports, never asks.
+    m_mainForm->PostCreate();
+    watchExitRequests();
+    if (!m_commandLine.autorun)
+        m_mainForm->OpenWindow();
+    return std::nullopt;
+}
+
+bool AppController::claimInstance()
+{
+    m_instance = m_platform->ClaimInstance(m_exePath.toStdString(), [this](int message) { onInstanceMessage(message); });
+    if (!m_instance) {
+        m_platform->SendToInstance(m_exePath.toStdString(), InstanceMessage::Show, InstanceMessage::Param1,
+                                   InstanceMessage::Param2);
+        return false;
+    }
+    // Only the copy that keeps running may start a new log: a second start must not erase the first's.
+    StartLogFile();
+    WriteLog(QStringLiteral("Start: ") + QCoreApplication::arguments().mid(1).join(u' '));
+    if (const std::string problem = m_instance->GuardProblem(); !problem.empty())
+        WriteLog(QStringLiteral("Single instance off: ") + QString::fromStdString(problem));
+    AppClock::Program().LogOffset();
+    return true;
+}
+
+bool AppController::createServices()
+{
+    // The volume object and the sound player come first: every window's alarm path needs them.
+    m_volume = std::make_unique<TVolumeSetForm>(m_environment.createVolumeEndpoint(), m_environment.createVolumeMixer());
+    m_player = std::make_unique<SoundPlayer>(m_environment.createSoundOutput(), m_volume.get(), m_folders.soundsFolder,
+                                             soundPlayerHooks(m_wakeupForm, m_alarmForm));
+    m_player->InitAudio();
+    m_player->SetPlayDuration(m_ini->Read(Settings::PlaySoundDuration));
+
+    m_timers = TTimerThread::Create(*m_platform, [this] { m_scheduler->FireDueAlarm(); });
+    if (!m_timers)
+        return false;
+    m_scheduler = std::make_unique<AlarmScheduler>(*m_ini, *m_timers, m_environment.clock.value_or(SchedulerClock{}));
+    m_clockWatch = m_platform->WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
+    m_notifier = std::make_unique<DesktopNotifier>();
+    return true;
+}
+
+void AppController::createWindows()
+{
+    MainFormContext context{*m_ini,    *m_lang,     *m_platform, *m_scheduler, *m_notifier,
+                            m_folders, m_exePath,   m_commandLine, QStringLiteral(LARKBELL_WEBSITE)};
+    context.systemVolume = [this] { return int(m_volume->GetVolume()); };
+    m_mainForm = CreateForm<TMainForm>(context);
+    connect(m_mainForm.get(), &TMainForm::exitRequested, this, &AppController::Exit);
+    connect(m_mainForm.get(), &TMainForm::playDurationChanged, m_player.get(), &SoundPlayer::SetPlayDuration);
+    m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
+    m_alarmForm->SetHooks(alarmFormHooks(*m_mainForm, *m_platform, *m_player, *m_volume, m_folders.soundsFolder));
+    m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume));
+    m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
+    connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);
+}
+
+void AppController::watchExitRequests()
+{
+    m_exitRequests = m_platform->WatchExitRequests([this] { Exit(); });
+    // The session's end and any quit from the toolkit come here too: Qt's own quit asks every window to
+    // close and gives up when one refuses, and the alarm window and the floating clock always refuse.
+    qApp->installEventFilter(this);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { Exit(); });
+}
+
+bool AppController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        Exit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppController::onInstanceMessage(int message)
+{
+    WriteLog(QStringLiteral("Request from another copy: %1").arg(message));
+    if (message == InstanceMessage::Exit) {
+        Exit();
+        return;
+    }
+    if (m_wakeupForm->AlarmActive())
+        m_wakeupForm->DismissAlarm();
+    m_mainForm->OpenWindow();
+}
+
+void AppController::reportWriteFailure(const QString& message)
+{
+    WriteLog(QStringLiteral("Save failed: ") + message);
+    // One box per run, and never one that waits: a full disk must not bury the user in boxes or hold
+    // back the alarms that keep ringing from memory.
+    if (m_writeFailureShown || m_exiting)
+        return;
+    m_writeFailureShown = true;
+    ShowWarningNonModal(QStringLiteral("The alarm list could not be saved. It stays in memory and alarms keep "
+                                       "ringing; it is saved again with the next change and at exit.\n\n") +
+                        message);
+}
+
+void AppController::Exit()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    WriteLog(QStringLiteral("Exit"));
+    m_exitDeadline.Arm(std::chrono::milliseconds(kExitDeadlineMs));
+    m_wakeupForm->ResetSnooze();
+    m_wakeupForm->DismissAlarm();
+    m_player->StopSound();
+    saveEverything();
+    m_scheduler->SetTerminating();
+    m_timers->Stop();
+    m_volume->Flush(kVolumeFlushMs);
+    // A new start may claim the instance at once.
+    m_instance.reset();
+    emit exited();
+    // Ends every nested loop too (an open editor or message box): each exec() returns, and no new one starts.
+    QCoreApplication::exit(0);
+}
+
+void AppController::saveEverything()
+{
+    m_ini->WriteList(Settings::Alarms, m_scheduler->Alarms());
+    m_mainForm->SaveOptions();
+}
