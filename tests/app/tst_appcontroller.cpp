@@ -67,14 +67,6 @@ void whenModalOpens(std::function<void(QWidget*)> action)
     poll->start();
 }
 
-// The exit ended every loop and marked the thread as quitting; a test process goes on, so it runs one
-// main loop that ends at once, which clears the mark for the tests after it.
-void clearQuitState()
-{
-    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
-}
-
 } // namespace
 
 class TestAppController : public QObject
@@ -157,7 +149,6 @@ void TestAppController::exitFromEveryState()
                                                InstanceMessage::Show, InstanceMessage::Param1, InstanceMessage::Param2));
     program.Controller().Exit(); // a second request changes nothing
     QCOMPARE(exited.size(), 1);
-    clearQuitState();
 }
 
 void TestAppController::everyWayOfAskingEndsTheProgram_data()
@@ -190,7 +181,6 @@ void TestAppController::everyWayOfAskingEndsTheProgram()
     }
     QCOMPARE(exited.size(), 1);
     QVERIFY(!program.Wakeup().AlarmActive());
-    clearQuitState();
 }
 
 void TestAppController::aMessageBoxWhileRingingNeitherHidesNorSilences()

@@ -72,6 +72,8 @@ private slots:
     void theMainWindowSaysSoOnceAndSavesLater();
     void alarmsKeepRingingWhileSavesFail_data() { addFaultRows(); }
     void alarmsKeepRingingWhileSavesFail();
+    void nothingWaitsForTheUserOnTheAlarmPath_data() { addFaultRows(); }
+    void nothingWaitsForTheUserOnTheAlarmPath();
 };
 
 void TestDiskFaults::theMainWindowSaysSoOnceAndSavesLater()
@@ -164,6 +166,38 @@ void TestDiskFaults::alarmsKeepRingingWhileSavesFail()
     scheduler->SaveAndRebuild();
     QCOMPARE(failed.size(), 2);
     QVERIFY(savedList(dir.path()) == records(scheduler->Alarms()));
+}
+
+// The whole program on a disk that refuses from the start: it starts with its timers armed and rings one
+// alarm after another, while the refusals are reported once and without a box that waits for an answer.
+void TestDiskFaults::nothingWaitsForTheUserOnTheAlarmPath()
+{
+    QFETCH(DiskFault::Kind, kind);
+    QTemporaryDir dir;
+    DiskFault fault(kind, dir.path());
+    if (!fault.Unavailable().isEmpty())
+        QSKIP(qPrintable(fault.Unavailable()));
+    {
+        TAppIni ini(dir.path(), dir.path());
+        ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+        ini.WriteList(Settings::Alarms, {makeAlarm(7 * 60, QStringLiteral("once at 7"), false),
+                                         makeAlarm(7 * 60 + 1, QStringLiteral("once at 7:01"), false)});
+    } // FirstStarted is not set: start-up has a write to make
+    QVERIFY2(fault.Apply(), qPrintable(fault.Unavailable()));
+    MessageBoxWatch boxes;
+
+    TestProgram program(dir.path());
+    QVERIFY(program.Started());
+    QVERIFY(program.Platform().AlarmDue().has_value());
+    QSignalSpy rang(program.Controller().Scheduler(), &AlarmScheduler::alarmsDue);
+    QVERIFY(program.FireNextAlarm());
+    QVERIFY(program.FireNextAlarm()); // one minute later: armed although the first one's save failed
+    QCOMPARE(rang.size(), 2);
+    QVERIFY(program.Wakeup().AlarmActive());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, 5000);
+    QCOMPARE(boxes.ModalCount(), 0);
+    const QStringList inMemory = program.Controller().Scheduler()->Alarms();
+    QVERIFY(!AlarmField::Enabled(inMemory.at(0)) && !AlarmField::Enabled(inMemory.at(1)));
 }
 
 QTEST_MAIN(TestDiskFaults)

@@ -22,6 +22,8 @@ public:
                 if (!box || !box->isVisible())
                     continue;
                 m_texts.append(box->text());
+                if (box->isModal() || box->windowModality() != Qt::NonModal)
+                    ++m_modal;
                 if (QAbstractButton* ok = box->button(QMessageBox::Ok))
                     ok->click();
                 else
@@ -31,8 +33,11 @@ public:
         m_poll.start();
     }
     const QStringList& Texts() const { return m_texts; }
+    /** How many of them waited for an answer. */
+    int ModalCount() const { return m_modal; }
 
 private:
     QTimer m_poll;
     QStringList m_texts;
+    int m_modal = 0;
 };

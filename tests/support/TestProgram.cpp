@@ -3,6 +3,9 @@
 #include "FakeVolume.h"
 #include "SoundOutput.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 namespace {
 
 // Takes every sound and plays it to nobody, until stopped.
@@ -64,7 +67,15 @@ TestProgram::TestProgram(const QString& folder, const QString& langsFolder, int 
     m_started = !m_controller->Start().has_value();
 }
 
-TestProgram::~TestProgram() = default;
+TestProgram::~TestProgram()
+{
+    if (!m_controller->Exiting())
+        return;
+    // The exit ended every loop and marked the thread as quitting, so no dialog of a later test could
+    // open. A main loop that ends at once clears the mark.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
 
 bool TestProgram::FireNextAlarm()
 {

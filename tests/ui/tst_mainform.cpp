@@ -216,7 +216,7 @@ void TestMainForm::clickOnTheCheckImageToggles()
 {
     Rig rig({makeAlarm(480, QStringLiteral("a")), makeAlarm(500, QStringLiteral("b"))});
     rig.main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(rig.main));
     const QPoint check = rig.checkCentre(1);
     QCursor::setPos(rig.view()->viewport()->mapToGlobal(check));
     QTest::mouseMove(rig.view()->viewport(), check);
@@ -230,7 +230,7 @@ void TestMainForm::doubleClickOnTheCheckImageNeverEdits()
 {
     Rig rig({makeAlarm(480, QStringLiteral("a"))});
     rig.main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(rig.main));
     bool editorOpened = false;
     const auto watch = whenModalOpens([&editorOpened](QWidget* modal) {
         editorOpened = true;
@@ -307,7 +307,7 @@ void TestMainForm::closeWithoutATrayMinimizes()
     if (rig.main->TrayAvailable())
         QSKIP("a tray host is running; this checks the desktop without one");
     rig.main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.main.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(rig.main));
     rig.main->close();
     QVERIFY(rig.main->isVisible());
     QVERIFY(rig.main->isMinimized());
@@ -317,18 +317,30 @@ void TestMainForm::languageMenuSwitchesEveryWindowAndIsSaved()
 {
     Rig rig({makeAlarm(480, QStringLiteral("a"))}, QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
     QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Add"));
-    QAction* german = nullptr;
-    for (QAction* item : rig.main->miLanguage->actions()) {
-        if (item->data().toInt() == 7)
-            german = item;
-    }
+    QCOMPARE(rig.wakeup->btnSnooze->text(), QStringLiteral("Snooze"));
+    QCOMPARE(rig.wakeup->btnOK->text(), QStringLiteral("OK"));
+    const auto language = [&rig](int id) {
+        for (QAction* item : rig.main->miLanguage->actions()) {
+            if (item->data().toInt() == id)
+                return item;
+        }
+        return static_cast<QAction*>(nullptr);
+    };
+    QAction* german = language(7);
     QVERIFY(german);
     german->trigger();
     QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Hinzufügen"));
     QCOMPARE(rig.main->miSnooze->title(), QStringLiteral("Schlummern"));
     QCOMPARE(rig.wakeup->btnOK->text(), rig.lang.GetText(Text::Ok));
+    QVERIFY(rig.wakeup->btnSnooze->text() != QStringLiteral("Snooze"));
     QCOMPARE(rig.ini.Read(Settings::Language, 0), 7);
     QVERIFY(german->isChecked());
+    // Back to the built-in English: the alarm window's buttons must not keep the German words.
+    QAction* english = language(9);
+    QVERIFY(english);
+    english->trigger();
+    QCOMPARE(rig.wakeup->btnSnooze->text(), QStringLiteral("Snooze"));
+    QCOMPARE(rig.wakeup->btnOK->text(), QStringLiteral("OK"));
 }
 
 QTEST_MAIN(TestMainForm)
