@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 class TestMgLib : public QObject
 {
@@ -26,9 +29,27 @@ private slots:
     void isAudioFileName_data();
     void isAudioFileName();
     void userTextIsUtf8OrWindows1252();
+    void cleanup();
     void atomicWriteReplacesTheFile();
     void atomicWriteReportsARefusedFolder();
+    void atomicWriteTakesTheCommitStepsInOrder();
+    void atomicWriteStopsAtARefusedStep_data();
+    void atomicWriteStopsAtARefusedStep();
+    void atomicWriteThroughALinkReplacesTheFileBehindIt();
 };
+
+namespace {
+
+constexpr QFileDevice::Permissions kOwnerGroupOther =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+    QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
+    QFileDevice::ExeOther;
+
+QStringList allFiles(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+} // namespace
+
+void TestMgLib::cleanup() { SetFileCommitSteps({}); }
 
 void TestMgLib::padRight_data()
 {
@@ -187,12 +208,118 @@ void TestMgLib::atomicWriteReplacesTheFile()
     QCOMPARE(QFile::permissions(path) & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther),
              QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("file.txt")});
+
+    const QString fresh = dir.filePath(QStringLiteral("fresh.txt"));
+    QCOMPARE(WriteFileAtomically(fresh, "first"), QString());
+    QCOMPARE(ReadFileBytes(fresh), QByteArray("first"));
+    QCOMPARE(QFile::permissions(fresh) & kOwnerGroupOther,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 void TestMgLib::atomicWriteReportsARefusedFolder()
 {
     const QString error = WriteFileAtomically(QStringLiteral("/nonexistent-folder/file.txt"), "x");
     QVERIFY(error.contains(QStringLiteral("/nonexistent-folder/file.txt")));
+}
+
+void TestMgLib::atomicWriteTakesTheCommitStepsInOrder()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("file.txt"));
+    WriteFileBytes(path, "old");
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QStringList taken;
+    QString from;
+    QByteArray movedContent;
+    QFileDevice::Permissions movedPermissions;
+    QString folder;
+    SetFileCommitSteps({[&](int handle) {
+                            taken << QStringLiteral("sync file %1").arg(handle >= 0 ? "open" : "closed");
+                            return std::string();
+                        },
+                        [&](const std::string& tempPath, const std::string& target) {
+                            taken << QStringLiteral("replace ") + QString::fromStdString(target);
+                            from = QString::fromStdString(tempPath);
+                            movedContent = ReadFileBytes(from);
+                            movedPermissions = QFile::permissions(from) & kOwnerGroupOther;
+                            return std::rename(tempPath.c_str(), target.c_str()) == 0 ? std::string()
+                                                                                      : std::string("rename failed");
+                        },
+                        [&](const std::string& flushed) {
+                            taken << QStringLiteral("sync folder");
+                            folder = QString::fromStdString(flushed);
+                            return std::string("a folder that cannot be flushed leaves the save done");
+                        }});
+    QCOMPARE(WriteFileAtomically(path, "new content"), QString());
+    QCOMPARE(taken, (QStringList{QStringLiteral("sync file open"), QStringLiteral("replace ") + path,
+                                 QStringLiteral("sync folder")}));
+    // What is put in place is whole, has the old file's permissions and was written beside it under the
+    // program's own name.
+    QCOMPARE(movedContent, QByteArray("new content"));
+    QCOMPARE(movedPermissions, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QCOMPARE(QFileInfo(from).absolutePath(), dir.path());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\.file\\.txt\\.larkbell-[A-Za-z0-9]{6}\\.tmp$"))
+                 .match(QFileInfo(from).fileName())
+                 .hasMatch(),
+             qPrintable(from));
+    QCOMPARE(folder, dir.path());
+    QCOMPARE(ReadFileBytes(path), QByteArray("new content"));
+    QCOMPARE(allFiles(dir.path()), QStringList{QStringLiteral("file.txt")});
+}
+
+void TestMgLib::atomicWriteStopsAtARefusedStep_data()
+{
+    QTest::addColumn<bool>("syncRefused");
+    QTest::addRow("the disk refuses the flush") << true;
+    QTest::addRow("the system refuses the replacement") << false;
+}
+
+void TestMgLib::atomicWriteStopsAtARefusedStep()
+{
+    QFETCH(bool, syncRefused);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("file.txt"));
+    WriteFileBytes(path, "old");
+    bool folderSynced = false;
+    const std::string reason = syncRefused ? "Input/output error" : "Operation not permitted";
+    SetFileCommitSteps({[&](int) { return syncRefused ? reason : std::string(); },
+                        [&](const std::string&, const std::string&) { return reason; },
+                        [&](const std::string&) {
+                            folderSynced = true;
+                            return std::string();
+                        }});
+    const QString error = WriteFileAtomically(path, "new content");
+    QVERIFY2(error.contains(path) && error.contains(QString::fromStdString(reason)), qPrintable(error));
+    QCOMPARE(ReadFileBytes(path), QByteArray("old"));
+    QCOMPARE(allFiles(dir.path()), QStringList{QStringLiteral("file.txt")});
+    QVERIFY(!folderSynced);
+}
+
+void TestMgLib::atomicWriteThroughALinkReplacesTheFileBehindIt()
+{
+    // A settings file kept in a synchronised folder, linked from where the program looks for it.
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString link = dir.filePath(QStringLiteral("file.txt"));
+    const QString real = elsewhere.filePath(QStringLiteral("file.txt"));
+    WriteFileBytes(real, "old");
+    QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QFile::link(real, link));
+    QString target;
+    SetFileCommitSteps({{},
+                        [&](const std::string& from, const std::string& to) {
+                            target = QString::fromStdString(to);
+                            return std::rename(from.c_str(), to.c_str()) == 0 ? std::string()
+                                                                              : std::string("rename failed");
+                        },
+                        {}});
+    QCOMPARE(WriteFileAtomically(link, "new content"), QString());
+    QCOMPARE(target, QFileInfo(real).canonicalFilePath());
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(ReadFileBytes(link), QByteArray("new content"));
+    QCOMPARE(QFile::permissions(real) & kOwnerGroupOther, QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(allFiles(dir.path()), QStringList{QStringLiteral("file.txt")});
+    QCOMPARE(allFiles(elsewhere.path()), QStringList{QStringLiteral("file.txt")});
 }
 
 QTEST_GUILESS_MAIN(TestMgLib)

@@ -3,7 +3,9 @@
 // moments. Usage: save_helper <Data.ini> <items of list A> <items of list B>
 // Prints "saving <ms>" once list A is on disk, with the milliseconds that first save took.
 #include "AppIni.h"
+#include "FileCommit.h"
 #include "SaveLists.h"
+#include "TextFile.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,6 +20,7 @@ int main(int argc, char* argv[])
     }
     const QString path = QString::fromLocal8Bit(argv[1]);
     const QStringList lists[] = {SaveTestList(u'A', std::atoi(argv[2])), SaveTestList(u'B', std::atoi(argv[3]))};
+    SetFileCommitSteps({SyncFileToDisk, ReplaceFileAtomically, SyncFolderToDisk}); // as the program does
     TAppIni ini(QFileInfo(path).absolutePath(), QFileInfo(path).absolutePath());
     ini.SetFileName(path);
     QElapsedTimer first;

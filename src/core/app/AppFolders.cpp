@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <unistd.h>
-
 namespace {
 
 QString withSeparator(const QString& folder) { return JoinPath(folder, QString()); }
@@ -28,7 +26,7 @@ QString userConfigFolder()
     return JoinPath(base, QStringLiteral("larkbell"));
 }
 
-bool isWritableFolder(const QString& folder) { return ::access(QFile::encodeName(folder).constData(), W_OK) == 0; }
+bool isWritableFolder(const QString& folder) { return QFileInfo(folder).isWritable(); }
 
 } // namespace
 

@@ -2,9 +2,9 @@
 
 #include "TextFile.h"
 
+#include <QDateTime>
 #include <QFile>
-
-#include <sys/stat.h>
+#include <QFileInfo>
 
 namespace {
 
@@ -66,11 +66,16 @@ void TAppIni::SetFileName(const QString& path)
 
 TAppIni::FileStamp TAppIni::stampOfFile() const
 {
-    struct stat info;
-    if (m_fileName.isEmpty() || ::stat(QFile::encodeName(m_fileName).constData(), &info) != 0)
+    if (m_fileName.isEmpty())
         return {};
-    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec, info.st_ino,
-            S_ISREG(info.st_mode)};
+    const QFileInfo info(m_fileName);
+    if (!info.exists())
+        return {};
+    // A copy put in place of Data.ini with its size and modification time kept (cp -p, a restored
+    // backup) still has a new status change time, and a new creation time where that is recorded.
+    const auto msecs = [&info](QFileDevice::FileTime time) { return info.fileTime(time).toMSecsSinceEpoch(); };
+    return {info.size(), msecs(QFileDevice::FileModificationTime), msecs(QFileDevice::FileMetadataChangeTime),
+            msecs(QFileDevice::FileBirthTime), info.isFile()};
 }
 
 const ProfileDocument& TAppIni::document() const

@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <sys/types.h>
 
 /** A window's bounds and state as the placement keys store them. */
 struct FormGeometry {
@@ -99,9 +98,10 @@ public:
 private:
     struct FileStamp {
         qint64 size = -1;
-        qint64 modifiedNs = -1;
-        ino_t inode = 0;
-        bool regular = true; // a missing file counts as regular: it is created by the first write
+        qint64 modifiedMs = -1;
+        qint64 changedMs = -1; // status change: every write, rename and change of permissions
+        qint64 bornMs = -1;    // creation, where the file system records it
+        bool regular = true;   // a missing file counts as regular: it is created by the first write
         bool operator==(const FileStamp&) const = default;
     };
     using KeyValues = QList<std::pair<QString, QString>>;

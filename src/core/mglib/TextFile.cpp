@@ -4,15 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,26 +20,21 @@ constexpr char16_t kWindows1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-QString systemError(const QString& action, const QString& path, int error)
+QString failure(const QString& action, const QString& path, const QString& reason)
 {
-    return QStringLiteral("%1 \"%2\": %3").arg(action, path, QString::fromLocal8Bit(std::strerror(error)));
+    return QStringLiteral("%1 \"%2\": %3").arg(action, path, reason);
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
+FileCommitSteps& commitSteps()
 {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
+    static FileCommitSteps steps;
+    return steps;
+}
+
+// Without the platform's step: in one step on POSIX systems, where the program's tests run bare.
+std::string renameOver(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::string(std::strerror(errno));
 }
 
 // A save's temporary file carries the program's own prefix and suffix around six random letters or
@@ -55,6 +48,48 @@ QString tempPrefix(const QString& fileName) { return u'.' + fileName + kTempTag;
 bool isLetterOrDigit(QChar c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
+QString randomLettersAndDigits(int count)
+{
+    static constexpr char16_t kChars[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text.append(QChar(kChars[QRandomGenerator::global()->bounded(int(std::size(kChars)) - 1)]));
+    return text;
+}
+
+// Created only if no file has the name yet, so that two saves at once never share one.
+bool createTempFile(QFile& file, const QFileInfo& target)
+{
+    constexpr int kAttempts = 100;
+    for (int i = 0; i < kAttempts; ++i) {
+        file.setFileName(target.absoluteDir().filePath(tempPrefix(target.fileName()) +
+                                                       randomLettersAndDigits(kTempRandomChars) + kTempSuffix));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return true;
+        if (!file.exists())
+            return false;
+    }
+    return false;
+}
+
+// The replaced file's permissions, without the User flags: they say what this user may do and would
+// come back as owner bits. A new file may be read by all and written by its owner.
+QFileDevice::Permissions permissionsFor(const QFileInfo& target)
+{
+    if (!target.exists())
+        return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    return target.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+}
+
+// Why a file that QFileInfo calls not writable is so, in the system's words where it gives them.
+QString whyNotWritable(const QString& path)
+{
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+        return probe.errorString();
+    return QStringLiteral("the file is read-only");
 }
 
 // Through a symbolic link (a settings file kept in a synchronised folder) the file it points to is
@@ -89,45 +124,46 @@ QString DecodeUserText(const QByteArray& bytes)
     return utf8.hasError() ? DecodeWindows1252(body) : text;
 }
 
+void SetFileCommitSteps(FileCommitSteps steps) { commitSteps() = std::move(steps); }
+
 QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    // QSaveFile would do most of this, but it cannot report which step failed and
-    // falls back to writing in place when the folder refuses new files.
+    // QSaveFile would do most of this, but it names its temporary file "<name>.XXXXXX", which the
+    // clean-up after a crash could not tell from a file of the user's; nor can it say which step failed.
     const QString realPath = fileBehindLinks(path);
-    const QByteArray target = QFile::encodeName(realPath);
+    const QFileInfo real(realPath);
     // Renaming over a file needs no right on the file itself, so a file the user made read-only
     // would be replaced without this check; it is honoured as a refusal instead.
-    if (::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
-        return systemError(QStringLiteral("Cannot write"), path, errno);
-    const QFileInfo real(realPath);
-    QByteArray temp = QFile::encodeName(real.absoluteDir().filePath(tempPrefix(real.fileName()))) +
-                      QByteArray(kTempRandomChars, 'X') + QByteArray(kTempSuffix.data(), kTempSuffix.size());
-    const int fd = ::mkstemps(temp.data(), int(kTempSuffix.size()));
-    if (fd < 0)
-        return systemError(QStringLiteral("Cannot create a temporary file beside"), path, errno);
-    int error = 0;
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        error = errno;
-    struct stat existing;
-    if (!error && ::stat(target.constData(), &existing) == 0)
-        ::fchmod(fd, existing.st_mode & 07777);
-    else if (!error)
-        ::fchmod(fd, 0644);
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && std::rename(temp.constData(), target.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temp.constData());
-        return systemError(QStringLiteral("Cannot write"), path, error);
+    if (real.exists() && !real.isWritable())
+        return failure(QStringLiteral("Cannot write"), path, whyNotWritable(realPath));
+    const QFileDevice::Permissions permissions = permissionsFor(real);
+    QFile temp;
+    if (!createTempFile(temp, real))
+        return failure(QStringLiteral("Cannot create a temporary file beside"), path, temp.errorString());
+    const FileCommitSteps& steps = commitSteps();
+    QString error;
+    if (temp.write(bytes) != bytes.size() || !temp.flush())
+        error = temp.errorString();
+    if (error.isEmpty()) {
+        temp.setPermissions(permissions); // a file system without permissions refuses; the save goes on
+        if (steps.syncFile)
+            error = QString::fromStdString(steps.syncFile(temp.handle()));
+    }
+    temp.close();
+    if (error.isEmpty() && temp.error() != QFileDevice::NoError)
+        error = temp.errorString();
+    if (error.isEmpty()) {
+        const std::string from = temp.fileName().toStdString();
+        const std::string to = realPath.toStdString();
+        error = QString::fromStdString(steps.replaceFile ? steps.replaceFile(from, to) : renameOver(from, to));
+    }
+    if (!error.isEmpty()) {
+        temp.remove();
+        return failure(QStringLiteral("Cannot write"), path, error);
     }
     // The rename itself must reach the disk too, or a power cut can bring back the old name.
-    const QByteArray folder = QFile::encodeName(QFileInfo(realPath).absolutePath());
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    if (steps.syncFolder)
+        steps.syncFolder(real.absolutePath().toStdString());
     return {};
 }
 

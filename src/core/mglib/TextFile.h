@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <string>
+
 /** Text of a file the user may have written anywhere: UTF-8 (a leading BOM is dropped), else read as Windows-1252. */
 QString DecodeUserText(const QByteArray& bytes);
 
@@ -10,11 +13,27 @@ QString DecodeUserText(const QByteArray& bytes);
 QString DecodeWindows1252(const QByteArray& bytes);
 
 /**
+ * The steps of a save that only the operating system offers: flushing a written file to the disk,
+ * replacing one file by another in one step, and flushing a folder so that the replacement itself
+ * survives a power cut. Each returns an empty string on success, else the system's reason; paths are
+ * UTF-8 and a file is the descriptor of QFileDevice::handle(). The program installs its platform's
+ * steps once, before the first save. A step left empty does nothing, except the replacement, which is
+ * then std::rename: one step on POSIX systems, but nothing is flushed.
+ */
+struct FileCommitSteps {
+    std::function<std::string(int fileHandle)> syncFile;
+    std::function<std::string(const std::string& from, const std::string& to)> replaceFile;
+    std::function<std::string(const std::string& folder)> syncFolder;
+};
+void SetFileCommitSteps(FileCommitSteps steps);
+
+/**
  * Replaces the file at path with bytes so that a crash at any moment leaves either the old or the new
  * content: a temporary file in the same folder (".<name>.larkbell-XXXXXX.tmp", six random letters or
- * digits) is written, flushed to disk and renamed over path. A file that may not be written (read-only
- * for this user, immutable) is refused, not replaced.
- * Returns an empty string on success, else a message naming the file and the system's reason.
+ * digits) is written, flushed to disk and put in place of path, both through the installed
+ * FileCommitSteps. Through a symbolic link the file behind it is replaced, and an existing file keeps
+ * its permissions. A file that may not be written (read-only for this user, immutable) is refused, not
+ * replaced. Returns an empty string on success, else a message naming the file and the system's reason.
  */
 QString WriteFileAtomically(const QString& path, const QByteArray& bytes);
 
