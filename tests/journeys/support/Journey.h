@@ -1,0 +1,37 @@
+#pragma once
+
+#include "AlarmRecord.h"
+
+#include <QDate>
+#include <QString>
+#include <QTime>
+
+#include <array>
+
+/** Alarms and sounds the journeys ring with. */
+namespace Journey {
+
+/**
+ * Writes a sine tone (880 Hz, stereo, 44.1 kHz) with sox into folder; its path, or empty on failure.
+ * amplitude is linear, 1.0 = full scale.
+ */
+QString MakeTone(const QString& folder, const QString& name, double seconds, double amplitude = 0.5);
+
+/** An alarm as a user sets one up in the editor: its sound, its volume, the message window. */
+AlarmRecord Alarm(QTime time, const QString& sound, bool loop = true, int volume = 85);
+
+/** Repeat days, Sunday first. */
+std::array<bool, 7> EveryDay();
+std::array<bool, 7> OnlyOn(QDate date);
+/** Sunday first, as the repeat days are stored. */
+int DayIndex(QDate date);
+/** The next date after `after` on which an alarm with these repeat days rings. */
+QDate NextRepeat(const std::array<bool, 7>& days, QDate after);
+
+/** The AlarmString of a record. */
+inline QString Stored(const AlarmRecord& alarm)
+{
+    return BuildAlarmString(alarm);
+}
+
+} // namespace Journey
