@@ -24,7 +24,8 @@ std::string reason(DWORD error)
 
 std::string SyncFileToDisk(int fd)
 {
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    // The run-time's invalid-parameter handler, which can end the process, is not asked about -1.
+    const auto handle = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
     if (handle == INVALID_HANDLE_VALUE)
         return reason(ERROR_INVALID_HANDLE);
     return ::FlushFileBuffers(handle) ? std::string() : reason(::GetLastError());
