@@ -1,5 +1,5 @@
 // Firing and sound latency along the program's own path: the Linux alarm timer (timerfd) through
-// TTimerThread, AlarmScheduler::FireDueAlarm, alarmDue, TWakeupForm::ShowAlarm and the SoundPlayer on
+// TTimerThread, AlarmScheduler::FireDueAlarm, alarmsDue, TWakeupForm::ShowAlarms and the SoundPlayer on
 // a PulseAudio sink, with the real clock. Alarms have whole minutes and the program rings at most one
 // a minute, so the scheduler reads a shifted clock: each round's alarm minute falls on a real whole
 // second a second or two ahead, and the same shift is taken off again before the real timer is armed.
@@ -189,10 +189,10 @@ int main(int argc, char* argv[])
     alarmScheduler.SetLocale(QLocale());
 
     std::optional<WallClock::time_point> handled;
-    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmDue, [&handled] { handled = WallClock::now(); });
-    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmDue, wakeup.get(), &TWakeupForm::ShowAlarm);
+    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmsDue, [&handled] { handled = WallClock::now(); });
+    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmsDue, wakeup.get(), &TWakeupForm::ShowAlarms);
     std::optional<WallClock::time_point> showReturned;
-    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmDue, [&showReturned] { showReturned = WallClock::now(); });
+    QObject::connect(&alarmScheduler, &AlarmScheduler::alarmsDue, [&showReturned] { showReturned = WallClock::now(); });
 
     ShownProbe probe;
     wakeup->installEventFilter(&probe);

@@ -87,6 +87,10 @@ private slots:
     void sortMatchesASelectionSortOnRandomLists();
     void localToUtc_data();
     void localToUtc();
+    void everyAlarmOfTheMinuteIsDue_data();
+    void everyAlarmOfTheMinuteIsDue();
+    void afterTheMinuteRangRepeatingAlarmsKeepTheirNextDay();
+    void aRungAlarmIsNotDueAgainWithTheOthersOfItsMinute();
 };
 
 void TestSchedule::threeDailyAlarmsAndAWakeAlarmBeyondThePanel()
@@ -278,6 +282,84 @@ void TestSchedule::localToUtc()
     const QTimeZone tz(zone);
     QVERIFY2(tz.isValid(), zone.constData());
     QCOMPARE(LocalToUtc(local, tz), expected);
+}
+
+void TestSchedule::everyAlarmOfTheMinuteIsDue_data()
+{
+    QTest::addColumn<QStringList>("alarms");
+    QTest::addColumn<LocalDateTime>("now");
+    QTest::addColumn<LocalDateTime>("alarmAt");
+    QTest::addColumn<QList<int>>("due");
+    const QString once = QStringLiteral("0000000");
+    const QString weekend = QStringLiteral("1000001");
+    const QString tuesday = QStringLiteral("0010000");
+    // 8 December 2026 is a Tuesday.
+    QTest::newRow("two one-time and two repeating alarms at 07:00")
+        << QStringList{makeAlarm({420, once}), makeAlarm({420, kDaily}), makeAlarm({420, once}),
+                       makeAlarm({420, tuesday}), makeAlarm({421, kDaily})}
+        << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 7, 0) << QList<int>{0, 1, 2, 3};
+    QTest::newRow("three at one minute") << QStringList{makeAlarm({420, kDaily}), makeAlarm({420, kDaily}),
+                                                        makeAlarm({420, once})}
+                                         << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 7, 0) << QList<int>{0, 1, 2};
+    QTest::newRow("four at one minute, more than the panel shows")
+        << QStringList{makeAlarm({420, once}), makeAlarm({420, once}), makeAlarm({420, once}), makeAlarm({420, once})}
+        << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 7, 0) << QList<int>{0, 1, 2, 3};
+    QTest::newRow("one alone at its minute") << QStringList{makeAlarm({419, kDaily}), makeAlarm({420, kDaily})}
+                                             << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 6, 59) << QList<int>{0};
+    QTest::newRow("the weekend alarm of the minute waits for its day")
+        << QStringList{makeAlarm({420, weekend}), makeAlarm({420, kDaily}), makeAlarm({420, once})}
+        << at(2026, 12, 8, 7, 30) << at(2026, 12, 9, 7, 0) << QList<int>{1, 2};
+    QTest::newRow("disabled ones stay silent")
+        << QStringList{makeAlarm({420, kDaily, false, false}), makeAlarm({420, kDaily}),
+                       makeAlarm({420, once, false, false})}
+        << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 7, 0) << QList<int>{1};
+    QTest::newRow("an unsorted list rings the minute it found first, all of it")
+        << QStringList{makeAlarm({480, kDaily}), makeAlarm({420, kDaily}), makeAlarm({480, once})}
+        << at(2026, 12, 8, 6, 0) << at(2026, 12, 8, 8, 0) << QList<int>{0, 2};
+    QTest::newRow("nothing enabled") << QStringList{makeAlarm({420, kDaily, false, false})} << at(2026, 12, 8, 6, 0)
+                                     << LocalDateTime() << QList<int>{};
+}
+
+void TestSchedule::everyAlarmOfTheMinuteIsDue()
+{
+    QFETCH(QStringList, alarms);
+    QFETCH(LocalDateTime, now);
+    QFETCH(LocalDateTime, alarmAt);
+    QFETCH(QList<int>, due);
+    const ScheduleResult r = RebuildSchedule(alarms, now, kLocale);
+    QCOMPARE(r.alarmAt.value_or(LocalDateTime()), alarmAt);
+    QCOMPARE(r.dueIndexes, due);
+    QCOMPARE(r.nextAlarmIndex, due.value(0, -1));
+}
+
+void TestSchedule::afterTheMinuteRangRepeatingAlarmsKeepTheirNextDay()
+{
+    // As the scheduler leaves things after the firing at 07:00: the one-time alarms switched off, the
+    // clock a moment past the minute. The repeating ones are due on their next day, not the day after.
+    const QString weekdays = QStringLiteral("0111110");
+    const QStringList alarms = {makeAlarm({420, kDaily}), makeAlarm({420, QStringLiteral("0000000"), false, false}),
+                                makeAlarm({420, weekdays}), makeAlarm({420, QStringLiteral("0000000"), false, false})};
+    const QList<RungOccurrence> rung = {{alarms.at(0), at(2026, 12, 11, 7, 0)}, {alarms.at(2), at(2026, 12, 11, 7, 0)}};
+    // Friday 11 December: the daily alarm is due on Saturday, the weekday one on Monday.
+    const ScheduleResult r = RebuildSchedule(alarms, at(2026, 12, 11, 7, 0, 0), kLocale, rung);
+    QCOMPARE(r.alarmAt, at(2026, 12, 12, 7, 0));
+    QCOMPARE(r.dueIndexes, QList<int>{0});
+    QCOMPARE(panelIndexes(r), (QList<int>{0, 0, 0}));
+    const ScheduleResult monday = RebuildSchedule(alarms, at(2026, 12, 13, 7, 0, 30), kLocale, rung);
+    QCOMPARE(monday.alarmAt, at(2026, 12, 14, 7, 0));
+    QCOMPARE(monday.dueIndexes, (QList<int>{0, 2}));
+}
+
+void TestSchedule::aRungAlarmIsNotDueAgainWithTheOthersOfItsMinute()
+{
+    // A clock set back to before the minute: what rang is passed over, an alarm added since rings alone.
+    const QStringList alarms = {makeAlarm({420, kDaily, false, true, QStringLiteral("rang")}),
+                                makeAlarm({420, kDaily, false, true, QStringLiteral("added")})};
+    const ScheduleResult r =
+        RebuildSchedule(alarms, at(2026, 12, 8, 6, 30), kLocale, {{alarms.at(0), at(2026, 12, 8, 7, 0)}});
+    QCOMPARE(r.alarmAt, at(2026, 12, 8, 7, 0));
+    QCOMPARE(r.dueIndexes, QList<int>{1});
+    QCOMPARE(r.nextAlarmIndex, 1);
 }
 
 QTEST_GUILESS_MAIN(TestSchedule)

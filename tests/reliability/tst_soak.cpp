@@ -65,9 +65,10 @@ void TestSoak::manyAlarmsRingOnceEachWithFlatMemory()
 
     TestScheduler scheduler(platform, ini, now, zone);
     QStringList rang;
-    QObject::connect(scheduler.get(), &AlarmScheduler::alarmDue, &wakeup, [&](const QString& s) {
-        rang.append(AlarmField::Label(s));
-        wakeup.ShowAlarm(s);
+    QObject::connect(scheduler.get(), &AlarmScheduler::alarmsDue, &wakeup, [&](const QStringList& due) {
+        for (const QString& s : due)
+            rang.append(AlarmField::Label(s));
+        wakeup.ShowAlarms(due);
     });
     QSignalSpy saveFailed(scheduler.get(), &AlarmScheduler::saveFailed);
 

@@ -95,6 +95,7 @@ struct Rig {
     TestScheduler scheduler{platform, ini, now, zone};
     std::unique_ptr<ClockWatch> watch;
     QList<Firing> fired;
+    QList<QStringList> together; // the labels of each firing
 
     explicit Rig(const QByteArray& zoneId)
         : zone(zoneId)
@@ -102,8 +103,12 @@ struct Rig {
         ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
         scheduler->SetClockChangeDelay(1);
         watch = platform.WatchClock([this](ClockChange) { scheduler->ClockChanged(); });
-        QObject::connect(scheduler.get(), &AlarmScheduler::alarmDue, scheduler.get(), [this](const QString& s) {
-            fired.append({AlarmField::Label(s), now.toUTC()});
+        QObject::connect(scheduler.get(), &AlarmScheduler::alarmsDue, scheduler.get(), [this](const QStringList& due) {
+            together.append(QStringList());
+            for (const QString& s : due) {
+                fired.append({AlarmField::Label(s), now.toUTC()});
+                together.last().append(AlarmField::Label(s));
+            }
         });
     }
 
@@ -172,6 +177,8 @@ class TestTime : public QObject
 private slots:
     void everyAlarmOfADaylightSavingWeekRingsOnce_data();
     void everyAlarmOfADaylightSavingWeekRingsOnce();
+    void alarmsOfOneMinuteRingTogetherOnADaylightSavingNight_data();
+    void alarmsOfOneMinuteRingTogetherOnADaylightSavingNight();
     void aClockSetBackDoesNotRingAgain();
     void aClockSetBackByDaysRingsTheNewDaysAlarms();
     void aRebuildInTheRepeatedHourRingsNothingTwice();
@@ -203,7 +210,7 @@ void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce()
     QVERIFY(change != changes.end());
 
     // Every quarter hour of the night, on every day, plus weekday, weekend and one-time alarms, some
-    // of them waking the computer; each has its own minute, as two alarms of one minute ring as one.
+    // of them waking the computer, and some sharing their minute with another.
     QList<AlarmShape> shapes;
     for (int minutes = 0; minutes <= 4 * 60; minutes += 15)
         shapes.append({minutes, QStringLiteral("1111111"), minutes % 30 == 0});
@@ -213,6 +220,9 @@ void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce()
     shapes.append({60 + 50, QStringLiteral("1000001"), true});
     shapes.append({2 * 60 + 40, QStringLiteral("0000000")});
     shapes.append({60 + 40, QStringLiteral("0000000"), true});
+    shapes.append({2 * 60 + 30, QStringLiteral("1111111")});
+    shapes.append({2 * 60 + 30, QStringLiteral("0000000"), true});
+    shapes.append({60 + 40, QStringLiteral("0000000")});
     QStringList alarms;
     for (qsizetype i = 0; i < shapes.size(); ++i)
         alarms.append(alarmString(shapes.at(i), QStringLiteral("alarm %1").arg(i)));
@@ -264,6 +274,62 @@ void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce()
             QVERIFY2(wakeInstants.contains(Rig::toUtc(*call.due).toMSecsSinceEpoch()),
                      qPrintable(Rig::toUtc(*call.due).toString(Qt::ISODate)));
     }
+}
+
+void TestTime::alarmsOfOneMinuteRingTogetherOnADaylightSavingNight_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<bool>("springForward");
+    for (const char* zone : {"Europe/Berlin", "America/New_York"}) {
+        QTest::addRow("%s, the spring-forward night", zone) << QByteArray(zone) << true;
+        QTest::addRow("%s, the fall-back night", zone) << QByteArray(zone) << false;
+    }
+}
+
+void TestTime::alarmsOfOneMinuteRingTogetherOnADaylightSavingNight()
+{
+    // :30 and :45 of the hour the zone skips or shows twice. The three alarms of :30 ring in one firing:
+    // where the clock skips them, when it jumps over the hour, with :45 right after, skipped along with
+    // them; where the clock shows them twice, in the first pass only.
+    QFETCH(QByteArray, zone);
+    QFETCH(bool, springForward);
+    Rig rig(zone);
+    const QList<Transition> changes = transitions2026(rig.zone);
+    const auto change = std::find_if(changes.begin(), changes.end(),
+                                     [&](const Transition& t) { return t.springForward == springForward; });
+    QVERIFY(change != changes.end());
+    const QDate night = change->atUtc.toTimeZone(rig.zone).date();
+    // The hour after the last second before the change, or the hour the clock shows again after it.
+    const int hour = (springForward ? change->atUtc.addSecs(-1).toTimeZone(rig.zone).time().hour() + 1
+                                    : change->atUtc.toTimeZone(rig.zone).time().hour()) *
+                     60;
+    rig.setWall(night, QTime(0, 0));
+    rig.scheduler->SetAlarms({alarmString({hour + 30}, QStringLiteral("A")),
+                              alarmString({hour + 30, QStringLiteral("0000000")}, QStringLiteral("B")),
+                              alarmString({hour + 30, QStringLiteral("1111111"), true}, QStringLiteral("C")),
+                              alarmString({hour + 45}, QStringLiteral("D"))});
+    rig.scheduler->SaveAndRebuild();
+    QVERIFY(rig.platform.WakeDue());
+    rig.runUntil(change->atUtc.addSecs(3 * 3600));
+
+    const QDateTime firstAt = springForward ? change->atUtc : change->atUtc.addSecs(-30 * 60);
+    const QDateTime secondAt = springForward ? change->atUtc : change->atUtc.addSecs(-15 * 60);
+    const QList<QStringList> expectedTogether = {{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")},
+                                                 {QStringLiteral("D")}};
+    QCOMPARE(rig.together, expectedTogether);
+    const QList<Firing> expected = {{QStringLiteral("A"), firstAt.addMSecs(kDeliveryMs)},
+                                    {QStringLiteral("B"), firstAt.addMSecs(kDeliveryMs)},
+                                    {QStringLiteral("C"), firstAt.addMSecs(kDeliveryMs)},
+                                    {QStringLiteral("D"), secondAt.addMSecs(kDeliveryMs)}};
+    QVERIFY2(rig.fired == expected, qPrintable(describe(rig.fired)));
+    QVERIFY(!AlarmField::Enabled(rig.ini.ReadList(Settings::Alarms).value(1)));
+
+    // The next night the repeating ones ring together again, at their own minute.
+    const QDate next = night.addDays(1);
+    rig.runUntil(QDateTime(next, QTime(4, 0), rig.zone).toUTC());
+    QCOMPARE(rig.together.size(), 4);
+    QCOMPARE(rig.together.at(2), (QStringList{QStringLiteral("A"), QStringLiteral("C")}));
+    QCOMPARE(rig.fired.at(4).utc, QDateTime(next, MinutesToTime(hour + 30), rig.zone).toUTC().addMSecs(kDeliveryMs));
 }
 
 void TestTime::aClockSetBackDoesNotRingAgain()
@@ -396,7 +462,7 @@ void TestTime::aDueTimeInThePastFiresTheRealTimerOnce()
     QDateTime now = QDateTime::currentDateTime().toTimeZone(zone).addSecs(-3 * 3600);
     TestScheduler scheduler(*platform, ini, now, zone);
     QVERIFY(scheduler.timers);
-    QSignalSpy due(scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy due(scheduler.get(), &AlarmScheduler::alarmsDue);
     const QTime in = now.time().addSecs(120);
     if (in < now.time())
         QSKIP("the alarm would fall on the next day; the day change is covered above");

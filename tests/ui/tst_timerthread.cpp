@@ -84,6 +84,8 @@ private slots:
     void clockChangesWithinTheDelayRebuildOnce();
     void timerCreationFailureIsReported();
     void armingAcrossTheSpringForwardGap();
+    void alarmsOfOneMinuteRingTogether();
+    void anAlarmAddedAtTheMinuteThatRangWaitsForTomorrow();
     void shiftedClockArmsBothTimersOnTheSystemClock_data();
     void shiftedClockArmsBothTimersOnTheSystemClock();
     void shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer();
@@ -135,7 +137,7 @@ void TestTimerThread::oneTimeAlarmIsDisabledAndSavedAfterFiring()
     rig.setNow(2026, 12, 8, 6, 59, 30);
     rig.scheduler->SetAlarms({makeAlarm(420, kOnce, false)});
     rig.scheduler->Rebuild();
-    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
     rig.fireAtDueTime();
     QCOMPARE(due.size(), 1);
     const QString saved = rig.ini.ReadList(Settings::Alarms).value(0);
@@ -150,7 +152,7 @@ void TestTimerThread::repeatingAlarmIsReArmedForItsNextDay()
     rig.setNow(2026, 12, 8, 6, 59, 30);
     rig.scheduler->SetAlarms({makeAlarm(420, kDaily, false)});
     rig.scheduler->Rebuild();
-    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
     rig.fireAtDueTime();
     QCOMPARE(due.size(), 1);
     QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 9, 6, 0));
@@ -163,7 +165,7 @@ void TestTimerThread::strayFiringBeforeTheDueTimeRingsNothing()
     rig.setNow(2026, 12, 8, 5, 0);
     rig.scheduler->SetAlarms({makeAlarm(420, kDaily, false)});
     rig.scheduler->Rebuild();
-    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
     QVERIFY(rig.platform.FireAlarmTimer());
     QCOMPARE(due.size(), 0);
     QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 8, 6, 0));
@@ -204,6 +206,66 @@ void TestTimerThread::armingAcrossTheSpringForwardGap()
     QVERIFY(rig.platform.WakeDue() == utc(2026, 3, 29, 0, 59, 50));
 }
 
+void TestTimerThread::alarmsOfOneMinuteRingTogether()
+{
+    Rig rig;
+    rig.setNow(2026, 12, 8, 6, 59, 30); // a Tuesday
+    const QString weekend = QStringLiteral("1000001");
+    const QStringList alarms = {makeAlarm(420, kOnce, false),   makeAlarm(420, kDaily, false),
+                                makeAlarm(420, weekend, false), makeAlarm(420, kOnce, true),
+                                makeAlarm(420, kDaily, true),   makeAlarm(421, kOnce, false)};
+    rig.scheduler->SetAlarms(alarms);
+    rig.scheduler->SaveAndRebuild();
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
+    QSignalSpy rebuilt(rig.scheduler.get(), &AlarmScheduler::scheduleChanged);
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 1);
+    QCOMPARE(due.at(0).at(0).toStringList(), (QStringList{alarms.at(0), alarms.at(1), alarms.at(3), alarms.at(4)}));
+    QCOMPARE(rebuilt.size(), 1); // switched off, saved and rescheduled once for all of them
+
+    const QStringList saved = rig.ini.ReadList(Settings::Alarms);
+    QCOMPARE(saved.size(), alarms.size());
+    const QList<bool> enabled = {false, true, true, false, true, true};
+    for (qsizetype i = 0; i < saved.size(); ++i) {
+        QCOMPARE(AlarmField::Enabled(saved.at(i)), enabled.at(i));
+        QCOMPARE(AlarmField::Enabled(rig.scheduler->Alarms().at(i)), enabled.at(i));
+    }
+    QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 8, 6, 1)); // the next minute's alarm was not held up
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 2);
+
+    // The repeating ones keep their day: tomorrow at 07:00, together again.
+    QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 9, 6, 0));
+    QVERIFY(rig.platform.WakeDue() == utc(2026, 12, 9, 5, 59, 50));
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 3);
+    QCOMPARE(due.at(2).at(0).toStringList(), (QStringList{alarms.at(1), alarms.at(4)}));
+    QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 10, 6, 0));
+}
+
+void TestTimerThread::anAlarmAddedAtTheMinuteThatRangWaitsForTomorrow()
+{
+    Rig rig;
+    rig.setNow(2026, 12, 8, 6, 59, 30);
+    rig.scheduler->SetAlarms({makeAlarm(420, kOnce, false), makeAlarm(420, kDaily, false)});
+    rig.scheduler->SaveAndRebuild();
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 1);
+    QCOMPARE(due.at(0).at(0).toStringList().size(), 2);
+
+    rig.setNow(2026, 12, 8, 7, 0, 40);
+    const QString added = makeAlarm(420, kOnce, false);
+    rig.scheduler->SetAlarm(2, added);
+    rig.scheduler->SetAlarm(0, makeAlarm(420, kOnce, false)); // the one that rang, switched on again
+    QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 9, 6, 0));
+    QVERIFY(!rig.platform.AdvanceTo(utc(2026, 12, 9, 5, 59, 59)));
+    QCOMPARE(due.size(), 1);
+    rig.fireAtDueTime();
+    QCOMPARE(due.size(), 2);
+    QCOMPARE(due.at(1).at(0).toStringList(), (QStringList{added, rig.scheduler->Alarms().at(1), added}));
+}
+
 void TestTimerThread::shiftedClockArmsBothTimersOnTheSystemClock_data()
 {
     QTest::addColumn<qint64>("offsetMs");
@@ -227,7 +289,7 @@ void TestTimerThread::shiftedClockArmsBothTimersOnTheSystemClock()
     QVERIFY(rig.platform.WakeDue() == system(utc(2026, 12, 8, 5, 59, 50)));
 
     // A millisecond before the system clock reaches the shifted instant nothing fires; at it, the alarm rings.
-    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmDue);
+    QSignalSpy due(rig.scheduler.get(), &AlarmScheduler::alarmsDue);
     QVERIFY(!rig.platform.AdvanceTo(system(utc(2026, 12, 8, 5, 0)) - std::chrono::milliseconds(1)));
     rig.fireAtDueTime();
     QCOMPARE(due.size(), 1);
@@ -260,7 +322,7 @@ void TestTimerThread::shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer()
     schedulerClock.now = [&clock] { return clock.Now(); };
     AlarmScheduler alarms(ini, *timers, schedulerClock);
     scheduler = &alarms;
-    QSignalSpy due(scheduler, &AlarmScheduler::alarmDue);
+    QSignalSpy due(scheduler, &AlarmScheduler::alarmsDue);
 
     const QDateTime next = clock.Now().addSecs(30);
     const QTime minute(next.time().hour(), next.time().minute());

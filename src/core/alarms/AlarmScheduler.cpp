@@ -3,6 +3,8 @@
 #include "AppIni.h"
 #include "DebugLog.h"
 
+#include <algorithm>
+
 namespace {
 
 QString utcText(const QDateTime& utc) { return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz 'UTC'")); }
@@ -120,27 +122,40 @@ void AlarmScheduler::SetAlarm(int index, const QString& alarmString)
 void AlarmScheduler::FireDueAlarm()
 {
     const QDateTime now = m_clock.now();
-    const int index = m_schedule.nextAlarmIndex;
+    const QList<int> due = m_schedule.dueIndexes;
+    const bool scheduled = m_schedule.alarmAt && !due.isEmpty() &&
+                           std::all_of(due.begin(), due.end(), [&](int i) { return i >= 0 && i < m_alarms.size(); });
     // The timer only fires for a scheduled alarm; a stray wake-up (or one a clock change raced with) just re-arms.
-    if (index < 0 || index >= m_alarms.size() || now.toUTC() < m_alarmDueUtc.addMSecs(-1000)) {
+    if (!scheduled || now.toUTC() < m_alarmDueUtc.addMSecs(-1000)) {
         Rebuild();
         return;
     }
     WriteLog(QStringLiteral("Alarm fired: due %1, now %2, late by %3 ms")
                  .arg(utcText(m_alarmDueUtc), utcText(now.toUTC()))
                  .arg(m_alarmDueUtc.msecsTo(now)));
-    const QString alarmString = m_alarms.at(index);
-    if (m_schedule.alarmAt)
-        m_rung.append({{alarmString, *m_schedule.alarmAt}, m_alarmDueUtc});
-    emit alarmDue(alarmString);
-    AlarmRecord alarm = ParseAlarmString(alarmString);
-    if (alarm.IsOneTime()) {
-        alarm.Enabled = !alarm.Enabled;
-        m_alarms[index] = BuildAlarmString(alarm);
-        SaveAndRebuild();
-    } else {
-        Rebuild();
+    QStringList rang;
+    for (int index : due) {
+        rang.append(m_alarms.at(index));
+        m_rung.append({{rang.last(), *m_schedule.alarmAt}, m_alarmDueUtc});
     }
+    emit alarmsDue(rang);
+    bool switchedOff = false;
+    for (qsizetype k = 0; k < due.size(); ++k) {
+        const int index = due.at(k);
+        // Left alone when the list changed while the alarms were being shown.
+        if (index >= m_alarms.size() || m_alarms.at(index) != rang.at(k))
+            continue;
+        AlarmRecord alarm = ParseAlarmString(rang.at(k));
+        if (alarm.IsOneTime()) {
+            alarm.Enabled = false;
+            m_alarms[index] = BuildAlarmString(alarm);
+            switchedOff = true;
+        }
+    }
+    if (switchedOff)
+        SaveAndRebuild();
+    else
+        Rebuild();
 }
 
 void AlarmScheduler::ClockChanged()

@@ -56,7 +56,7 @@ public:
     /** Replaces one item, or appends with index == size, then saves and rebuilds. */
     void SetAlarm(int index, const QString& alarmString);
 
-    /** The alarm timer fired: ring the due alarm, disable it when one-time, reschedule. */
+    /** The alarm timer fired: ring every alarm due at that minute, disable the one-time ones, reschedule. */
     void FireDueAlarm();
     /** The system clock or time zone changed. */
     void ClockChanged();
@@ -70,8 +70,8 @@ public:
     bool ClockChangePending() const { return m_tmrFillAlarmsDelayed.isActive(); }
 
 signals:
-    /** Hands a due alarm to the notification window. */
-    void alarmDue(const QString& alarmString);
+    /** Hands the alarms due at one minute, in list order, to the notification window at once. */
+    void alarmsDue(const QStringList& alarmStrings);
     /** The panel, tray hint and indicator were recomputed. */
     void scheduleChanged();
     /** Saving the list failed; the list stays in memory and the timers stay armed. */

@@ -155,6 +155,19 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
                 break;
         }
     }
+    if (result.alarmAt) {
+        // The alarms of that one minute ring together, also those the panel had no room for.
+        const QDate date = result.alarmAt->date;
+        const int weekday = WeekdayIndex(date) - 1;
+        const bool today = date == now.date;
+        for (const Candidate& c : candidates) {
+            if (c.time != result.alarmAt->time || !(c.oneTime || c.days[weekday]))
+                continue;
+            if ((today && c.minutes <= nowMinutes) || (!rung.isEmpty() && hasRung(c.index, *result.alarmAt)))
+                continue;
+            result.dueIndexes.append(c.index);
+        }
+    }
     const bool any = !result.panel.isEmpty();
     result.trayHint = any ? result.panel.first().text : QStringLiteral("Larkbell");
     result.trayIconIndex = any ? 0 : 1;

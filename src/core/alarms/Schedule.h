@@ -23,6 +23,7 @@ struct ScheduleResult {
     QList<PanelLine> panel;               // at most kPanelLines
     int nextAlarmIndex = -1;              // list position of the alarm the alarm timer is armed for
     std::optional<LocalDateTime> alarmAt; // none: park the alarm timer
+    QList<int> dueIndexes;                // list positions of every alarm due at alarmAt, in list order
     std::optional<LocalDateTime> wakeAt;  // none: park the wake timer
     QString trayHint;
     int trayIconIndex = 1;                // 0 when an alarm is scheduled, 1 when none
@@ -40,7 +41,8 @@ struct RungOccurrence {
  * The next occurrences of the enabled alarms, enumerated day by day for 30 days and within a day in
  * list order, so the list must be sorted (SortAlarms) for the earliest to come first. An alarm at the
  * current minute is not scheduled for today; a one-time alarm is listed at most once. Occurrences in
- * rung are passed over, so that a clock set back does not ring them again.
+ * rung are passed over, so that a clock set back does not ring them again. Every alarm that falls due
+ * at alarmAt is in dueIndexes, however many the panel has room for.
  */
 ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& now, const QLocale& locale,
                                const QList<RungOccurrence>& rung = {});
