@@ -152,12 +152,12 @@ void TestExits::initTestCase()
     Desktop::Options options;
     options.sessionManager = pathsOfThisExecutable().contains(ExitPath::SessionEnd);
     QString why;
-    QVERIFY2(m_desktop.Start(options, &why), qPrintable(why));
+    JOURNEY_VERIFY(m_desktop.Start(options, &why), qPrintable(why));
     m_exe = Program::PrivateCopy(m_desktop, qEnvironmentVariable("LARKBELL_JOURNEY_EXE", QStringLiteral(LARKBELL_EXE)));
-    QVERIFY2(!m_exe.isEmpty(), "cannot copy the program");
+    JOURNEY_VERIFY(!m_exe.isEmpty(), "cannot copy the program");
     m_ringSound = Journey::MakeTone(m_desktop.Scratch(), QStringLiteral("ring.wav"), 1.0);
     m_shortSound = Journey::MakeTone(m_desktop.Scratch(), QStringLiteral("short.wav"), 0.3);
-    QVERIFY2(!m_ringSound.isEmpty() && !m_shortSound.isEmpty(), "sox could not write the test tones");
+    JOURNEY_VERIFY(!m_ringSound.isEmpty() && !m_shortSound.isEmpty(), "sox could not write the test tones");
     QVERIFY(m_sink.Start(m_desktop.SessionEnvironment(), PulseTestServer::SinkName()));
 }
 
@@ -372,7 +372,7 @@ void TestExits::everyWayOutEndsTheProgramInEveryState()
     Program program(m_desktop, m_exe);
     User user(program);
     QString why;
-    QVERIFY2(program.Start(setup, &why), qPrintable(why));
+    JOURNEY_VERIFY(program.Start(setup, &why), qPrintable(why));
     if (!reachState(where, program, user, ring, &why)) {
         ++tally.notReached;
         QFAIL(qPrintable(
@@ -383,14 +383,14 @@ void TestExits::everyWayOutEndsTheProgramInEveryState()
     QPoint movedTo;
     if (const auto main = program.Find(WindowKind::Main); main && !main->InState("MAXIMIZED_VERT")) {
         movedTo = QPoint(40 + tally.tries * 3, 60 + tally.tries * 2);
-        QVERIFY2(user.Move(*main, movedTo.x(), movedTo.y()), qPrintable(user.LastError()));
-        QVERIFY2(WaitUntil(
-                     [&] {
-                         const auto moved = program.Find(WindowKind::Main);
-                         return moved && (moved->geometry.topLeft() - movedTo).manhattanLength() < 80;
-                     },
-                     2000),
-                 "the window manager did not move the main window");
+        JOURNEY_VERIFY(user.Move(*main, movedTo.x(), movedTo.y()), qPrintable(user.LastError()));
+        JOURNEY_VERIFY(WaitUntil(
+                           [&] {
+                               const auto moved = program.Find(WindowKind::Main);
+                               return moved && (moved->geometry.topLeft() - movedTo).manhattanLength() < 80;
+                           },
+                           2000),
+                       "the window manager did not move the main window");
     }
     const bool maximized = where == State::MainMaximized;
 
@@ -430,20 +430,20 @@ void TestExits::everyWayOutEndsTheProgramInEveryState()
         saved = (left && top) || shownState;
     if (!saved)
         ++tally.unsaved;
-    QVERIFY2(saved, qPrintable(QStringLiteral("the exit did not save the window's placement (moved to %1,%2; "
-                                              "maximized %3); Data.ini holds:\n%4")
-                                   .arg(movedTo.x())
-                                   .arg(movedTo.y())
-                                   .arg(maximized)
-                                   .arg(program.Saved().toText())));
+    JOURNEY_VERIFY(saved, qPrintable(QStringLiteral("the exit did not save the window's placement (moved to %1,%2; "
+                                                    "maximized %3); Data.ini holds:\n%4")
+                                         .arg(movedTo.x())
+                                         .arg(movedTo.y())
+                                         .arg(maximized)
+                                         .arg(program.Saved().toText())));
 
     const int volume = m_desktop.Pulse().SinkVolumePercent();
     if (volume != kVolumeBefore)
         ++tally.volumeKept;
-    QVERIFY2(
+    JOURNEY_VERIFY(
         volume == kVolumeBefore,
         qPrintable(QStringLiteral("the sink stayed at %1 %, it was at %2 % before").arg(volume).arg(kVolumeBefore)));
-    QVERIFY2(!m_desktop.Pulse().SinkMuted(), "the exit left the sink muted");
+    JOURNEY_VERIFY(!m_desktop.Pulse().SinkMuted(), "the exit left the sink muted");
 }
 
 QTEST_GUILESS_MAIN(TestExits)

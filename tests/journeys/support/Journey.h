@@ -2,11 +2,23 @@
 
 #include "AlarmRecord.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
+#include <QTest>
 #include <QTime>
 
 #include <array>
+
+/**
+ * QVERIFY2 with a message of any length: the journeys' failure reports (the program's log, its
+ * threads' stacks, the windows on screen) run far past the few hundred characters QVERIFY2 keeps.
+ */
+#define JOURNEY_VERIFY(condition, message)                                                                             \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            QFAIL(QByteArray(QByteArray("'" #condition "' returned FALSE: ") + QByteArray(message)).constData());      \
+    } while (false)
 
 /** Alarms and sounds the journeys ring with. */
 namespace Journey {

@@ -108,16 +108,20 @@ bool Program::writeData(const ProgramSetup& setup)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data.toText().toUtf8()) > 0;
 }
 
+bool Program::Prepare(const ProgramSetup& setup)
+{
+    Kill();
+    m_data = std::make_unique<QTemporaryDir>(QDir(m_desktop.Scratch()).filePath(QStringLiteral("data-XXXXXX")));
+    return m_data->isValid() && writeData(setup);
+}
+
 bool Program::Start(const ProgramSetup& setup, QString* why, bool keepData)
 {
     Kill();
-    if (!keepData || !m_data) {
-        m_data = std::make_unique<QTemporaryDir>(QDir(m_desktop.Scratch()).filePath(QStringLiteral("data-XXXXXX")));
-        if (!m_data->isValid() || !writeData(setup)) {
-            if (why)
-                *why = QStringLiteral("cannot prepare the data folder");
-            return false;
-        }
+    if ((!keepData || !m_data) && !Prepare(setup)) {
+        if (why)
+            *why = QStringLiteral("cannot prepare the data folder");
+        return false;
     }
     m_environment = m_desktop.SessionEnvironment();
     m_environment.insert(QStringLiteral("LARKBELL_DATA_DIR"), m_data->path());
@@ -129,6 +133,8 @@ bool Program::Start(const ProgramSetup& setup, QString* why, bool keepData)
         m_environment.insert(QStringLiteral("TZ"), QString::fromLatin1(*setup.zone));
     for (auto it = setup.environment.cbegin(); it != setup.environment.cend(); ++it)
         m_environment.insert(it.key(), it.value());
+    for (const QString& name : setup.unset)
+        m_environment.remove(name);
 
     QStringList arguments{QStringLiteral("-debug")};
     if (setup.autorun)

@@ -30,6 +30,7 @@ struct ProgramSetup {
     std::optional<qint64> clockOffsetMs;         // LARKBELL_TEST_CLOCK_OFFSET_MS
     ShiftedClock::Zone zone;                     // TZ; nullopt leaves it unset
     QMap<QString, QString> environment;          // anything else
+    QStringList unset;                           // variables of the session the program does not get
     QStringList arguments;                       // after -debug (and -autorun)
 };
 
@@ -49,6 +50,8 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
+    /** A fresh data folder with Data.ini as the setup says; Start(setup, why, true) then runs on it. */
+    bool Prepare(const ProgramSetup& setup);
     /** Prepares a fresh data folder (unless keepData and one exists) and starts the program. */
     bool Start(const ProgramSetup& setup, QString* why = nullptr, bool keepData = false);
     /** The program logged that its tray icon is up: start-up is over. */

@@ -1,5 +1,6 @@
 // Holds local socket names the way a hostile user of the same machine would: bound and listening,
-// until its standard input closes. Names starting with "@" are abstract, others are paths.
+// until its standard input closes. Names starting with "@" are abstract, others are paths (their
+// folder is made first when it is missing).
 // Prints "held NAME" or "refused NAME: reason" for each, then "ready".
 #include <cerrno>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -33,6 +35,10 @@ int main(int argc, char** argv)
             std::memcpy(address.sun_path + 1, name.data() + 1, name.size() - 1);
             length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
         } else {
+            // The folder may be one the program would make for itself: made first, it is ours.
+            const std::string folder = name.substr(0, name.rfind('/'));
+            if (!folder.empty())
+                ::mkdir(folder.c_str(), 0755);
             std::memcpy(address.sun_path, name.data(), name.size());
             length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
         }
