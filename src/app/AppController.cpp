@@ -204,7 +204,9 @@ void AppController::createWindows()
 {
     MainFormContext context{*m_ini,    *m_lang,     *m_platform, *m_scheduler, *m_notifier,
                             m_folders, m_exePath,   m_commandLine, QStringLiteral(LARKBELL_WEBSITE)};
-    context.systemVolume = [this] { return int(m_volume->GetVolume()); };
+    // A new alarm starts at the volume the user hears now. Until the sound server has answered the first
+    // read that is unknown, and 0 would make the first-start alarm silent.
+    context.systemVolume = [this] { return m_volume->Ready() ? int(m_volume->GetVolume()) : kUnknownVolumePercent; };
     m_mainForm = CreateForm<TMainForm>(context);
     connect(m_mainForm.get(), &TMainForm::exitRequested, this, &AppController::Exit);
     connect(m_mainForm.get(), &TMainForm::playDurationChanged, m_player.get(), &SoundPlayer::SetPlayDuration);

@@ -55,6 +55,8 @@ class AppController final : public QObject
 public:
     /** How long the exit sequence may take before the process is ended regardless. */
     static constexpr int kExitDeadlineMs = 2000;
+    /** A new alarm's volume while the system's is not known yet. */
+    static constexpr int kUnknownVolumePercent = 50;
     /** Longest wait at exit for the sound server to take the restored volume. */
     static constexpr int kVolumeFlushMs = 500;
 
