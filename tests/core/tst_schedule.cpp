@@ -87,6 +87,10 @@ private slots:
     void sortMatchesASelectionSortOnRandomLists();
     void localToUtc_data();
     void localToUtc();
+    void localToUtcFromAnOffsetFunction_data();
+    void localToUtcFromAnOffsetFunction();
+    void offsetFunctionOfAZoneAgreesWithTheZone();
+    void utcToLocal();
     void everyAlarmOfTheMinuteIsDue_data();
     void everyAlarmOfTheMinuteIsDue();
     void afterTheMinuteRangRepeatingAlarmsKeepTheirNextDay();
@@ -282,6 +286,76 @@ void TestSchedule::localToUtc()
     const QTimeZone tz(zone);
     QVERIFY2(tz.isValid(), zone.constData());
     QCOMPARE(LocalToUtc(local, tz), expected);
+}
+
+namespace {
+
+// A made-up zone two hours ahead of UTC that goes to three hours ahead, and back, at instants that are
+// not on a minute, so nothing but the offsets can tell where its gap and its repeated hour lie.
+const QDateTime kForward = QDateTime(QDate(2026, 5, 10), QTime(0, 59, 30), Qt::UTC);
+const QDateTime kBack = QDateTime(QDate(2026, 9, 20), QTime(0, 0, 15), Qt::UTC);
+
+int madeUpOffset(qint64 utcSecs)
+{
+    return utcSecs >= kForward.toSecsSinceEpoch() && utcSecs < kBack.toSecsSinceEpoch() ? 3 * 3600 : 2 * 3600;
+}
+
+} // namespace
+
+void TestSchedule::localToUtcFromAnOffsetFunction_data()
+{
+    QTest::addColumn<LocalDateTime>("local");
+    QTest::addColumn<QDateTime>("expected");
+    // The clock jumps from 02:59:29 to 03:59:30 and falls back from 03:00:14 to 02:00:15.
+    QTest::newRow("before the gap") << at(2026, 5, 10, 2, 59) << utc(2026, 5, 10, 0, 59);
+    QTest::newRow("in the gap: the second the clock jumps") << at(2026, 5, 10, 3, 30) << kForward;
+    QTest::newRow("the gap's first second") << LocalDateTime{QDate(2026, 5, 10), QTime(2, 59, 30)} << kForward;
+    QTest::newRow("the first minute after the gap") << at(2026, 5, 10, 4, 0) << utc(2026, 5, 10, 1, 0);
+    QTest::newRow("repeated: the first time") << at(2026, 9, 20, 2, 30) << utc(2026, 9, 19, 23, 30);
+    QTest::newRow("after the repeated hour") << at(2026, 9, 20, 3, 1) << utc(2026, 9, 20, 1, 1);
+    QTest::newRow("milliseconds are kept") << LocalDateTime{QDate(2026, 7, 1), QTime(12, 0, 0, 250)}
+                                           << QDateTime(QDate(2026, 7, 1), QTime(9, 0, 0, 250), Qt::UTC);
+}
+
+void TestSchedule::localToUtcFromAnOffsetFunction()
+{
+    QFETCH(LocalDateTime, local);
+    QFETCH(QDateTime, expected);
+    QCOMPARE(LocalToUtc(local, madeUpOffset), expected);
+}
+
+void TestSchedule::offsetFunctionOfAZoneAgreesWithTheZone()
+{
+    // Every quarter hour of 2026 in zones with whole-hour, half-hour and 45-minute changes.
+    for (const char* id : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu"}) {
+        const QTimeZone zone(id);
+        QVERIFY2(zone.isValid(), id);
+        const UtcOffsetAt offsets = ZoneOffsets(zone);
+        for (LocalDateTime local = at(2026, 1, 1, 0, 0); local.date.year() == 2026; local = local.addSecs(15 * 60)) {
+            const QDateTime instant = LocalToUtc(local, offsets);
+            QCOMPARE(LocalToUtc(local, zone), instant);
+            const LocalDateTime shown = UtcToLocal(instant, offsets);
+            // The clock shows the time itself, or, in a gap, the first time after it.
+            QVERIFY2(shown == local || (shown.date == local.date && shown.time > local.time &&
+                                        UtcToLocal(instant.addSecs(-1), offsets).time < local.time),
+                     qPrintable(QString::fromLatin1(id) + u' ' + local.toString()));
+        }
+    }
+    // No zone: the system's local time.
+    const QDateTime instant = utc(2026, 7, 1, 12, 0);
+    QCOMPARE(ZoneOffsets(QTimeZone())(instant.toSecsSinceEpoch()), SystemUtcOffset(instant.toSecsSinceEpoch()));
+}
+
+void TestSchedule::utcToLocal()
+{
+    const UtcOffsetAt offsets = ZoneOffsets(QTimeZone("Asia/Kathmandu"));
+    QCOMPARE(UtcToLocal(QDateTime(QDate(2026, 12, 31), QTime(18, 15, 0, 999), Qt::UTC), offsets),
+             (LocalDateTime{QDate(2027, 1, 1), QTime(0, 0, 0, 999)}));
+    QCOMPARE(UtcToLocal(kForward, madeUpOffset), (LocalDateTime{QDate(2026, 5, 10), QTime(3, 59, 30)}));
+    QCOMPARE(UtcToLocal(kForward.addMSecs(-1), madeUpOffset),
+             (LocalDateTime{QDate(2026, 5, 10), QTime(2, 59, 29, 999)}));
+    QCOMPARE(UtcToLocal(QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC), madeUpOffset),
+             (LocalDateTime{QDate(1970, 1, 1), QTime(1, 59, 59, 999)}));
 }
 
 void TestSchedule::everyAlarmOfTheMinuteIsDue_data()

@@ -7,6 +7,7 @@
 #include "FakePlatform.h"
 #include "MgLib.h"
 #include "TestScheduler.h"
+#include "TimeZoneScope.h"
 
 #include <QSet>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
@@ -168,6 +170,29 @@ QList<Transition> transitions2026(const QTimeZone& zone)
     return found;
 }
 
+// The first instant, at or after `from`, at which the C library's local time shows `wall` (a UTC-less date-time)
+// or later. The zones tested change their offsets on whole minutes, so minutes are fine enough.
+QDateTime libcFirstShowing(const QDateTime& wall, const QDateTime& from)
+{
+    for (qint64 t = from.toSecsSinceEpoch(); t < from.toSecsSinceEpoch() + 3 * 86400; t += 60) {
+        const std::time_t instant = std::time_t(t);
+        const std::tm* shown = std::localtime(&instant);
+        const QDateTime reading(QDate(shown->tm_year + 1900, shown->tm_mon + 1, shown->tm_mday),
+                                QTime(shown->tm_hour, shown->tm_min, shown->tm_sec), Qt::UTC);
+        if (reading >= wall)
+            return QDateTime::fromSecsSinceEpoch(t, Qt::UTC);
+    }
+    return {};
+}
+
+QDateTime libcLocal(const QDateTime& utc)
+{
+    const std::time_t instant = std::time_t(utc.toSecsSinceEpoch());
+    const std::tm* shown = std::localtime(&instant);
+    return QDateTime(QDate(shown->tm_year + 1900, shown->tm_mon + 1, shown->tm_mday),
+                     QTime(shown->tm_hour, shown->tm_min, shown->tm_sec), Qt::UTC);
+}
+
 } // namespace
 
 class TestTime : public QObject
@@ -185,6 +210,8 @@ private slots:
     void aClockSetForwardRingsTheSkippedAlarmsAtTheirNextTimes();
     void resumingFromALongSuspendRingsTheDueAlarmOnce();
     void aDueTimeInThePastFiresTheRealTimerOnce();
+    void theProgramsClockAndItsAlarmsShareTheSystemZone_data();
+    void theProgramsClockAndItsAlarmsShareTheSystemZone();
 };
 
 void TestTime::everyAlarmOfADaylightSavingWeekRingsOnce_data()
@@ -474,6 +501,74 @@ void TestTime::aDueTimeInThePastFiresTheRealTimerOnce()
     QCOMPARE(due.size(), 1);
     QVERIFY(scheduler->AlarmDueUtc() > QDateTime::currentDateTimeUtc());
     scheduler.timers->Stop();
+}
+
+void TestTime::theProgramsClockAndItsAlarmsShareTheSystemZone_data()
+{
+    QTest::addColumn<bool>("set");
+    QTest::addColumn<QByteArray>("tz");
+    QTest::newRow("TZ=UTC+3, three hours behind UTC") << true << QByteArray("UTC+3");
+    QTest::newRow("TZ=EST5EDT with its rules") << true << QByteArray("EST5EDT,M3.2.0,M11.1.0");
+    QTest::newRow("TZ=<+0530>-5:30") << true << QByteArray("<+0530>-5:30");
+    QTest::newRow("TZ=:Europe/Berlin") << true << QByteArray(":Europe/Berlin");
+    QTest::newRow("TZ unset, the system setting") << false << QByteArray();
+}
+
+void TestTime::theProgramsClockAndItsAlarmsShareTheSystemZone()
+{
+    // The program shows the time in the system's local time as the C library reads it. An alarm at a local
+    // time is armed for the instant at which that local time shows it, whatever the zone's rules, and
+    // the clock the schedule starts from is the one the windows show.
+    QFETCH(bool, set);
+    QFETCH(QByteArray, tz);
+    const TimeZoneScope scope(set ? std::optional<QByteArray>(tz) : std::nullopt);
+    if (tz == "UTC+3") {
+        QCOMPARE(libcFirstShowing(naive(QDate(2026, 12, 8), QTime(15, 23)),
+                                  QDateTime(QDate(2026, 12, 8), QTime(0, 0), Qt::UTC)),
+                 QDateTime(QDate(2026, 12, 8), QTime(18, 23), Qt::UTC));
+    }
+
+    QTemporaryDir dir;
+    FakePlatform platform;
+    TAppIni ini(dir.path(), dir.path());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    QDateTime now;
+    std::unique_ptr<TTimerThread> timers = TTimerThread::Create(platform, [] {});
+    SchedulerClock clock; // the program's own zone
+    clock.now = [&now] { return now; };
+    AlarmScheduler scheduler(ini, *timers, clock);
+
+    // Ordinary days in winter and summer, and the nights on which these zones' clocks change.
+    const QList<QDateTime> walls = {naive(QDate(2026, 1, 15), QTime(15, 23)), naive(QDate(2026, 7, 1), QTime(6, 5)),
+                                    naive(QDate(2026, 3, 8), QTime(2, 30)),   naive(QDate(2026, 11, 1), QTime(1, 30)),
+                                    naive(QDate(2026, 3, 29), QTime(2, 30)),  naive(QDate(2026, 10, 25), QTime(2, 30))};
+    for (const QDateTime& wall : walls) {
+        const QString where = QString::fromLatin1(tz) + u' ' + wall.toString(Qt::ISODate);
+        const QDateTime scanFrom = wall.addSecs(-15 * 3600);
+        const QDateTime due = libcFirstShowing(wall, scanFrom);
+        QVERIFY2(due.isValid(), qPrintable(where));
+        scheduler.SetAlarms({alarmString({wall.time().hour() * 60 + wall.time().minute(), QStringLiteral("0000000")},
+                                         QStringLiteral("A"))});
+
+        // A minute and a half before: today, at that instant.
+        now = due.addSecs(-90);
+        const LocalDateTime shown = UtcToLocal(now, clock.offsetAt);
+        QCOMPARE(naive(shown.date, shown.time), libcLocal(now));
+        const QDateTime windows = QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), Qt::LocalTime);
+        QCOMPARE(naive(windows.date(), windows.time()), libcLocal(now));
+        scheduler.Rebuild();
+        QVERIFY2(platform.AlarmDue() == ToWallTime(due),
+                 qPrintable(where + QStringLiteral(": armed for ") + scheduler.AlarmDueUtc().toString(Qt::ISODate) +
+                            QStringLiteral(", expected ") + due.toString(Qt::ISODate)));
+
+        // Half a minute after: the minute has come, so tomorrow.
+        now = due.addSecs(30);
+        scheduler.Rebuild();
+        const QDateTime tomorrow = libcFirstShowing(wall.addDays(1), scanFrom.addDays(1));
+        QVERIFY2(platform.AlarmDue() == ToWallTime(tomorrow),
+                 qPrintable(where + QStringLiteral(": armed for ") + scheduler.AlarmDueUtc().toString(Qt::ISODate) +
+                            QStringLiteral(", expected ") + tomorrow.toString(Qt::ISODate)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTime)

@@ -26,7 +26,9 @@ struct TestScheduler {
             return;
         SchedulerClock clock;
         clock.now = [&now] { return now; };
-        clock.zone = [&zone] { return zone; };
+        clock.offsetAt = [&zone](qint64 utcSecs) {
+            return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utcSecs, Qt::UTC));
+        };
         scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
     }
     TestScheduler(const TestScheduler&) = delete;

@@ -4,6 +4,7 @@
 #include "AppIni.h"
 #include "FakePlatform.h"
 #include "MgLib.h"
+#include "TimeZoneScope.h"
 #include "TimerThread.h"
 
 #include <QSignalSpy>
@@ -51,7 +52,7 @@ struct Rig {
         timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); }, programClock);
         SchedulerClock clock;
         clock.now = [this] { return now; };
-        clock.zone = [] { return QTimeZone("Europe/Berlin"); };
+        clock.offsetAt = ZoneOffsets(QTimeZone("Europe/Berlin"));
         scheduler = std::make_unique<AlarmScheduler>(ini, *timers, clock);
     }
 
@@ -88,6 +89,7 @@ private slots:
     void anAlarmAddedAtTheMinuteThatRangWaitsForTomorrow();
     void shiftedClockArmsBothTimersOnTheSystemClock_data();
     void shiftedClockArmsBothTimersOnTheSystemClock();
+    void shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer_data();
     void shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer();
 };
 
@@ -296,11 +298,25 @@ void TestTimerThread::shiftedClockArmsBothTimersOnTheSystemClock()
     QVERIFY(rig.platform.AlarmDue() == system(utc(2026, 12, 8, 6, 0)));
 }
 
+void TestTimerThread::shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer_data()
+{
+    QTest::addColumn<bool>("set");
+    QTest::addColumn<QByteArray>("tz");
+    QTest::newRow("TZ unset") << false << QByteArray();
+    QTest::newRow("TZ=UTC+3") << true << QByteArray("UTC+3");
+    QTest::newRow("TZ=<+0530>-5:30") << true << QByteArray("<+0530>-5:30");
+    QTest::newRow("TZ=EST5EDT,M3.2.0,M11.1.0") << true << QByteArray("EST5EDT,M3.2.0,M11.1.0");
+}
+
 void TestTimerThread::shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer()
 {
     // The program's clock runs days behind the system's, set so that its next minute is a second and a half
-    // away: the system's wall-clock timer rings the alarm of that minute when the program's clock shows it,
-    // neither at once (armed on the program's time, it would stand days in the past) nor days late.
+    // away: the system's wall-clock timer rings the alarm of that minute when the program's clock shows it
+    // in local time, neither at once (armed on the program's time, it would stand days in the past) nor
+    // hours off (local time read one way for "now" and another for the alarm).
+    QFETCH(bool, set);
+    QFETCH(QByteArray, tz);
+    const TimeZoneScope scope(set ? std::optional<QByteArray>(tz) : std::nullopt);
     std::unique_ptr<Platform> platform = CreatePlatform();
     QTemporaryDir dir;
     TAppIni ini(dir.path(), dir.path());
@@ -334,6 +350,8 @@ void TestTimerThread::shiftedProgramRingsAtItsOwnMinuteOnTheRealTimer()
     QTRY_COMPARE_WITH_TIMEOUT(due.size(), 1, 10000);
     QVERIFY(rangAt);
     QVERIFY2(*rangAt >= dueMs && *rangAt < dueMs + 1000, qPrintable(QString::number(*rangAt - dueMs)));
+    const QTime shown = QDateTime::fromMSecsSinceEpoch(*rangAt, Qt::LocalTime).time();
+    QCOMPARE(QTime(shown.hour(), shown.minute()), minute);
     QVERIFY(!AlarmField::Enabled(scheduler->Alarms().at(0)));
     timers->Stop();
 }

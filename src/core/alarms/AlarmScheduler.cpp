@@ -33,7 +33,15 @@ void AlarmScheduler::SetAlarms(const QStringList& alarms) { m_alarms = alarms; }
 
 void AlarmScheduler::LoadAlarms() { m_alarms = m_ini.ReadList(Settings::Alarms); }
 
-QDateTime AlarmScheduler::toUtc(const LocalDateTime& local) const { return LocalToUtc(local, m_clock.zone()); }
+LocalDateTime AlarmScheduler::wallTime(const QDateTime& now) const
+{
+    return UtcToLocal(now, m_clock.offsetAt);
+}
+
+QDateTime AlarmScheduler::toUtc(const LocalDateTime& local) const
+{
+    return LocalToUtc(local, m_clock.offsetAt);
+}
 
 QDateTime AlarmScheduler::dueInstant(const LocalDateTime& local, const QDateTime& now) const
 {
@@ -41,17 +49,16 @@ QDateTime AlarmScheduler::dueInstant(const LocalDateTime& local, const QDateTime
     // A wall time the clock shows twice (the hour after a fall-back) maps to its first instant. When the
     // clock already shows the second pass and the alarm lies ahead of it, the first has gone by unrung
     // and the alarm is meant for the second pass.
-    if (due >= now.toUTC() || wallSecsTo(LocalDateTime::fromDateTime(now), local) <= 0)
+    if (due >= now.toUTC() || wallSecsTo(wallTime(now), local) <= 0)
         return due;
-    const QTimeZone zone = m_clock.zone();
-    const int offsetNow = zone.offsetFromUtc(now);
+    const int offsetNow = m_clock.offsetAt(now.toSecsSinceEpoch());
     const QDateTime second = QDateTime(local.date, local.time, Qt::UTC).addSecs(-offsetNow);
-    return second > due && zone.offsetFromUtc(second) == offsetNow ? second : due;
+    return second > due && m_clock.offsetAt(second.toSecsSinceEpoch()) == offsetNow ? second : due;
 }
 
 LocalDateTime AlarmScheduler::scheduleFrom(const QDateTime& now) const
 {
-    const LocalDateTime wall = LocalDateTime::fromDateTime(now);
+    const LocalDateTime wall = wallTime(now);
     if (m_rung.isEmpty())
         return wall;
     // The clock jumped over the wall time of the alarm that just rang (a spring-forward night): the alarms
@@ -68,7 +75,7 @@ void AlarmScheduler::Rebuild()
         return;
     const QDateTime now = m_clock.now();
     // What rang within reach of the clock is remembered; what a larger jump left behind is forgotten.
-    const LocalDateTime wall = LocalDateTime::fromDateTime(now);
+    const LocalDateTime wall = wallTime(now);
     m_rung.removeIf(
         [&](const FiredOccurrence& f) { return qAbs(wallSecsTo(wall, f.occurrence.at)) > kRungMemorySecs; });
     QList<RungOccurrence> rung;
@@ -82,7 +89,7 @@ void AlarmScheduler::Rebuild()
 void AlarmScheduler::armTimers(const QDateTime& now)
 {
     // A parked timer stands a year ahead, so it neither fires nor keeps a stale due time.
-    const LocalDateTime parked = LocalDateTime::fromDateTime(now).addSecs(qint64(kParkDays) * 86400);
+    const LocalDateTime parked = wallTime(now).addSecs(qint64(kParkDays) * 86400);
     const LocalDateTime alarmLocal = m_schedule.alarmAt.value_or(parked);
     m_alarmDueUtc = dueInstant(alarmLocal, now);
     const bool alarmArmed = m_timers.ArmAlarm(m_alarmDueUtc);

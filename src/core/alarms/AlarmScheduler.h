@@ -9,17 +9,21 @@
 #include <QLocale>
 #include <QObject>
 #include <QStringList>
-#include <QTimeZone>
 #include <QTimer>
 
 #include <functional>
 
 class TAppIni;
 
-/** Where the scheduler reads the time; tests inject their own. */
+/**
+ * Where the scheduler reads the time; tests inject their own. The wall time of "now" and the instant of
+ * an alarm's wall time both come from offsetAt, so the two always agree.
+ */
 struct SchedulerClock {
+    // The current instant; its time spec does not matter.
     std::function<QDateTime()> now = [] { return AppClock::Program().Now(); };
-    std::function<QTimeZone()> zone = [] { return QTimeZone::systemTimeZone(); };
+    // The zone the alarms' times are in: by default the local time the windows show.
+    UtcOffsetAt offsetAt = SystemUtcOffset;
 };
 
 /**
@@ -85,6 +89,7 @@ private:
     };
 
     void armTimers(const QDateTime& now);
+    LocalDateTime wallTime(const QDateTime& now) const;
     QDateTime toUtc(const LocalDateTime& local) const;
     QDateTime dueInstant(const LocalDateTime& local, const QDateTime& now) const;
     LocalDateTime scheduleFrom(const QDateTime& now) const;
