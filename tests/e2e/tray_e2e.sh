@@ -23,7 +23,7 @@ export DISPLAY=$display
 
 trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
+for _ in $(seq 600); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
 
 mkdir -p "$work/data"
 LARKBELL_DATA_DIR="$work/data" "$exe" -debug -autorun >"$work/out.txt" 2>&1 &
