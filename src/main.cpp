@@ -6,28 +6,16 @@
 #include "TextFile.h"
 
 #include <QApplication>
-#include <QFileInfo>
 
 namespace {
 
-// The canonical path of this executable, before QCoreApplication exists to tell it.
-QString ownExecutablePath(const char* argv0)
-{
-#ifdef Q_OS_LINUX
-    Q_UNUSED(argv0);
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-#else
-    return QFileInfo(QString::fromLocal8Bit(argv0)).canonicalFilePath();
-#endif
-}
-
 // Ending a running copy needs no window system, so -close works from a shell without a display.
-int closeRunningCopy(const CommandLine& commandLine, const char* argv0)
+int closeRunningCopy(const CommandLine& commandLine)
 {
     std::unique_ptr<Platform> platform = CreatePlatform();
     if (commandLine.uninstall)
         platform->DisableAutostart();
-    platform->SendToInstance(ownExecutablePath(argv0).toStdString(), InstanceMessage::Exit, InstanceMessage::Param1,
+    platform->SendToInstance(OwnExecutablePath(), InstanceMessage::Exit, InstanceMessage::Param1,
                              InstanceMessage::Param2);
     return 0;
 }
@@ -44,7 +32,7 @@ int main(int argc, char* argv[])
     // Saves reach the disk through the platform's calls, which the settings store cannot make itself.
     SetFileCommitSteps({SyncFileToDisk, ReplaceFileAtomically, SyncFolderToDisk});
     if (commandLine.close)
-        return closeRunningCopy(commandLine, argv[0]);
+        return closeRunningCopy(commandLine);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkbell"));
@@ -53,7 +41,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(LARKBELL_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    AppController controller(commandLine, QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    AppController controller(commandLine, QString::fromStdString(OwnExecutablePath()));
     if (const std::optional<int> ended = controller.Start())
         return *ended;
     return QApplication::exec();

@@ -55,3 +55,6 @@ public:
 
 /** The back end for the operating system this build targets. */
 std::unique_ptr<Platform> CreatePlatform();
+
+/** The full path (UTF-8) of this process's executable, links resolved where the system has them. */
+std::string OwnExecutablePath();

@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include <filesystem>
+
 #include "DesktopAutostart.h"
 #include "LinuxAlarmTimer.h"
 #include "LinuxClockWatch.h"
@@ -43,4 +45,11 @@ public:
 
 std::unique_ptr<Platform> CreatePlatform() {
     return std::make_unique<LinuxPlatform>();
+}
+
+std::string OwnExecutablePath() {
+    // The kernel's link names the image this process runs, whatever argv[0] says.
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::canonical("/proc/self/exe", error);
+    return error ? std::string() : path.string();
 }

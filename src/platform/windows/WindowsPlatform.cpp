@@ -9,6 +9,7 @@
 #include "WindowsClockWatch.h"
 #include "WindowsInstanceChannel.h"
 #include "WindowsMonitorPower.h"
+#include "WindowsText.h"
 #include "WindowsWakeTimer.h"
 #include "WinmmMixer.h"
 
@@ -69,6 +70,11 @@ private:
 std::unique_ptr<Platform> CreatePlatform()
 {
     return std::make_unique<WindowsPlatform>();
+}
+
+std::string OwnExecutablePath()
+{
+    return WindowsText::Narrow(WindowsText::CurrentExePath());
 }
 
 std::unique_ptr<IVolumeEndpoint> CreateSystemVolumeEndpoint()
