@@ -110,9 +110,14 @@ void AlarmScheduler::armTimers(const QDateTime& now)
 
 void AlarmScheduler::SaveAndRebuild()
 {
+    save();
+    Rebuild();
+}
+
+void AlarmScheduler::save()
+{
     if (!m_ini.WriteList(Settings::Alarms, m_alarms))
         emit saveFailed(m_ini.LastWriteError());
-    Rebuild();
 }
 
 void AlarmScheduler::SetAlarm(int index, const QString& alarmString)
@@ -145,24 +150,21 @@ void AlarmScheduler::FireDueAlarm()
         rang.append(m_alarms.at(index));
         m_rung.append({{rang.last(), *m_schedule.alarmAt}, m_alarmDueUtc});
     }
-    emit alarmsDue(rang);
     bool switchedOff = false;
-    for (qsizetype k = 0; k < due.size(); ++k) {
-        const int index = due.at(k);
-        // Left alone when the list changed while the alarms were being shown.
-        if (index >= m_alarms.size() || m_alarms.at(index) != rang.at(k))
-            continue;
-        AlarmRecord alarm = ParseAlarmString(rang.at(k));
+    for (int index : due) {
+        AlarmRecord alarm = ParseAlarmString(m_alarms.at(index));
         if (alarm.IsOneTime()) {
             alarm.Enabled = false;
             m_alarms[index] = BuildAlarmString(alarm);
             switchedOff = true;
         }
     }
+    // The next alarm is armed before these are shown and before the disk is asked: showing them may run
+    // a nested event loop, and a slow or refusing disk must not hold the next firing back.
+    Rebuild();
+    emit alarmsDue(rang);
     if (switchedOff)
-        SaveAndRebuild();
-    else
-        Rebuild();
+        save();
 }
 
 void AlarmScheduler::ClockChanged()

@@ -88,6 +88,7 @@ private:
         QDateTime utc;
     };
 
+    void save();
     void armTimers(const QDateTime& now);
     LocalDateTime wallTime(const QDateTime& now) const;
     QDateTime toUtc(const LocalDateTime& local) const;
