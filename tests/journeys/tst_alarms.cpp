@@ -651,6 +651,7 @@ void TestAlarmJourneys::namesHeldByAnotherUserDoNotStopTheProgram()
     QStringList held;
     QStringList refused;
     QProcess holder;
+    DieWithTest(holder);
     const auto hold = [&](const QStringList& names) {
         if (holder.state() != QProcess::NotRunning) {
             holder.closeWriteChannel();
@@ -687,6 +688,7 @@ void TestAlarmJourneys::namesHeldByAnotherUserDoNotStopTheProgram()
 
     // Round by round: whatever name the program listens on, the other user takes before the next start.
     QStringList taken;
+    QStringList outOfReach;
     for (int round = 0; round < 8; ++round) {
         if (!taken.isEmpty())
             JOURNEY_VERIFY(hold(taken), "the squatter did not start");
@@ -708,8 +710,11 @@ void TestAlarmJourneys::namesHeldByAnotherUserDoNotStopTheProgram()
             if (!name.startsWith(u'@')) {
                 const QFileInfo folder(QFileInfo(name).absolutePath());
                 const QFileInfo parent(folder.absolutePath());
-                if (!(QFile::permissions(parent.filePath()) & QFile::WriteOther) || !name.startsWith(sharedTemp))
+                if (!(QFile::permissions(parent.filePath()) & QFile::WriteOther) || !name.startsWith(sharedTemp)) {
+                    if (!outOfReach.contains(name))
+                        outOfReach.append(name);
                     continue;
+                }
                 QDir(folder.filePath()).removeRecursively();
             }
             fresh.append(name);
@@ -718,7 +723,8 @@ void TestAlarmJourneys::namesHeldByAnotherUserDoNotStopTheProgram()
             break;
         taken += fresh;
     }
-    qInfo("another user holds %s; it could not take %s", qPrintable(held.join(QStringLiteral(", "))),
+    qInfo("the program listened on [%s], out of another user's reach; another user held [%s] and could not take [%s]",
+          qPrintable(outOfReach.join(QStringLiteral(", "))), qPrintable(held.join(QStringLiteral(", "))),
           qPrintable(refused.join(QStringLiteral(", "))));
 
     // With everything the other user could take taken: the program starts and rings.

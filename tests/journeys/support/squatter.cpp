@@ -22,6 +22,7 @@ int main(int argc, char** argv)
     if (::getppid() == 1)
         return 1;
     std::vector<int> held;
+    std::vector<std::string> files; // path names are files that stay after the socket is closed
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
         sockaddr_un address{};
@@ -50,6 +51,8 @@ int main(int argc, char** argv)
             continue;
         }
         held.push_back(fd);
+        if (name[0] != '@')
+            files.push_back(name);
         std::printf("held %s\n", name.c_str());
     }
     std::printf("ready\n");
@@ -59,5 +62,7 @@ int main(int argc, char** argv)
     }
     for (int fd : held)
         ::close(fd);
+    for (const std::string& file : files)
+        ::unlink(file.c_str());
     return 0;
 }
