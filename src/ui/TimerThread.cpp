@@ -22,7 +22,6 @@ std::unique_ptr<TTimerThread> TTimerThread::Create(Platform& platform, std::func
     auto wake = platform.CreateWakeTimer();
     if (!alarm || !wake)
         return nullptr;
-    clock.LogOffset();
     return std::unique_ptr<TTimerThread>(new TTimerThread(std::move(alarm), std::move(wake), clock));
 }
 
