@@ -82,10 +82,7 @@ TMgForm::~TMgForm()
     forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
 }
 
-void TMgForm::DoLanguageChanged()
-{
-    m_fontCharset = FontCharsetForLanguage(m_lang.CurrentLanguageId());
-}
+void TMgForm::DoLanguageChanged() {}
 
 void ApplyLanguage(TMgLang& lang)
 {
@@ -237,8 +234,3 @@ QTime CurrentHourMinute()
     return QTime(now.hour(), now.minute());
 }
 
-QDateTime NowFromSystemClock()
-{
-    const QDateTime now = AppClock::Program().Now();
-    return now.addMSecs(-now.time().msec());
-}

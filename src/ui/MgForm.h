@@ -50,12 +50,6 @@ public:
 
     QWidget* FormWidget() const { return m_self; }
     TMgLang& Lang() const { return m_lang; }
-    /**
-     * Character set the Windows build puts into the form's font for the current language (128 for
-     * Japanese, 134/136 for Chinese, 1 otherwise). Qt picks fonts per glyph from the whole Unicode
-     * range, so nothing is applied to the font; the value is kept for anyone who needs to know.
-     */
-    int FontCharset() const { return m_fontCharset; }
 
 protected:
     /** Sets every text of the window for the current language. Overrides call this base first. */
@@ -68,7 +62,6 @@ private:
 
     QWidget* m_self;
     TMgLang& m_lang;
-    int m_fontCharset = 1;
 };
 
 /** Constructs a window and then translates it, so it never shows untranslated. */
@@ -144,5 +137,3 @@ bool HasMaximizeButton(const QWidget* form);
 
 /** The current local time of day, seconds and milliseconds 0. */
 QTime CurrentHourMinute();
-/** The current local date and time to the second. */
-QDateTime NowFromSystemClock();

@@ -87,8 +87,6 @@ private slots:
 
     void formatText_data();
     void formatText();
-    void fontCharset_data();
-    void fontCharset();
     void localeNames_data();
     void localeNames();
     void systemLanguageFromEnvironment_data();
@@ -421,26 +419,6 @@ void TestMgLanguages::formatText()
     QFETCH(QStringList, values);
     QFETCH(QString, expected);
     QCOMPARE(FormatText(format, values), expected);
-}
-
-void TestMgLanguages::fontCharset_data()
-{
-    QTest::addColumn<int>("languageId");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("neutral Chinese takes Big5") << 4 << 136;
-    QTest::newRow("Chinese (Taiwan) takes Big5") << 1028 << 136;
-    QTest::newRow("neutral Japanese takes Shift-JIS") << 17 << 128;
-    QTest::newRow("Japanese takes Shift-JIS") << 1041 << 128;
-    QTest::newRow("Chinese (PRC) takes GB2312") << 2052 << 134;
-    QTest::newRow("Russian takes the default") << 1049 << 1;
-    QTest::newRow("English takes the default") << 9 << 1;
-}
-
-void TestMgLanguages::fontCharset()
-{
-    QFETCH(int, languageId);
-    QFETCH(int, expected);
-    QCOMPARE(FontCharsetForLanguage(languageId), expected);
 }
 
 void TestMgLanguages::localeNames_data()

@@ -416,7 +416,7 @@ void TestTime::aRebuildInTheRepeatedHourRingsNothingTwice()
     QVERIFY(rig.fired.at(1).utc < fallBack.atUtc);
 
     rig.setClock(rig.now.addMSecs(-300)); // a small step back by time synchronisation
-    rig.scheduler->SetAlarm(2, alarmString({2 * 60 + 30, QStringLiteral("0000000")}, QStringLiteral("C")));
+    PutAlarm(*rig.scheduler.get(), 2, alarmString({2 * 60 + 30, QStringLiteral("0000000")}, QStringLiteral("C")));
     rig.runUntil(fallBack.atUtc.addSecs(3 * 3600));
     QCOMPARE(rig.fired.size(), 3);
     QCOMPARE(rig.fired.at(2).label, QStringLiteral("C"));

@@ -37,3 +37,15 @@ struct TestScheduler {
     AlarmScheduler* operator->() const { return scheduler.get(); }
     AlarmScheduler* get() const { return scheduler.get(); }
 };
+
+/** Replaces the alarm at index, or appends one with index == size, then saves and rebuilds as an edit does. */
+inline void PutAlarm(AlarmScheduler& scheduler, int index, const QString& alarmString)
+{
+    QStringList alarms = scheduler.Alarms();
+    if (index == alarms.size())
+        alarms.append(alarmString);
+    else
+        alarms[index] = alarmString;
+    scheduler.SetAlarms(alarms);
+    scheduler.SaveAndRebuild();
+}

@@ -5,6 +5,7 @@
 #include "FakePlatform.h"
 #include "MgLib.h"
 #include "TimeZoneScope.h"
+#include "TestScheduler.h"
 #include "TimerThread.h"
 
 #include <QSignalSpy>
@@ -258,8 +259,8 @@ void TestTimerThread::anAlarmAddedAtTheMinuteThatRangWaitsForTomorrow()
 
     rig.setNow(2026, 12, 8, 7, 0, 40);
     const QString added = makeAlarm(420, kOnce, false);
-    rig.scheduler->SetAlarm(2, added);
-    rig.scheduler->SetAlarm(0, makeAlarm(420, kOnce, false)); // the one that rang, switched on again
+    PutAlarm(*rig.scheduler, 2, added);
+    PutAlarm(*rig.scheduler, 0, makeAlarm(420, kOnce, false)); // the one that rang, switched on again
     QVERIFY(rig.platform.AlarmDue() == utc(2026, 12, 9, 6, 0));
     QVERIFY(!rig.platform.AdvanceTo(utc(2026, 12, 9, 5, 59, 59)));
     QCOMPARE(due.size(), 1);

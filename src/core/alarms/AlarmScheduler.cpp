@@ -120,17 +120,6 @@ void AlarmScheduler::save()
         emit saveFailed(m_ini.LastWriteError());
 }
 
-void AlarmScheduler::SetAlarm(int index, const QString& alarmString)
-{
-    if (index == m_alarms.size())
-        m_alarms.append(alarmString);
-    else if (index >= 0 && index < m_alarms.size())
-        m_alarms[index] = alarmString;
-    else
-        return;
-    SaveAndRebuild();
-}
-
 void AlarmScheduler::FireDueAlarm()
 {
     const QDateTime now = m_clock.now();

@@ -57,8 +57,6 @@ public:
     void Rebuild();
     /** Writes the list as "Alarms", then rebuilds; a refused write is reported through saveFailed. */
     void SaveAndRebuild();
-    /** Replaces one item, or appends with index == size, then saves and rebuilds. */
-    void SetAlarm(int index, const QString& alarmString);
 
     /** The alarm timer fired: ring every alarm due at that minute, disable the one-time ones, reschedule. */
     void FireDueAlarm();

@@ -77,10 +77,6 @@ public:
     FormGeometry RestoreFormGeometry(const QString& className, const FormGeometry& current, bool positionOnly,
                                      bool hasMaximizeButton) const;
 
-    /** Whether the system lets timers wake the computer; answered by the platform layer. */
-    bool WakeTimersAllowed() const { return m_wakeTimersAllowed ? m_wakeTimersAllowed() : true; }
-    void SetWakeTimersAllowedQuery(std::function<bool()> query) { m_wakeTimersAllowed = std::move(query); }
-
     /**
      * Receives the readable reason of every refused write (the file and what the system said). Installed
      * once by the program's owner; without one a refusal is only returned and kept in LastWriteError.
@@ -117,7 +113,6 @@ private:
     mutable ProfileDocument m_document;
     mutable FileStamp m_stamp;
     mutable QString m_refusal; // why the file on disk is neither read nor written; empty when it is used
-    std::function<bool()> m_wakeTimersAllowed;
     std::function<void(const QString&)> m_writeFailed;
     QString m_lastWriteError;
 };

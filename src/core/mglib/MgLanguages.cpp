@@ -246,22 +246,6 @@ QString FormatText(const QString& format, const QStringList& values)
     return text;
 }
 
-int FontCharsetForLanguage(int languageId)
-{
-    switch (languageId) {
-    case 4:
-    case 1028:
-        return 136; // Chinese Big5
-    case 17:
-    case 1041:
-        return 128; // Japanese Shift-JIS
-    case 2052:
-        return 134; // Chinese GB2312
-    default:
-        return 1; // the default character set
-    }
-}
-
 int LanguageIdFromLocaleName(const QString& localeName)
 {
     const QString name = withoutCodeSet(localeName.trimmed());

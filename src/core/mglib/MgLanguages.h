@@ -144,9 +144,6 @@ QList<TMgLangItem> ParseLanguageFile(const QByteArray& bytes);
 /** Every "%1" (in any case) replaced by values[0], then every "%2" by values[1], and so on. */
 QString FormatText(const QString& format, const QStringList& values);
 
-/** Character set a form's font used on Windows for the language; Qt falls back per glyph, so it is only recorded. */
-int FontCharsetForLanguage(int languageId);
-
 /** Windows language identifier of a POSIX locale name such as "de_AT.UTF-8" or "sr_RS@latin"; 0 when unknown. */
 int LanguageIdFromLocaleName(const QString& localeName);
 
