@@ -18,25 +18,6 @@ QByteArray readFile(const QString& path)
 
 } // namespace
 
-const char* WindowKindName(WindowKind kind)
-{
-    switch (kind) {
-    case WindowKind::Main:
-        return "main window";
-    case WindowKind::Alarm:
-        return "alarm window";
-    case WindowKind::Editor:
-        return "alarm editor";
-    case WindowKind::MessageBox:
-        return "message box";
-    case WindowKind::FloatingClock:
-        return "floating clock";
-    case WindowKind::Menu:
-        return "menu";
-    }
-    return "window";
-}
-
 std::optional<WindowKind> KindOf(const XWindow& w)
 {
     if (w.overrideRedirect) {

@@ -17,7 +17,6 @@
 /** The program's windows as a user tells them apart. */
 enum class WindowKind { Main, Alarm, Editor, MessageBox, FloatingClock, Menu };
 
-const char* WindowKindName(WindowKind kind);
 /** What kind of window of the program this is; nullopt for helpers (selection owners, tooltips). */
 std::optional<WindowKind> KindOf(const XWindow& window);
 
