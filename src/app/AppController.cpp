@@ -5,7 +5,6 @@
 #include "AppClock.h"
 #include "AppIni.h"
 #include "DebugLog.h"
-#include "DesktopNotifier.h"
 #include "FloatingForm.h"
 #include "MainForm.h"
 #include "MessageBoxes.h"
@@ -196,13 +195,22 @@ bool AppController::createServices()
         return false;
     m_scheduler = std::make_unique<AlarmScheduler>(*m_ini, *m_timers, m_environment.clock.value_or(SchedulerClock{}));
     m_clockWatch = m_platform->WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
-    m_notifier = std::make_unique<DesktopNotifier>();
+    // Made before the main window, so its events reach the window through here once it exists.
+    const auto answered = [this] {
+        if (m_mainForm)
+            m_mainForm->BalloonAnswered();
+    };
+    const auto failed = [this](const std::string& title, const std::string& text, int timeoutMs) {
+        if (m_mainForm)
+            m_mainForm->ShowTrayBalloon(QString::fromStdString(title), QString::fromStdString(text), timeoutMs);
+    };
+    m_notifications = m_platform->CreateNotifications({answered, answered, failed});
     return true;
 }
 
 void AppController::createWindows()
 {
-    MainFormContext context{*m_ini,    *m_lang,     *m_platform, *m_scheduler, *m_notifier,
+    MainFormContext context{*m_ini,    *m_lang,     *m_platform, *m_scheduler, m_notifications.get(),
                             m_folders, m_exePath,   m_commandLine, QStringLiteral(LARKBELL_WEBSITE)};
     // A new alarm starts at the volume the user hears now. Until the sound server has answered the first
     // read that is unknown, and 0 would make the first-start alarm silent.

@@ -13,10 +13,10 @@
 #include <optional>
 
 class ClockWatch;
+class DesktopNotifications;
 class ISoundOutput;
 class IVolumeEndpoint;
 class IVolumeMixer;
-class DesktopNotifier;
 class ExitRequestWatch;
 class InstanceChannel;
 class Platform;
@@ -44,7 +44,7 @@ struct AppEnvironment {
 
 /**
  * Owns the program's life: the settings store, the language, the platform services, the instance
- * channel, the sound player and volume, the timers and the scheduler, the notifier and the windows.
+ * channel, the sound player and volume, the timers and the scheduler, the desktop notifications and the windows.
  * It runs the start-up order and the exit sequence. Windows show state and pass the user's commands
  * here; none of them decides when the program ends, and ending never waits for a window to agree.
  */
@@ -113,7 +113,7 @@ private:
     std::unique_ptr<TTimerThread> m_timers;
     std::unique_ptr<AlarmScheduler> m_scheduler;
     std::unique_ptr<ClockWatch> m_clockWatch;
-    std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<DesktopNotifications> m_notifications;
     std::unique_ptr<TMainForm> m_mainForm;
     std::unique_ptr<TAlarmForm> m_alarmForm;
     std::unique_ptr<TWakeupForm> m_wakeupForm;

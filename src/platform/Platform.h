@@ -2,6 +2,7 @@
 
 #include "AlarmTimer.h"
 #include "ClockWatch.h"
+#include "DesktopNotifications.h"
 #include "ExitRequestWatch.h"
 #include "InstanceChannel.h"
 #include "WakeTimer.h"
@@ -30,6 +31,8 @@ public:
     virtual std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) = 0;
     /** Reports the system's requests to end the program while the returned object lives; may be nullptr. */
     virtual std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) = 0;
+    /** Notifications through the desktop's notification server; nullptr where the tray balloon is the way. */
+    virtual std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents events) = 0;
     /** True when a wake timer created now could wake the computer from sleep. */
     virtual bool WakeTimersAllowed() = 0;
 

@@ -8,7 +8,6 @@
 #include "AppIni.h"
 #include "BackupFile.h"
 #include "DebugLog.h"
-#include "DesktopNotifier.h"
 #include "FloatingForm.h"
 #include "MessageBoxes.h"
 #include "MgLib.h"
@@ -52,7 +51,6 @@ TMainForm::TMainForm(MainFormContext context)
     , TMgForm(this, context.lang)
     , m_context(std::move(context))
     , m_scheduler(&m_context.scheduler)
-    , m_notifier(&m_context.notifier)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowIcon(icon("larkbell"));
@@ -362,11 +360,6 @@ void TMainForm::createTray()
     connect(trayMain, &QSystemTrayIcon::activated, this, &TMainForm::trayActivated);
     connect(trayMain, &QSystemTrayIcon::messageClicked, this, &TMainForm::balloonClicked);
     trayMain->show();
-    connect(m_notifier, &DesktopNotifier::clicked, this, &TMainForm::balloonClicked);
-    connect(m_notifier, &DesktopNotifier::closed, this, &TMainForm::balloonClicked);
-    connect(m_notifier, &DesktopNotifier::failed, this, [this](const QString& title, const QString& text, int ms) {
-        trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
-    });
 }
 
 // ---- start-up and exit ----
@@ -600,11 +593,22 @@ void TMainForm::SetTrayIcon(int index)
 void TMainForm::ShowBalloon(const QString& title, const QString& text, int ms)
 {
     // The notification server reports clicks and closing; a tray balloon only clicks.
-    if (!m_notifier->Show(title, text, ms))
-        trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
+    if (!m_context.notifications || !m_context.notifications->Show(title.toStdString(), text.toStdString(), ms))
+        ShowTrayBalloon(title, text, ms);
 }
 
-void TMainForm::CancelBalloon() { m_notifier->Cancel(); }
+void TMainForm::CancelBalloon()
+{
+    if (m_context.notifications)
+        m_context.notifications->Cancel();
+}
+
+void TMainForm::BalloonAnswered() { balloonClicked(); }
+
+void TMainForm::ShowTrayBalloon(const QString& title, const QString& text, int ms)
+{
+    trayMain->showMessage(title, text, QSystemTrayIcon::Information, ms);
+}
 
 void TMainForm::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {

@@ -14,7 +14,6 @@
 #include <memory>
 
 class AlarmListModel;
-class DesktopNotifier;
 class QActionGroup;
 class QFileDialog;
 class QLabel;
@@ -36,7 +35,7 @@ struct MainFormContext {
     TMgLang& lang;
     Platform& platform;
     AlarmScheduler& scheduler;
-    DesktopNotifier& notifier;
+    DesktopNotifications* notifications; // nullptr where the tray balloon is the only way
     const AppFolders& folders;
     QString exePath;
     CommandLine commandLine;
@@ -80,6 +79,10 @@ public:
     void SetTrayIcon(int index);
     void ShowBalloon(const QString& title, const QString& text, int ms);
     void CancelBalloon();
+    /** The desktop notification was clicked or closed by the user: answered like a clicked balloon. */
+    void BalloonAnswered();
+    /** Shows the text as a tray balloon, as when the desktop refused its notification. */
+    void ShowTrayBalloon(const QString& title, const QString& text, int ms);
     /** Cancel Snooze is offered while a snoozed alarm waits. */
     void ShowCancelSnooze(bool visible);
     /** The donate command: hides the editor's donate button for good and opens the page. */
@@ -187,7 +190,6 @@ private:
     AlarmScheduler* m_scheduler;
     std::unique_ptr<TFloatingForm> m_floating;
     AlarmListModel* m_model;
-    DesktopNotifier* m_notifier;
     TAlarmForm* m_editor = nullptr;
     TWakeupForm* m_wakeup = nullptr;
     QActionGroup* m_snoozeGroup;

@@ -26,6 +26,7 @@ private slots:
     void clockChangesReachEveryLiveWatch();
     void requestsReachTheClaimedCopyWithBothParameters();
     void autostartFollowsTheMachineAndUserEntries();
+    void notificationsAreRecordedAndAnsweredWhileShown();
 };
 
 void TestFakePlatform::recordsEveryArmInOrder() {
@@ -154,6 +155,37 @@ void TestFakePlatform::autostartFollowsTheMachineAndUserEntries() {
     QVERIFY(fake.AutostartEnabled("/a/larkbell"));
     QVERIFY(!fake.DisableAutostart());
     QVERIFY(fake.AutostartEnabled("/a/larkbell"));
+}
+
+void TestFakePlatform::notificationsAreRecordedAndAnsweredWhileShown() {
+    FakePlatform fake;
+    int clicked = 0;
+    int closed = 0;
+    const auto notifications = fake.CreateNotifications({[&] { ++clicked; }, [&] { ++closed; }, {}});
+    QVERIFY(notifications);
+    QVERIFY(!fake.ClickNotification());
+    QVERIFY(notifications->Show("Larkbell", "07:00", 30000));
+    QVERIFY(notifications->Show("Larkbell", "07:05", 60000));
+    QCOMPARE(fake.ShownNotifications().size(), 2u);
+    QCOMPARE(fake.ShownNotifications().back().text, "07:05");
+    QCOMPARE(fake.ShownNotifications().back().timeoutMs, 60000);
+    const unsigned id = notifications->NotificationId();
+    QVERIFY(id != 0);
+    QVERIFY(fake.ClickNotification());
+    QCOMPARE(clicked, 1);
+    QVERIFY(notifications->IsShown());
+    QVERIFY(fake.CloseNotification());
+    QCOMPARE(closed, 1);
+    QVERIFY(!notifications->IsShown());
+    // A cancelled notification is the program's own doing: nothing is reported for it.
+    QVERIFY(notifications->Show("Larkbell", "07:10", 30000));
+    QVERIFY(notifications->NotificationId() != id);
+    notifications->Cancel();
+    QCOMPARE(fake.NotificationCancels(), 1);
+    QVERIFY(!fake.CloseNotification());
+    QVERIFY(!fake.ClickNotification());
+    QCOMPARE(closed, 1);
+    QCOMPARE(clicked, 1);
 }
 
 QTEST_GUILESS_MAIN(TestFakePlatform)

@@ -11,6 +11,7 @@ class FakeWakeTimer;
 class FakeClockWatch;
 class FakeExitRequestWatch;
 class FakeInstanceChannel;
+class FakeNotifications;
 
 } // namespace
 
@@ -20,6 +21,10 @@ struct FakePlatform::State {
     std::vector<FakeWakeTimer*> wakeTimers;
     std::vector<FakeClockWatch*> clockWatches;
     std::vector<FakeExitRequestWatch*> exitWatches;
+    std::vector<FakeNotifications*> notifications;
+    std::vector<FakePlatform::ShownNotification> shownNotifications;
+    int notificationCancels = 0;
+    unsigned lastNotificationId = 0;
     std::map<std::string, std::function<void(int)>> instances;
     WakePath wakePath = WakePath::RealtimeAlarm;
     bool creationFails = false;
@@ -128,6 +133,51 @@ private:
     std::function<void()> m_onRequest;
 };
 
+class FakeNotifications final : public DesktopNotifications {
+public:
+    FakeNotifications(std::shared_ptr<State> state, NotificationEvents events)
+        : m_state(std::move(state))
+        , m_events(std::move(events)) {
+        m_state->notifications.push_back(this);
+    }
+    ~FakeNotifications() override { Forget(m_state->notifications, this); }
+
+    bool Show(const std::string& title, const std::string& text, int timeoutMs) override {
+        m_state->shownNotifications.push_back({title, text, timeoutMs});
+        // A server keeps the id of the notification a new one replaces.
+        if (m_id == 0)
+            m_id = ++m_state->lastNotificationId;
+        return true;
+    }
+    void Cancel() override {
+        ++m_state->notificationCancels;
+        m_id = 0;
+    }
+    bool IsShown() const override { return m_id != 0; }
+    unsigned NotificationId() const override { return m_id; }
+
+    bool Click() {
+        if (m_id == 0)
+            return false;
+        if (m_events.onClicked)
+            m_events.onClicked();
+        return true;
+    }
+    bool CloseByUser() {
+        if (m_id == 0)
+            return false;
+        m_id = 0;
+        if (m_events.onClosed)
+            m_events.onClosed();
+        return true;
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+    NotificationEvents m_events;
+    unsigned m_id = 0;
+};
+
 class FakeInstanceChannel final : public InstanceChannel {
 public:
     FakeInstanceChannel(std::shared_ptr<State> state, std::string exePath)
@@ -181,6 +231,34 @@ void FakePlatform::RequestExit() {
     const std::vector<FakeExitRequestWatch*> watches = m_state->exitWatches; // a callback may end a watch
     for (FakeExitRequestWatch* watch : watches)
         watch->Notify();
+}
+
+std::unique_ptr<DesktopNotifications> FakePlatform::CreateNotifications(NotificationEvents events) {
+    return std::make_unique<FakeNotifications>(m_state, std::move(events));
+}
+
+const std::vector<FakePlatform::ShownNotification>& FakePlatform::ShownNotifications() const {
+    return m_state->shownNotifications;
+}
+
+int FakePlatform::NotificationCancels() const {
+    return m_state->notificationCancels;
+}
+
+bool FakePlatform::ClickNotification() {
+    const std::vector<FakeNotifications*> notifications = m_state->notifications; // a callback may end one
+    bool reported = false;
+    for (FakeNotifications* notification : notifications)
+        reported = notification->Click() || reported;
+    return reported;
+}
+
+bool FakePlatform::CloseNotification() {
+    const std::vector<FakeNotifications*> notifications = m_state->notifications; // a callback may end one
+    bool reported = false;
+    for (FakeNotifications* notification : notifications)
+        reported = notification->CloseByUser() || reported;
+    return reported;
 }
 
 bool FakePlatform::WakeTimersAllowed() {

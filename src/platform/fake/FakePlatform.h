@@ -29,6 +29,7 @@ public:
     std::unique_ptr<WakeTimer> CreateWakeTimer() override;
     std::unique_ptr<ClockWatch> WatchClock(std::function<void(ClockChange)> onChanged) override;
     std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) override;
+    std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents events) override;
     bool WakeTimersAllowed() override;
     std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
                                                    std::function<void(int message)> onMessage) override;
@@ -62,6 +63,19 @@ public:
     void RequestExit();
     /** Reports a clock change to every live clock watch. */
     void ChangeClock(ClockChange change);
+
+    struct ShownNotification {
+        std::string title;
+        std::string text;
+        int timeoutMs = 0;
+    };
+    /** Every notification shown through the notifications created here, in order; each Show succeeds. */
+    const std::vector<ShownNotification>& ShownNotifications() const;
+    /** How often a notification was cancelled. */
+    int NotificationCancels() const;
+    /** Plays the user clicking (closing) the shown notification of every live notifier; false when none shows one. */
+    bool ClickNotification();
+    bool CloseNotification();
 
     /** Plays the machine's autostart entry, for the executable given, or none. */
     void SetMachineAutostart(std::optional<std::string> exePath);

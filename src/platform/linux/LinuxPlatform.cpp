@@ -5,6 +5,7 @@
 #include "DesktopAutostart.h"
 #include "LinuxAlarmTimer.h"
 #include "LinuxClockWatch.h"
+#include "LinuxDesktopNotifications.h"
 #include "LinuxExitRequestWatch.h"
 #include "LinuxInstanceChannel.h"
 #include "LinuxWakeTimer.h"
@@ -23,6 +24,9 @@ public:
     }
     std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) override {
         return LinuxExitRequestWatch::Create(std::move(onRequest));
+    }
+    std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents events) override {
+        return std::make_unique<LinuxDesktopNotifications>(std::move(events));
     }
     bool WakeTimersAllowed() override { return DetectWakePath() != WakePath::None; }
 

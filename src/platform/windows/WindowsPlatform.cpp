@@ -33,6 +33,11 @@ public:
         // into its session manager's request; there is no signal to watch.
         return nullptr;
     }
+    std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents) override
+    {
+        // The tray balloon is the system's own notification here.
+        return nullptr;
+    }
     bool WakeTimersAllowed() override
     {
         return WaitableTimer::ResumeSupported().value_or(true) && PowerPlan::WakeTimersAllowed();
