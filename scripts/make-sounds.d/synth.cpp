@@ -18,7 +18,10 @@ constexpr int kRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
 using Buffer = std::vector<double>;
 
-double MidiHz(double note) { return 440.0 * std::pow(2.0, (note - 69.0) / 12.0); }
+double MidiHz(double note)
+{
+    return 440.0 * std::pow(2.0, (note - 69.0) / 12.0);
+}
 
 void Ensure(Buffer& out, std::size_t size)
 {
@@ -323,7 +326,7 @@ Buffer MakeBells()
             t += 0.3;
         }
         t += row % 2 ? 0.3 : 0.0; // the hand-stroke gap
-        if (row >= 2) { // plain hunt: swap pairs, alternating between (1,2)(3,4)(5,6) and (2,3)(4,5)
+        if (row >= 2) {           // plain hunt: swap pairs, alternating between (1,2)(3,4)(5,6) and (2,3)(4,5)
             for (std::size_t i = row % 2 ? 1 : 0; i + 1 < order.size(); i += 2)
                 std::swap(order[i], order[i + 1]);
         }
@@ -335,7 +338,8 @@ Buffer MakeBells()
 
 Buffer MakeChristmas()
 {
-    // "Jingle Bells", an American song of 1857 long in the public domain: the chorus twice over a bass, with sleigh bells.
+    // "Jingle Bells", an American song of 1857 long in the public domain: the chorus twice over a bass, with sleigh
+    // bells.
     Buffer out;
     std::mt19937 random(25);
     const double beat = 60.0 / 132;
@@ -344,9 +348,9 @@ Buffer MakeChristmas()
         double beats;
     };
     const int E = 76, F = 77, G = 79, C = 72, D = 74;
-    const std::vector<Note> chorusA = {{E, 1}, {E, 1}, {E, 2}, {E, 1}, {E, 1}, {E, 2}, {E, 1}, {G, 1}, {C, 1.5},
-                                       {D, 0.5}, {E, 4}, {F, 1}, {F, 1}, {F, 1.5}, {F, 0.5}, {F, 1}, {E, 1},
-                                       {E, 1}, {E, 0.5}, {E, 0.5}};
+    const std::vector<Note> chorusA = {{E, 1},   {E, 1},   {E, 2},   {E, 1}, {E, 1},   {E, 2},  {E, 1},
+                                       {G, 1},   {C, 1.5}, {D, 0.5}, {E, 4}, {F, 1},   {F, 1},  {F, 1.5},
+                                       {F, 0.5}, {F, 1},   {E, 1},   {E, 1}, {E, 0.5}, {E, 0.5}};
     const std::vector<Note> endFirst = {{E, 1}, {D, 1}, {D, 1}, {E, 1}, {D, 2}, {G, 2}};
     const std::vector<Note> endSecond = {{G, 1}, {G, 1}, {F, 1}, {D, 1}, {C, 4}};
     std::vector<Note> melody = chorusA;

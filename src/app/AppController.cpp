@@ -119,8 +119,7 @@ AppController::AppController(CommandLine commandLine, QString exePath, AppEnviro
     , m_commandLine(std::move(commandLine))
     , m_exePath(std::move(exePath))
     , m_environment(std::move(environment))
-{
-}
+{}
 
 AppController::~AppController()
 {
@@ -166,7 +165,8 @@ std::optional<int> AppController::Start()
 
 bool AppController::claimInstance()
 {
-    m_instance = m_platform->ClaimInstance(m_exePath.toStdString(), [this](int message) { onInstanceMessage(message); });
+    m_instance =
+        m_platform->ClaimInstance(m_exePath.toStdString(), [this](int message) { onInstanceMessage(message); });
     if (!m_instance) {
         m_platform->SendToInstance(m_exePath.toStdString(), InstanceMessage::Show, InstanceMessage::Param1,
                                    InstanceMessage::Param2);
@@ -184,7 +184,8 @@ bool AppController::claimInstance()
 bool AppController::createServices()
 {
     // The volume object and the sound player come first: every window's alarm path needs them.
-    m_volume = std::make_unique<TVolumeSetForm>(m_environment.createVolumeEndpoint(), m_environment.createVolumeMixer());
+    m_volume =
+        std::make_unique<TVolumeSetForm>(m_environment.createVolumeEndpoint(), m_environment.createVolumeMixer());
     m_player = std::make_unique<SoundPlayer>(m_environment.createSoundOutput(), m_volume.get(), m_folders.soundsFolder,
                                              soundPlayerHooks(m_wakeupForm, m_alarmForm));
     m_player->InitAudio();
@@ -210,8 +211,15 @@ bool AppController::createServices()
 
 void AppController::createWindows()
 {
-    MainFormContext context{*m_ini,    *m_lang,     *m_platform, *m_scheduler, m_notifications.get(),
-                            m_folders, m_exePath,   m_commandLine, QStringLiteral(LARKBELL_WEBSITE)};
+    MainFormContext context{*m_ini,
+                            *m_lang,
+                            *m_platform,
+                            *m_scheduler,
+                            m_notifications.get(),
+                            m_folders,
+                            m_exePath,
+                            m_commandLine,
+                            QStringLiteral(LARKBELL_WEBSITE)};
     // A new alarm starts at the volume the user hears now. Until the sound server has answered the first
     // read that is unknown, and 0 would make the first-start alarm silent.
     context.systemVolume = [this] { return m_volume->Ready() ? int(m_volume->GetVolume()) : kUnknownVolumePercent; };

@@ -35,8 +35,8 @@ struct AppEnvironment {
     std::function<std::unique_ptr<ISoundOutput>()> createSoundOutput;
     std::function<std::unique_ptr<IVolumeEndpoint>()> createVolumeEndpoint;
     std::function<std::unique_ptr<IVolumeMixer>()> createVolumeMixer;
-    std::optional<AppFolders> folders; // nothing: beside the executable, else the user's folders
-    std::optional<int> languageId;     // nothing: the system's user interface language
+    std::optional<AppFolders> folders;   // nothing: beside the executable, else the user's folders
+    std::optional<int> languageId;       // nothing: the system's user interface language
     std::optional<SchedulerClock> clock; // nothing: the program's clock
 
     static AppEnvironment System();

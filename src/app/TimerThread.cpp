@@ -7,13 +7,11 @@ WallTime ToWallTime(const QDateTime& utc)
     return WallTime(std::chrono::milliseconds(utc.toMSecsSinceEpoch()));
 }
 
-TTimerThread::TTimerThread(std::unique_ptr<AlarmTimer> alarm, std::unique_ptr<WakeTimer> wake,
-                           const AppClock& clock)
+TTimerThread::TTimerThread(std::unique_ptr<AlarmTimer> alarm, std::unique_ptr<WakeTimer> wake, const AppClock& clock)
     : m_clock(clock)
     , m_alarm(std::move(alarm))
     , m_wake(std::move(wake))
-{
-}
+{}
 
 std::unique_ptr<TTimerThread> TTimerThread::Create(Platform& platform, std::function<void()> onDue,
                                                    const AppClock& clock)
@@ -25,7 +23,10 @@ std::unique_ptr<TTimerThread> TTimerThread::Create(Platform& platform, std::func
     return std::unique_ptr<TTimerThread>(new TTimerThread(std::move(alarm), std::move(wake), clock));
 }
 
-bool TTimerThread::ArmAlarm(const QDateTime& utc) { return m_alarm->Arm(ToWallTime(m_clock.ToSystemClock(utc))); }
+bool TTimerThread::ArmAlarm(const QDateTime& utc)
+{
+    return m_alarm->Arm(ToWallTime(m_clock.ToSystemClock(utc)));
+}
 
 WakeArming TTimerThread::ArmWake(const QDateTime& utc, bool wake)
 {

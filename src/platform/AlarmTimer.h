@@ -11,7 +11,8 @@ using WallTime = std::chrono::system_clock::time_point;
  * callback runs on the thread that created it (the main thread); after firing the timer stays disarmed
  * until the next Arm.
  */
-class AlarmTimer {
+class AlarmTimer
+{
 public:
     AlarmTimer() = default;
     virtual ~AlarmTimer() = default;

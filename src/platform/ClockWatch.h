@@ -14,7 +14,8 @@ enum class ClockChange {
  * A change of the TZ environment variable cannot be observed: a process keeps the environment it was
  * started with, so only a restart picks up a new TZ.
  */
-class ClockWatch {
+class ClockWatch
+{
 public:
     ClockWatch() = default;
     virtual ~ClockWatch() = default;

@@ -5,7 +5,8 @@
  * shutdown or kill send) while it lives; the callback given to its factory runs on the thread that
  * created it, inside its event loop, never inside a signal handler.
  */
-class ExitRequestWatch {
+class ExitRequestWatch
+{
 public:
     ExitRequestWatch() = default;
     virtual ~ExitRequestWatch() = default;

@@ -16,7 +16,8 @@
  * whichever back end CMake compiled and tests run on the fake one. Paths are UTF-8. Objects it creates
  * belong to the calling thread, which must run an event loop (the main thread); their callbacks run there.
  */
-class Platform {
+class Platform
+{
 public:
     Platform() = default;
     virtual ~Platform() = default;

@@ -1,6 +1,7 @@
 #include "WakeTimer.h"
 
-const char* WakePathName(WakePath path) {
+const char* WakePathName(WakePath path)
+{
     switch (path) {
     case WakePath::RealtimeAlarm:
         return "real-time alarm";

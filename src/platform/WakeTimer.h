@@ -17,7 +17,8 @@ const char* WakePathName(WakePath path);
  * Where the system cannot wake the computer it is still armed, without wake, and Arm succeeds; Path()
  * tells which case applies.
  */
-class WakeTimer {
+class WakeTimer
+{
 public:
     WakeTimer() = default;
     virtual ~WakeTimer() = default;

@@ -39,10 +39,12 @@ constexpr int kVolumeWidth = 150;
 const QColor kLinkColour(0, 0, 255);
 const QColor kLinkHoverColour(128, 0, 0);
 
-QString object(const char* name) { return QString::fromLatin1(name); }
+QString object(const char* name)
+{
+    return QString::fromLatin1(name);
+}
 
-template <class Widget>
-Widget* named(Widget* widget, const char* name)
+template <class Widget> Widget* named(Widget* widget, const char* name)
 {
     widget->setObjectName(object(name));
     return widget;
@@ -55,7 +57,10 @@ void call(const std::function<void()>& hook)
 }
 
 // Qt numbers weekdays from Monday = 1; the alarm record from Sunday = 1.
-int qtDayOfWeek(int sundayFirstDay) { return sundayFirstDay == 1 ? 7 : sundayFirstDay - 1; }
+int qtDayOfWeek(int sundayFirstDay)
+{
+    return sundayFirstDay == 1 ? 7 : sundayFirstDay - 1;
+}
 
 QString linkStyle(const QColor& colour)
 {
@@ -313,7 +318,10 @@ void TAlarmForm::SetDonateVisible(bool visible)
     updateDonateButton();
 }
 
-void TAlarmForm::updateDonateButton() { btnDonate->setVisible(m_donateVisible && m_hooks.donate); }
+void TAlarmForm::updateDonateButton()
+{
+    btnDonate->setVisible(m_donateVisible && m_hooks.donate);
+}
 
 void TAlarmForm::DoLanguageChanged()
 {
@@ -580,7 +588,10 @@ void TAlarmForm::updatePlayButton()
     btnPlaySound->setEnabled(!text.isEmpty() && text != Lang().NoneText());
 }
 
-bool TAlarmForm::isPlaying() const { return m_hooks.isPlaying && m_hooks.isPlaying(); }
+bool TAlarmForm::isPlaying() const
+{
+    return m_hooks.isPlaying && m_hooks.isPlaying();
+}
 
 void TAlarmForm::cbSoundSelected()
 {
@@ -589,7 +600,10 @@ void TAlarmForm::cbSoundSelected()
         preview(true);
 }
 
-void TAlarmForm::btnPlaySoundClick() { preview(false); }
+void TAlarmForm::btnPlaySoundClick()
+{
+    preview(false);
+}
 
 void TAlarmForm::preview(bool silent)
 {

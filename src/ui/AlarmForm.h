@@ -24,7 +24,7 @@ class QToolButton;
 struct AlarmFormHooks {
     /** allowPrograms and showErrors are true only for the play button; a selection previews silently. */
     std::function<void(const QString& sound, bool loop, bool allowPrograms, bool showErrors)> playSound;
-    std::function<void()> stopSound;                   // restores the system volume too
+    std::function<void()> stopSound; // restores the system volume too
     std::function<bool()> isPlaying;
     std::function<void()> saveSystemVolume;
     std::function<void(int percent)> setSystemVolume;  // unmutes, then sets
@@ -39,7 +39,7 @@ struct EditorTimeFormat {
     QString hourFormat = QStringLiteral("h"); // "hh" when the locale writes hours with two digits
     QString amText;                           // both empty for a 24-hour editor
     QString pmText;
-    QString designatorFormat;                 // the Qt token of the designator ("AP", "ap", ...), or empty
+    QString designatorFormat; // the Qt token of the designator ("AP", "ap", ...), or empty
 
     bool TwelveHour() const { return !amText.isEmpty() || !pmText.isEmpty(); }
 

@@ -5,8 +5,7 @@
 AlarmListModel::AlarmListModel(AlarmScheduler& scheduler, QObject* parent)
     : QAbstractListModel(parent)
     , m_scheduler(scheduler)
-{
-}
+{}
 
 int AlarmListModel::rowCount(const QModelIndex& parent) const
 {

@@ -34,15 +34,14 @@ public:
     explicit AlarmItemDelegate(TAlarmListView& view)
         : QStyledItemDelegate(&view)
         , m_view(view)
-    {
-    }
+    {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const int row = index.row();
         const bool hovered = row == m_view.m_hoverIndex;
-        m_view.paintItem(*painter, option.rect, index.data().toString(), option.state & QStyle::State_Selected,
-                         hovered, hovered && m_view.IsCursorOverCheck(row));
+        m_view.paintItem(*painter, option.rect, index.data().toString(), option.state & QStyle::State_Selected, hovered,
+                         hovered && m_view.IsCursorOverCheck(row));
         if (option.state & QStyle::State_HasFocus && m_view.hasFocus()) {
             painter->setPen(QPen(m_view.palette().color(QPalette::Highlight), 1, Qt::DotLine));
             painter->setBrush(Qt::NoBrush);
@@ -134,8 +133,8 @@ void TAlarmListView::redrawItem(int row)
         viewport()->update(visualRect(model()->index(row, 0)));
 }
 
-void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected,
-                               bool hovered, bool checkHot) const
+void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected, bool hovered,
+                               bool checkHot) const
 {
     p.save();
     p.translate(rect.topLeft());
@@ -176,7 +175,8 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
     const QString days = DescribeDays(alarmString, m_dayTexts);
     const QFont daysFont = sizedFont(font(), m_singleLine ? 7 : 8, true);
     p.setFont(daysFont);
-    const QRect daysRect = m_singleLine ? QRect(QPoint(LabelLeft() - 110, l.top()), QPoint(LabelLeft(), l.bottom())) : t;
+    const QRect daysRect =
+        m_singleLine ? QRect(QPoint(LabelLeft() - 110, l.top()), QPoint(LabelLeft(), l.bottom())) : t;
     p.drawText(daysRect, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
                QFontMetrics(daysFont).elidedText(days, Qt::ElideRight, daysRect.width()));
 

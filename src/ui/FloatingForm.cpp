@@ -61,7 +61,10 @@ int textHeight(const QFontMetrics& metrics, const QString& text)
     return std::max(metrics.height(), metrics.boundingRect(text).height());
 }
 
-bool terminating() { return QCoreApplication::closingDown(); }
+bool terminating()
+{
+    return QCoreApplication::closingDown();
+}
 
 } // namespace
 
@@ -168,7 +171,10 @@ void TFloatingForm::SaveSettings()
     }
 }
 
-void TFloatingForm::tmrSaveTimer() { SaveSettings(); }
+void TFloatingForm::tmrSaveTimer()
+{
+    SaveSettings();
+}
 
 void TFloatingForm::SetStayOnTop(bool on)
 {
@@ -268,8 +274,7 @@ void TFloatingForm::paintEvent(QPaintEvent*)
     if (terminating())
         return;
     const TMgTheme& theme = TMgTheme::Default();
-    const TMgTheme::StateColours& colours =
-        m_pressed ? theme.selected : (HighlightPhase() ? kHighlight : theme.normal);
+    const TMgTheme::StateColours& colours = m_pressed ? theme.selected : (HighlightPhase() ? kHighlight : theme.normal);
     QPainter p(this);
     p.fillRect(rect(), colours.line);
     const QRect inside = rect().adjusted(1, 1, -1, -1);

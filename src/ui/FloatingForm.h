@@ -33,11 +33,11 @@ class TFloatingForm final : public QWidget, public TMgForm
 public:
     static constexpr int kMinWidth = 30;
     static constexpr int kMinHeight = 20;
-    static constexpr int kSmallHeight = 50;     // below it the clock shows one line
+    static constexpr int kSmallHeight = 50; // below it the clock shows one line
     static constexpr int kMinFontPoints = 4;
     static constexpr int kBlinkMs = 500;
     static constexpr int kSaveDelayMs = 1000;
-    static constexpr int kSnapDistance = 10;    // pixels within which an edge sticks to the screen's edge
+    static constexpr int kSnapDistance = 10; // pixels within which an edge sticks to the screen's edge
 
     TFloatingForm(TMgLang& lang, TAppIni& ini, QWidget* parent = nullptr);
     ~TFloatingForm() override;
@@ -132,12 +132,12 @@ private:
     std::function<bool()> m_isRinging;
     std::optional<Press> m_drag;
     std::optional<Press> m_grip;
-    bool m_pressed = false;     // left button held on the window
-    bool m_moved = false;       // the current press is no click: the window moved, or it is a double click's second
+    bool m_pressed = false; // left button held on the window
+    bool m_moved = false;   // the current press is no click: the window moved, or it is a double click's second
     bool m_stayOnTop = true;
     bool m_highlighting = false;
-    int m_blinkCounter = 0;     // counts down once per blink step; odd shows the highlight colours
-    bool m_showsClock = false;  // the text comes from ShowTime, so a resize recomposes it
+    int m_blinkCounter = 0;    // counts down once per blink step; odd shows the highlight colours
+    bool m_showsClock = false; // the text comes from ShowTime, so a resize recomposes it
     QString m_widthSample;
     QString m_heightSample;
 };

@@ -36,7 +36,10 @@ constexpr int kAllowWakeTimersMs = 500;
 constexpr int kBalloonGraceMs = 100;
 const int kPlayDurationMinutes[] = {0, 1, 5, 10, 30, 60};
 
-QIcon icon(const char* name) { return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))); }
+QIcon icon(const char* name)
+{
+    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+}
 
 QString trayIconName(int index)
 {
@@ -90,9 +93,15 @@ TMainForm::TMainForm(MainFormContext context)
     resize(560, 520);
 }
 
-TMainForm::~TMainForm() { tmrCaption.stop(); }
+TMainForm::~TMainForm()
+{
+    tmrCaption.stop();
+}
 
-bool TMainForm::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TMainForm::TrayAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 void TMainForm::SetForms(TAlarmForm* editor, TWakeupForm* wakeup)
 {
@@ -340,8 +349,7 @@ void TMainForm::createCentralWidget()
         UpdateCommandStates();
         pmMain->popup(at);
     });
-    connect(lbAlarmView->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &TMainForm::UpdateCommandStates);
+    connect(lbAlarmView->selectionModel(), &QItemSelectionModel::currentChanged, this, &TMainForm::UpdateCommandStates);
     const auto panelRow = [](QTreeWidgetItem* item) { return item ? item->data(0, Qt::UserRole).toInt() : -1; };
     connect(tvNextAlarms, &QTreeWidget::itemClicked, this,
             [this, panelRow](QTreeWidgetItem* item) { lbAlarmView->SetCurrentRow(panelRow(item)); });
@@ -371,8 +379,8 @@ void TMainForm::PostCreate()
     m_model->Reset();
     if (!m_context.ini.Read(Settings::FirstStarted)) {
         if (m_scheduler->Alarms().isEmpty()) {
-            const AlarmRecord first =
-                FirstStartAlarm(m_context.lang.GetText(Text::GoodMorning), m_context.systemVolume(), [this](const QString& name) {
+            const AlarmRecord first = FirstStartAlarm(
+                m_context.lang.GetText(Text::GoodMorning), m_context.systemVolume(), [this](const QString& name) {
                     return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
                 });
             m_scheduler->SetAlarms({BuildAlarmString(first)});
@@ -435,23 +443,33 @@ void TMainForm::DoLanguageChanged()
     setWindowTitle(QStringLiteral("Larkbell"));
     const QString version = QCoreApplication::applicationVersion();
     pmitOpen->setText(QStringLiteral("Larkbell ") + version);
-    for (auto [name, text] : {std::pair{"miLoad", Text::LoadFromFile}, {"miSave", Text::SaveToFile},
+    for (auto [name, text] : {std::pair{"miLoad", Text::LoadFromFile},
+                              {"miSave", Text::SaveToFile},
                               {"miPlaySoundDuration0", Text::UntilMessageClosed}}) {
         if (auto* item = findChild<QAction*>(QLatin1String(name)))
             TranslateMenuItem(lang, item, text);
     }
-    for (auto [name, text] : {std::pair{"miOptions", Text::Options}, {"miSnooze", Text::Snooze},
-                              {"miLanguage", Text::Language}, {"miFile", Text::File}, {"miAlarms", Text::Alarm},
-                              {"miHelps", Text::Help}, {"miPlaySoundDuration", Text::PlaySound}}) {
+    for (auto [name, text] : {std::pair{"miOptions", Text::Options},
+                              {"miSnooze", Text::Snooze},
+                              {"miLanguage", Text::Language},
+                              {"miFile", Text::File},
+                              {"miAlarms", Text::Alarm},
+                              {"miHelps", Text::Help},
+                              {"miPlaySoundDuration", Text::PlaySound}}) {
         if (auto* menu = findChild<QMenu*>(QLatin1String(name)))
             TranslateMenuItem(lang, menu, text);
     }
     TranslateMenuItem(lang, miShowFloatingWindow, Text::ShowFloatingClock);
     TranslateMenuItem(lang, miSingleLine, Text::SingleLine);
     TranslateMenuItem(lang, miStayOnTop, Text::StayOnTop);
-    for (auto [action, text] : {std::pair{actAdd, Text::Add}, {actEdit, Text::Edit}, {actDelete, Text::Delete},
-                                {actClone, Text::Clone}, {actCancelSnooze, Text::CancelSnooze},
-                                {actWWW, Text::OpenWebSite}, {actExit, Text::Exit}, {actEnable, Text::Enabled},
+    for (auto [action, text] : {std::pair{actAdd, Text::Add},
+                                {actEdit, Text::Edit},
+                                {actDelete, Text::Delete},
+                                {actClone, Text::Clone},
+                                {actCancelSnooze, Text::CancelSnooze},
+                                {actWWW, Text::OpenWebSite},
+                                {actExit, Text::Exit},
+                                {actEnable, Text::Enabled},
                                 {actDonate, Text::Donate}}) {
         action->setText(lang.GetText(text));
         action->setToolTip(action->text());
@@ -603,7 +621,10 @@ void TMainForm::CancelBalloon()
         m_context.notifications->Cancel();
 }
 
-void TMainForm::BalloonAnswered() { balloonClicked(); }
+void TMainForm::BalloonAnswered()
+{
+    balloonClicked();
+}
 
 void TMainForm::ShowTrayBalloon(const QString& title, const QString& text, int ms)
 {
@@ -735,8 +756,7 @@ void TMainForm::UpdateCommandStates()
 AlarmRecord TMainForm::NewAlarmRecord() const
 {
     const QDateTime now = AppClock::Program().Now();
-    return NewAlarm(now.time(), now.date().month(), Lang().GetText(Text::Alarm),
-                    m_context.systemVolume(),
+    return NewAlarm(now.time(), now.date().month(), Lang().GetText(Text::Alarm), m_context.systemVolume(),
                     [this](const QString& name) {
                         return QFileInfo::exists(ResolveSoundName(name, m_context.folders.soundsFolder));
                     });

@@ -53,7 +53,10 @@ QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, con
 
 } // namespace
 
-void ShowError(QWidget* parent, const QString& text) { showBox(parent, QMessageBox::Critical, text, QMessageBox::Ok); }
+void ShowError(QWidget* parent, const QString& text)
+{
+    showBox(parent, QMessageBox::Critical, text, QMessageBox::Ok);
+}
 
 void ShowWarning(QWidget* parent, const QString& text)
 {

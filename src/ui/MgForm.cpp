@@ -148,9 +148,15 @@ void TranslateGroupBox(const TMgLang& lang, QGroupBox* groupBox, LangText text)
     groupBox->setTitle(u' ' + lang.GetText(text.key, QStringLiteral("No text")) + u' ');
 }
 
-QString FormClassName(const QWidget* form) { return QString::fromLatin1(form->metaObject()->className()); }
+QString FormClassName(const QWidget* form)
+{
+    return QString::fromLatin1(form->metaObject()->className());
+}
 
-bool HasMaximizeButton(const QWidget* form) { return form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint); }
+bool HasMaximizeButton(const QWidget* form)
+{
+    return form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint);
+}
 
 void SaveFormPlacement(const QWidget* form, TAppIni& ini)
 {
@@ -233,4 +239,3 @@ QTime CurrentHourMinute()
     const QTime now = AppClock::Program().CurrentTime();
     return QTime(now.hour(), now.minute());
 }
-

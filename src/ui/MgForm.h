@@ -56,8 +56,7 @@ protected:
     virtual void DoLanguageChanged();
 
 private:
-    template <class Form, class... Args>
-    friend std::unique_ptr<Form> CreateForm(Args&&... args);
+    template <class Form, class... Args> friend std::unique_ptr<Form> CreateForm(Args&&... args);
     friend void ApplyLanguage(TMgLang& lang);
 
     QWidget* m_self;
@@ -65,8 +64,7 @@ private:
 };
 
 /** Constructs a window and then translates it, so it never shows untranslated. */
-template <class Form, class... Args>
-std::unique_ptr<Form> CreateForm(Args&&... args)
+template <class Form, class... Args> std::unique_ptr<Form> CreateForm(Args&&... args)
 {
     auto form = std::make_unique<Form>(std::forward<Args>(args)...);
     static_cast<TMgForm&>(*form).DoLanguageChanged();

@@ -13,16 +13,16 @@ class QPushButton;
 
 /** What the notification window asks of the rest of the program while an alarm rings. */
 struct WakeupHooks {
-    std::function<void(const QString& sound, bool loop)> playSound;  // and start the play-duration timer
-    std::function<void()> stopSound;                                 // restores the volume too
+    std::function<void(const QString& sound, bool loop)> playSound; // and start the play-duration timer
+    std::function<void()> stopSound;                                // restores the volume too
     std::function<void()> saveSystemVolume;
-    std::function<void(int percent)> setSystemVolume;                // unmutes, then sets
+    std::function<void(int percent)> setSystemVolume; // unmutes, then sets
     std::function<void()> monitorOn;
-    std::function<void(int index)> setTrayIcon;                      // 0 normal, 1 no alarms, 2 ringing
+    std::function<void(int index)> setTrayIcon; // 0 normal, 1 no alarms, 2 ringing
     std::function<int()> normalTrayIcon;
     std::function<void(const QString& title, const QString& text, int ms)> showBalloon;
     std::function<void()> cancelBalloon;
-    std::function<void(bool visible)> showCancelSnooze;             // actCancelSnooze and its separator
+    std::function<void(bool visible)> showCancelSnooze; // actCancelSnooze and its separator
     std::function<void(bool on)> highlightFloatingClock;
 };
 

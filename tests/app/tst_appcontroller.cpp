@@ -35,7 +35,10 @@ QString alarmAt(int minutes, const QString& label, bool repeating = false)
     return BuildAlarmString(a);
 }
 
-std::string exePath(const QTemporaryDir& dir) { return dir.filePath(QStringLiteral("larkbell")).toStdString(); }
+std::string exePath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("larkbell")).toStdString();
+}
 
 void writeData(const QString& folder, const QStringList& alarms)
 {
@@ -98,8 +101,8 @@ void TestAppController::startArmsTheTimerForTheFirstAlarm()
 void TestAppController::exitFromEveryState_data()
 {
     QTest::addColumn<QString>("state");
-    for (const char* state : {"idle in the tray", "main window shown", "alarm ringing", "snoozed", "floating clock shown",
-                              "delete question open", "editor open"})
+    for (const char* state : {"idle in the tray", "main window shown", "alarm ringing", "snoozed",
+                              "floating clock shown", "delete question open", "editor open"})
         QTest::newRow(state) << QString::fromLatin1(state);
 }
 
@@ -145,8 +148,8 @@ void TestAppController::exitFromEveryState()
     QVERIFY(!program.Controller().Player()->IsPlaying());
     QCOMPARE(savedAlarms(dir.path()), expected);
     // The instance is free for the next start.
-    QVERIFY(!program.Platform().SendToInstance(exePath(dir),
-                                               InstanceMessage::Show, InstanceMessage::Param1, InstanceMessage::Param2));
+    QVERIFY(!program.Platform().SendToInstance(exePath(dir), InstanceMessage::Show, InstanceMessage::Param1,
+                                               InstanceMessage::Param2));
     program.Controller().Exit(); // a second request changes nothing
     QCOMPARE(exited.size(), 1);
 }
@@ -170,8 +173,7 @@ void TestAppController::everyWayOfAskingEndsTheProgram()
     if (way == QLatin1String("File > Exit")) {
         program.Main().actExit->trigger();
     } else if (way == QLatin1String("a second start with -close")) {
-        QVERIFY(program.Platform().SendToInstance(exePath(dir),
-                                                  InstanceMessage::Exit, InstanceMessage::Param1,
+        QVERIFY(program.Platform().SendToInstance(exePath(dir), InstanceMessage::Exit, InstanceMessage::Param1,
                                                   InstanceMessage::Param2));
     } else if (way == QLatin1String("a termination signal")) {
         program.Platform().RequestExit();
@@ -225,8 +227,8 @@ void TestAppController::aSecondStartDismissesAndShows()
     writeData(dir.path(), {alarmAt(7 * 60, QStringLiteral("ring"), true)});
     TestProgram program(dir.path());
     QVERIFY(program.FireNextAlarm());
-    QVERIFY(program.Platform().SendToInstance(exePath(dir),
-                                              InstanceMessage::Show, InstanceMessage::Param1, InstanceMessage::Param2));
+    QVERIFY(program.Platform().SendToInstance(exePath(dir), InstanceMessage::Show, InstanceMessage::Param1,
+                                              InstanceMessage::Param2));
     QVERIFY(!program.Wakeup().AlarmActive());
     QVERIFY(program.Main().isVisible());
     QVERIFY(!program.Controller().Exiting());

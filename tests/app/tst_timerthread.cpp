@@ -4,8 +4,8 @@
 #include "AppIni.h"
 #include "FakePlatform.h"
 #include "MgLib.h"
-#include "TimeZoneScope.h"
 #include "TestScheduler.h"
+#include "TimeZoneScope.h"
 #include "TimerThread.h"
 
 #include <QSignalSpy>
@@ -50,7 +50,8 @@ struct Rig {
     {
         ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
         platform.SetWakePath(wakePath);
-        timers = TTimerThread::Create(platform, [this] { scheduler->FireDueAlarm(); }, programClock);
+        timers = TTimerThread::Create(
+            platform, [this] { scheduler->FireDueAlarm(); }, programClock);
         SchedulerClock clock;
         clock.now = [this] { return now; };
         clock.offsetAt = ZoneOffsets(QTimeZone("Europe/Berlin"));

@@ -118,29 +118,28 @@ void TestAlarmRecord::malformedStrings_data()
     QTest::newRow("13 characters: flags read, too short for days")
         << QStringLiteral("600 011111111") << QTime(10, 0) << false << false << 100 << QString() << QString();
     QTest::newRow("garbage time and volume take defaults")
-        << handMade(QStringLiteral("ab  1110000000111xy 1     "), QStringLiteral("L"), QString()) << QTime(8, 0)
-        << true << false << 100 << QStringLiteral("L") << QString();
+        << handMade(QStringLiteral("ab  1110000000111xy 1     "), QStringLiteral("L"), QString()) << QTime(8, 0) << true
+        << false << 100 << QStringLiteral("L") << QString();
     QTest::newRow("volume 250 reads as 100")
-        << handMade(QStringLiteral("60  1110000000111250     "), QString(), QString()) << QTime(1, 0) << true
-        << false << 100 << QString() << QString();
+        << handMade(QStringLiteral("60  1110000000111250     "), QString(), QString()) << QTime(1, 0) << true << false
+        << 100 << QString() << QString();
     QTest::newRow("volume -5 reads as 0")
-        << handMade(QStringLiteral("60  1110000000111-5 1     "), QString(), QString()) << QTime(1, 0) << true
-        << false << 0 << QString() << QString();
+        << handMade(QStringLiteral("60  1110000000111-5 1     "), QString(), QString()) << QTime(1, 0) << true << false
+        << 0 << QString() << QString();
     QTest::newRow("stored 1500 reads as 23:00")
-        << handMade(QStringLiteral("15001110000000111100     "), QString(), QString()) << QTime(23, 0) << true
-        << false << 100 << QString() << QString();
+        << handMade(QStringLiteral("15001110000000111100     "), QString(), QString()) << QTime(23, 0) << true << false
+        << 100 << QString() << QString();
     QTest::newRow("negative minutes read as the default")
-        << handMade(QStringLiteral("-60 1110000000111100     "), QString(), QString()) << QTime(8, 0) << true
-        << false << 100 << QString() << QString();
+        << handMade(QStringLiteral("-60 1110000000111100     "), QString(), QString()) << QTime(8, 0) << true << false
+        << 100 << QString() << QString();
     QTest::newRow("sound with trailing blanks loses them")
         << handMade(QStringLiteral("60  1111111111111100 1     "), QStringLiteral("x"), QStringLiteral("Birds  \t "))
         << QTime(1, 0) << true << true << 100 << QStringLiteral("x") << QStringLiteral("Birds");
     QTest::newRow("over-long string keeps everything after column 326 as the sound")
         << handMade(QStringLiteral("60  1111111111111100 1     "), QStringLiteral("x"), QString(5000, u'y'))
         << QTime(1, 0) << true << true << 100 << QStringLiteral("x") << QString(5000, u'y');
-    QTest::newRow("binary garbage never crashes")
-        << QString::fromLatin1(QByteArray("\x01\x02\xff\x00\x7f\x80", 6)) << QTime(8, 0) << true << false << 100
-        << QString() << QString();
+    QTest::newRow("binary garbage never crashes") << QString::fromLatin1(QByteArray("\x01\x02\xff\x00\x7f\x80", 6))
+                                                  << QTime(8, 0) << true << false << 100 << QString() << QString();
 }
 
 void TestAlarmRecord::malformedStrings()
@@ -280,11 +279,16 @@ void TestAlarmRecord::stockSoundNamesResolveIntoTheSoundsFolder_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("stock name") << "Birds" << "/opt/lb/Sounds/Birds.mp3";
-    QTest::newRow("file name with extension is a path") << "song.ogg" << "song.ogg";
-    QTest::newRow("absolute path without extension is unchanged") << "/music/Birds" << "/music/Birds";
-    QTest::newRow("drive path is unchanged") << "C:\\Sounds\\Birds" << "C:\\Sounds\\Birds";
-    QTest::newRow("empty stays empty") << "" << "";
+    QTest::newRow("stock name") << "Birds"
+                                << "/opt/lb/Sounds/Birds.mp3";
+    QTest::newRow("file name with extension is a path") << "song.ogg"
+                                                        << "song.ogg";
+    QTest::newRow("absolute path without extension is unchanged") << "/music/Birds"
+                                                                  << "/music/Birds";
+    QTest::newRow("drive path is unchanged") << "C:\\Sounds\\Birds"
+                                             << "C:\\Sounds\\Birds";
+    QTest::newRow("empty stays empty") << ""
+                                       << "";
 }
 
 void TestAlarmRecord::stockSoundNamesResolveIntoTheSoundsFolder()

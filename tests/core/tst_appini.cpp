@@ -91,23 +91,36 @@ void TestAppIni::readsValuesAsTheProfileFunctionsDo_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("blanks around key and value are trimmed") << QByteArray("[Main]\r\n  Key  =  value  \r\n")
-                                                             << "Key" << "value";
+    QTest::newRow("blanks around key and value are trimmed") << QByteArray("[Main]\r\n  Key  =  value  \r\n") << "Key"
+                                                             << "value";
     QTest::newRow("matching double quotes are removed") << QByteArray("[Main]\nKey=\" spaced \"\n") << "Key"
                                                         << " spaced ";
-    QTest::newRow("matching single quotes are removed") << QByteArray("[Main]\nKey='x'\n") << "Key" << "x";
-    QTest::newRow("unmatched quotes stay") << QByteArray("[Main]\nKey=\"x'\n") << "Key" << "\"x'";
-    QTest::newRow("only one pair of quotes goes") << QByteArray("[Main]\nKey=\"\"x\"\"\n") << "Key" << "\"x\"";
-    QTest::newRow("semicolon inside a value is text") << QByteArray("[Main]\nKey=a;b\n") << "Key" << "a;b";
-    QTest::newRow("commented-out key is not read") << QByteArray("[Main]\n;Key=1\nKey=2\n") << "Key" << "2";
-    QTest::newRow("section and key names ignore case") << QByteArray("[MAIN]\nkEy=v\n") << "KEY" << "v";
-    QTest::newRow("LF-only file") << QByteArray("[Main]\nA=1\nKey=lf\n") << "Key" << "lf";
-    QTest::newRow("CR-only file") << QByteArray("[Main]\rA=1\rKey=cr\r") << "Key" << "cr";
-    QTest::newRow("first duplicate key wins") << QByteArray("[Main]\nKey=first\nKey=second\n") << "Key" << "first";
-    QTest::newRow("key in another section is not ours") << QByteArray("[Other]\nKey=x\n[Main]\n") << "Key" << "absent";
-    QTest::newRow("keys before any section are not read") << QByteArray("Key=x\n[Main]\n") << "Key" << "absent";
-    QTest::newRow("BOM before the section") << QByteArray("\xEF\xBB\xBF[Main]\nKey=bom\n") << "Key" << "bom";
-    QTest::newRow("binary garbage reads as absent") << QByteArray("\x00\xFF\xFE[\x01=\n", 8) << "Key" << "absent";
+    QTest::newRow("matching single quotes are removed") << QByteArray("[Main]\nKey='x'\n") << "Key"
+                                                        << "x";
+    QTest::newRow("unmatched quotes stay") << QByteArray("[Main]\nKey=\"x'\n") << "Key"
+                                           << "\"x'";
+    QTest::newRow("only one pair of quotes goes") << QByteArray("[Main]\nKey=\"\"x\"\"\n") << "Key"
+                                                  << "\"x\"";
+    QTest::newRow("semicolon inside a value is text") << QByteArray("[Main]\nKey=a;b\n") << "Key"
+                                                      << "a;b";
+    QTest::newRow("commented-out key is not read") << QByteArray("[Main]\n;Key=1\nKey=2\n") << "Key"
+                                                   << "2";
+    QTest::newRow("section and key names ignore case") << QByteArray("[MAIN]\nkEy=v\n") << "KEY"
+                                                       << "v";
+    QTest::newRow("LF-only file") << QByteArray("[Main]\nA=1\nKey=lf\n") << "Key"
+                                  << "lf";
+    QTest::newRow("CR-only file") << QByteArray("[Main]\rA=1\rKey=cr\r") << "Key"
+                                  << "cr";
+    QTest::newRow("first duplicate key wins") << QByteArray("[Main]\nKey=first\nKey=second\n") << "Key"
+                                              << "first";
+    QTest::newRow("key in another section is not ours") << QByteArray("[Other]\nKey=x\n[Main]\n") << "Key"
+                                                        << "absent";
+    QTest::newRow("keys before any section are not read") << QByteArray("Key=x\n[Main]\n") << "Key"
+                                                          << "absent";
+    QTest::newRow("BOM before the section") << QByteArray("\xEF\xBB\xBF[Main]\nKey=bom\n") << "Key"
+                                            << "bom";
+    QTest::newRow("binary garbage reads as absent") << QByteArray("\x00\xFF\xFE[\x01=\n", 8) << "Key"
+                                                    << "absent";
 }
 
 void TestAppIni::readsValuesAsTheProfileFunctionsDo()
@@ -322,8 +335,8 @@ void TestAppIni::startUpRemovesOnlyItsOwnAbandonedTempFiles()
     const auto make = [&dir, &longAgo](const QString& name, bool old) {
         QFile file(dir.filePath(name));
         // Flushed first: the write itself would stamp the file with the present again.
-        return file.open(QIODevice::WriteOnly) && file.write(name.toUtf8()) == name.toUtf8().size() &&
-               file.flush() && (!old || file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        return file.open(QIODevice::WriteOnly) && file.write(name.toUtf8()) == name.toUtf8().size() && file.flush() &&
+               (!old || file.setFileTime(longAgo, QFileDevice::FileModificationTime));
     };
     // What a user may keep beside Data.ini, some of it with six letters after the name, some of it
     // close to the program's own names.

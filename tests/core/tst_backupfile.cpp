@@ -82,9 +82,12 @@ void TestBackupFile::extensionRule_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no extension gets .alm") << "/tmp/backup" << "/tmp/backup.alm";
-    QTest::newRow("any extension is kept") << "/tmp/backup.txt" << "/tmp/backup.txt";
-    QTest::newRow("a dot in a folder name does not count") << "/tmp/my.folder/backup" << "/tmp/my.folder/backup.alm";
+    QTest::newRow("no extension gets .alm") << "/tmp/backup"
+                                            << "/tmp/backup.alm";
+    QTest::newRow("any extension is kept") << "/tmp/backup.txt"
+                                           << "/tmp/backup.txt";
+    QTest::newRow("a dot in a folder name does not count") << "/tmp/my.folder/backup"
+                                                           << "/tmp/my.folder/backup.alm";
 }
 
 void TestBackupFile::extensionRule()

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -188,25 +188,24 @@ void TestMgLanguages::languageFileValues_data()
         << QStringLiteral("Delete the alarm %1 for good?");
     QTest::newRow("a continuation does not reach past the next key")
         << languageFile("X", 50, "0004=One\r\ntwo\r\n0005=Next\r\n") << 5 << QStringLiteral("Next");
-    QTest::newRow("double hash is a line break") << languageFile("X", 50, "0041=Good##morning!\r\n") << 41
-                                                 << QStringLiteral("Good\r\nmorning!");
+    QTest::newRow("double hash is a line break")
+        << languageFile("X", 50, "0041=Good##morning!\r\n") << 41 << QStringLiteral("Good\r\nmorning!");
     QTest::newRow("triple hash breaks the line once, left to right")
         << languageFile("X", 50, "0041=a###b\r\n") << 41 << QStringLiteral("a\r\n#b");
     QTest::newRow("comment lines are skipped inside a value")
         << languageFile("X", 50, "0029=Every\r\n; not text\r\n day\r\n") << 29 << QStringLiteral("Every day");
-    QTest::newRow("blank lines are skipped") << languageFile("X", 50, "0030=Week\r\n   \r\n\t\r\n\r\ndays\r\n") << 30
-                                             << QStringLiteral("Weekdays");
+    QTest::newRow("blank lines are skipped")
+        << languageFile("X", 50, "0030=Week\r\n   \r\n\t\r\n\r\ndays\r\n") << 30 << QStringLiteral("Weekdays");
     QTest::newRow("a later key replaces an earlier one")
         << languageFile("X", 50, "0001=First\r\n0002=Edit\r\n0001=Second\r\n") << 1 << QStringLiteral("Second");
     QTest::newRow("an empty value is a translation too") << languageFile("X", 50, "0006=\r\n") << 6 << QString();
     QTest::newRow("the first line loses its byte-order mark, so a key there counts")
         << QByteArray(kBom + "0001=Right after the mark\r\n") << 1 << QStringLiteral("Right after the mark");
-    QTest::newRow("Unix line ends are read too") << QByteArray(kBom + "; c\n0001=Plus\n0002=Edit\n") << 1
-                                                 << QStringLiteral("Plus");
-    QTest::newRow("the last line needs no line end") << languageFile("X", 50, "0001=End") << 1
-                                                     << QStringLiteral("End");
-    QTest::newRow("trailing blanks of a value are kept") << languageFile("X", 50, "0028=Every  \r\n") << 28
-                                                         << QStringLiteral("Every  ");
+    QTest::newRow("Unix line ends are read too")
+        << QByteArray(kBom + "; c\n0001=Plus\n0002=Edit\n") << 1 << QStringLiteral("Plus");
+    QTest::newRow("the last line needs no line end") << languageFile("X", 50, "0001=End") << 1 << QStringLiteral("End");
+    QTest::newRow("trailing blanks of a value are kept")
+        << languageFile("X", 50, "0028=Every  \r\n") << 28 << QStringLiteral("Every  ");
     QTest::newRow("UTF-8 text") << languageFile("X", 50, "0027=Будильник\r\n") << 27 << QStringLiteral("Будильник");
     QTest::newRow("bytes that are not UTF-8 are read as Windows-1252")
         << languageFile("X", 50, "0029=Tous les jours \xE0 l\x92heure\r\n") << 29
@@ -235,17 +234,25 @@ void TestMgLanguages::malformedKeyLinesAreDropped_data()
     QTest::addColumn<QString>("keyTwo");   // text of key 2 afterwards
     QTest::addColumn<QString>("keyThree"); // text of key 3 afterwards
 
-    QTest::newRow("letters in the key") << QByteArray("0002=Edit\r\n00x3=Bad\r\n") << "Edit" << "<absent>";
-    QTest::newRow("a key of words") << QByteArray("abcd=Bad\r\n0003=Delete\r\n") << "<absent>" << "Delete";
-    QTest::newRow("a sign in the key") << QByteArray("+003=Bad\r\n0002=Edit\r\n") << "Edit" << "<absent>";
-    QTest::newRow("a blank in the key") << QByteArray(" 003=Bad\r\n0002=Edit\r\n") << "Edit" << "<absent>";
-    QTest::newRow("text before the first key") << QByteArray("stray words\r\n0002=Edit\r\n") << "Edit" << "<absent>";
+    QTest::newRow("letters in the key") << QByteArray("0002=Edit\r\n00x3=Bad\r\n") << "Edit"
+                                        << "<absent>";
+    QTest::newRow("a key of words") << QByteArray("abcd=Bad\r\n0003=Delete\r\n") << "<absent>"
+                                    << "Delete";
+    QTest::newRow("a sign in the key") << QByteArray("+003=Bad\r\n0002=Edit\r\n") << "Edit"
+                                       << "<absent>";
+    QTest::newRow("a blank in the key") << QByteArray(" 003=Bad\r\n0002=Edit\r\n") << "Edit"
+                                        << "<absent>";
+    QTest::newRow("text before the first key") << QByteArray("stray words\r\n0002=Edit\r\n") << "Edit"
+                                               << "<absent>";
     QTest::newRow("a short stray line does not spoil the next key")
-        << QByteArray("xy\r\n0002=Edit\r\n0003=Delete\r\n") << "Edit" << "Delete";
+        << QByteArray("xy\r\n0002=Edit\r\n0003=Delete\r\n") << "Edit"
+        << "Delete";
     QTest::newRow("a three-digit key line continues the value above")
-        << QByteArray("0002=Edit\r\n003=Delete\r\n") << "Edit003=Delete" << "<absent>";
+        << QByteArray("0002=Edit\r\n003=Delete\r\n") << "Edit003=Delete"
+        << "<absent>";
     QTest::newRow("a bad key swallows its continuation lines")
-        << QByteArray("0002=Edit\r\nx003=Bad\r\nmore\r\n0003=Delete\r\n") << "Edit" << "Delete";
+        << QByteArray("0002=Edit\r\nx003=Bad\r\nmore\r\n0003=Delete\r\n") << "Edit"
+        << "Delete";
 }
 
 void TestMgLanguages::malformedKeyLinesAreDropped()
@@ -268,9 +275,9 @@ void TestMgLanguages::translationOverridesEnglishKeyByKey()
 
     QCOMPARE(lang.LanguageName(), QStringLiteral("ru"));
     QCOMPARE(lang.GetText(Text::Add), QStringLiteral("Добавить"));
-    QCOMPARE(lang.GetText(Text::Edit), QStringLiteral("Edit alarm"));   // from en.txt
-    QCOMPARE(lang.GetText(Text::Delete), QStringLiteral("Delete"));     // built in
-    QCOMPARE(lang.NoneText(), QStringLiteral("(None)"));                // until the language is applied
+    QCOMPARE(lang.GetText(Text::Edit), QStringLiteral("Edit alarm")); // from en.txt
+    QCOMPARE(lang.GetText(Text::Delete), QStringLiteral("Delete"));   // built in
+    QCOMPARE(lang.NoneText(), QStringLiteral("(None)"));              // until the language is applied
     lang.UpdateNoneText();
     QCOMPARE(lang.NoneText(), QStringLiteral("(Нет)"));
 }
@@ -339,8 +346,8 @@ void TestMgLanguages::findCurrentLanguage_data()
     QTest::newRow("an exact identifier wins over the neutral one") << QList<int>{25, 1049} << 1049 << 1 << 1049;
     QTest::newRow("the first of two equal identifiers") << QList<int>{25, 25} << 25 << 0 << 25;
     QTest::newRow("no file for the language") << QList<int>{7, 16} << 1049 << -1 << 1049;
-    QTest::newRow("English at start-up finds the English file") << QList<int>{25, 9} << StartupLanguageId(2057) << 1
-                                                                 << 9;
+    QTest::newRow("English at start-up finds the English file")
+        << QList<int>{25, 9} << StartupLanguageId(2057) << 1 << 9;
 }
 
 void TestMgLanguages::findCurrentLanguage()
@@ -407,10 +414,9 @@ void TestMgLanguages::formatText_data()
     QTest::newRow("values go to their numbers") << "%2 before %1" << QStringList{"one", "two"} << "two before one";
     QTest::newRow("a number without a value stays") << "%1 of %2" << QStringList{"1"} << "1 of %2";
     QTest::newRow("no values leave the text alone") << "File %1 is missing" << QStringList() << "File %1 is missing";
-    QTest::newRow("a value may itself hold a later placeholder")
-        << "%1!" << QStringList{"%2", "done"} << "done!";
-    QTest::newRow("the not-found message") << QString::fromUtf16(Text::FileNotFound)
-                                          << QStringList{"/tmp/ring.mp3"} << "File /tmp/ring.mp3 is not found!";
+    QTest::newRow("a value may itself hold a later placeholder") << "%1!" << QStringList{"%2", "done"} << "done!";
+    QTest::newRow("the not-found message")
+        << QString::fromUtf16(Text::FileNotFound) << QStringList{"/tmp/ring.mp3"} << "File /tmp/ring.mp3 is not found!";
 }
 
 void TestMgLanguages::formatText()
@@ -462,17 +468,50 @@ void TestMgLanguages::systemLanguageFromEnvironment_data()
     QTest::addColumn<QString>("lang");
     QTest::addColumn<QString>("language");
     QTest::addColumn<int>("expected");
-    QTest::newRow("LANG alone") << "" << "" << "ru_RU.UTF-8" << "" << 1049;
-    QTest::newRow("LC_MESSAGES wins over LANG") << "" << "de_DE.UTF-8" << "ru_RU.UTF-8" << "" << 1031;
-    QTest::newRow("LC_ALL wins over both") << "it_IT.UTF-8" << "de_DE.UTF-8" << "ru_RU.UTF-8" << "" << 1040;
-    QTest::newRow("LANGUAGE picks the messages language") << "" << "" << "en_GB.UTF-8" << "fr_FR:en" << 1036;
-    QTest::newRow("unknown LANGUAGE entries are passed over") << "" << "" << "ru_RU.UTF-8" << "xx:pl" << 1045;
-    QTest::newRow("LANGUAGE of only unknown entries leaves the locale") << "" << "" << "uk_UA.UTF-8" << "xx" << 1058;
-    QTest::newRow("the C locale ignores LANGUAGE") << "C" << "" << "" << "de" << 1033;
-    QTest::newRow("the POSIX locale is English") << "" << "" << "POSIX" << "" << 1033;
-    QTest::newRow("C.UTF-8 is English") << "" << "" << "C.UTF-8" << "" << 1033;
-    QTest::newRow("nothing set is English") << "" << "" << "" << "" << 1033;
-    QTest::newRow("an unknown locale is English") << "" << "" << "xx_YY.UTF-8" << "" << 1033;
+    QTest::newRow("LANG alone") << ""
+                                << ""
+                                << "ru_RU.UTF-8"
+                                << "" << 1049;
+    QTest::newRow("LC_MESSAGES wins over LANG") << ""
+                                                << "de_DE.UTF-8"
+                                                << "ru_RU.UTF-8"
+                                                << "" << 1031;
+    QTest::newRow("LC_ALL wins over both") << "it_IT.UTF-8"
+                                           << "de_DE.UTF-8"
+                                           << "ru_RU.UTF-8"
+                                           << "" << 1040;
+    QTest::newRow("LANGUAGE picks the messages language") << ""
+                                                          << ""
+                                                          << "en_GB.UTF-8"
+                                                          << "fr_FR:en" << 1036;
+    QTest::newRow("unknown LANGUAGE entries are passed over") << ""
+                                                              << ""
+                                                              << "ru_RU.UTF-8"
+                                                              << "xx:pl" << 1045;
+    QTest::newRow("LANGUAGE of only unknown entries leaves the locale") << ""
+                                                                        << ""
+                                                                        << "uk_UA.UTF-8"
+                                                                        << "xx" << 1058;
+    QTest::newRow("the C locale ignores LANGUAGE") << "C"
+                                                   << ""
+                                                   << ""
+                                                   << "de" << 1033;
+    QTest::newRow("the POSIX locale is English") << ""
+                                                 << ""
+                                                 << "POSIX"
+                                                 << "" << 1033;
+    QTest::newRow("C.UTF-8 is English") << ""
+                                        << ""
+                                        << "C.UTF-8"
+                                        << "" << 1033;
+    QTest::newRow("nothing set is English") << ""
+                                            << ""
+                                            << ""
+                                            << "" << 1033;
+    QTest::newRow("an unknown locale is English") << ""
+                                                  << ""
+                                                  << "xx_YY.UTF-8"
+                                                  << "" << 1033;
 }
 
 void TestMgLanguages::systemLanguageFromEnvironment()
@@ -563,24 +602,32 @@ void TestMgLanguages::shippedLanguageIsFoundFromTheLocale_data()
 {
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("English (United Kingdom)") << "en_GB.UTF-8" << "en";
-    QTest::newRow("English (United States)") << "en_US.UTF-8" << "en";
-    QTest::newRow("Russian") << "ru_RU.UTF-8" << "ru";
-    QTest::newRow("German (Switzerland)") << "de_CH.UTF-8" << "de";
-    QTest::newRow("French (Belgium)") << "fr_BE.UTF-8" << "fr";
-    QTest::newRow("Spanish (Mexico)") << "es_MX.UTF-8" << "es";
-    QTest::newRow("Italian") << "it_IT.UTF-8" << "it";
-    QTest::newRow("Polish") << "pl_PL.UTF-8" << "pl";
-    QTest::newRow("Ukrainian") << "uk_UA.UTF-8" << "uk";
+    QTest::newRow("English (United Kingdom)") << "en_GB.UTF-8"
+                                              << "en";
+    QTest::newRow("English (United States)") << "en_US.UTF-8"
+                                             << "en";
+    QTest::newRow("Russian") << "ru_RU.UTF-8"
+                             << "ru";
+    QTest::newRow("German (Switzerland)") << "de_CH.UTF-8"
+                                          << "de";
+    QTest::newRow("French (Belgium)") << "fr_BE.UTF-8"
+                                      << "fr";
+    QTest::newRow("Spanish (Mexico)") << "es_MX.UTF-8"
+                                      << "es";
+    QTest::newRow("Italian") << "it_IT.UTF-8"
+                             << "it";
+    QTest::newRow("Polish") << "pl_PL.UTF-8"
+                            << "pl";
+    QTest::newRow("Ukrainian") << "uk_UA.UTF-8"
+                               << "uk";
 }
 
 void TestMgLanguages::shippedLanguageIsFoundFromTheLocale()
 {
     QFETCH(QString, locale);
     QFETCH(QString, expected);
-    const int system = SystemUiLanguageId([&](const char* name) {
-        return qstrcmp(name, "LANG") == 0 ? locale : QString();
-    });
+    const int system =
+        SystemUiLanguageId([&](const char* name) { return qstrcmp(name, "LANG") == 0 ? locale : QString(); });
     TMgLang lang(QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR), system);
     const int index = lang.FindCurrentLanguage();
     QVERIFY(index >= 0);

@@ -45,11 +45,17 @@ constexpr QFileDevice::Permissions kOwnerGroupOther =
     QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
     QFileDevice::ExeOther;
 
-QStringList allFiles(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+QStringList allFiles(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
 
 } // namespace
 
-void TestMgLib::cleanup() { SetFileCommitSteps({}); }
+void TestMgLib::cleanup()
+{
+    SetFileCommitSteps({});
+}
 
 void TestMgLib::padRight_data()
 {
@@ -108,8 +114,12 @@ void TestMgLib::countWithUnit_data()
     QTest::addColumn<QString>("expected");
     const QString minute = QStringLiteral("Минута");
     const QString minutes = QStringLiteral("Минут");
-    QTest::newRow("English one") << 1 << "Minute" << "Minutes" << "1 Minute";
-    QTest::newRow("English five") << 5 << "Minute" << "Minutes" << "5 Minutes";
+    QTest::newRow("English one") << 1 << "Minute"
+                                 << "Minutes"
+                                 << "1 Minute";
+    QTest::newRow("English five") << 5 << "Minute"
+                                  << "Minutes"
+                                  << "5 Minutes";
     QTest::newRow("Russian 21 takes the singular") << 21 << minute << minutes << QStringLiteral("21 Минута");
     QTest::newRow("Russian 12 takes the genitive plural") << 12 << minute << minutes << QStringLiteral("12 Минут");
     QTest::newRow("Russian 3 takes the paucal") << 3 << minute << minutes << QStringLiteral("3 Минуты");
@@ -155,7 +165,7 @@ void TestMgLib::dayOfColumnFollowsTheLocaleWeek()
     const int offset = FirstWeekdayOffset(locale);
     QCOMPARE(DayOfColumn(1, offset), firstColumnDay);
     QCOMPARE(DayOfColumn(7, offset), lastColumnDay);
-    QCOMPARE(WeekdayIndex(QDate(2026, 12, 6)), 1); // a Sunday
+    QCOMPARE(WeekdayIndex(QDate(2026, 12, 6)), 1);  // a Sunday
     QCOMPARE(WeekdayIndex(QDate(2026, 12, 12)), 7); // a Saturday
 }
 

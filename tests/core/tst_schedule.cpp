@@ -32,7 +32,10 @@ QString makeAlarm(const AlarmSpec& spec)
 
 const QString kDaily = QStringLiteral("1111111");
 
-LocalDateTime at(int y, int m, int d, int h, int min, int s = 0) { return {QDate(y, m, d), QTime(h, min, s)}; }
+LocalDateTime at(int y, int m, int d, int h, int min, int s = 0)
+{
+    return {QDate(y, m, d), QTime(h, min, s)};
+}
 
 QList<int> panelIndexes(const ScheduleResult& r)
 {
@@ -62,7 +65,10 @@ QStringList selectionSorted(QStringList alarms, int offset, int* selected)
     return alarms;
 }
 
-QDateTime utc(int y, int m, int d, int h, int min) { return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC); }
+QDateTime utc(int y, int m, int d, int h, int min)
+{
+    return QDateTime(QDate(y, m, d), QTime(h, min), Qt::UTC);
+}
 
 } // namespace
 
@@ -120,7 +126,8 @@ void TestSchedule::oneTimeAlarmAtTheCurrentMinuteGoesToTomorrow()
 
 void TestSchedule::alarmOneMinuteAheadIsToday()
 {
-    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({421, kDaily, true})}, at(2026, 12, 8, 7, 0, 59), kLocale);
+    const ScheduleResult r =
+        RebuildSchedule(QStringList{makeAlarm({421, kDaily, true})}, at(2026, 12, 8, 7, 0, 59), kLocale);
     QCOMPARE(r.alarmAt, at(2026, 12, 8, 7, 1));
     QCOMPARE(r.wakeAt, at(2026, 12, 8, 7, 0, 50));
 }
@@ -129,7 +136,8 @@ void TestSchedule::nothingEnabledParksBothTimers_data()
 {
     QTest::addColumn<QStringList>("alarms");
     QTest::newRow("empty list") << QStringList();
-    QTest::newRow("every alarm disabled") << QStringList{makeAlarm({60, kDaily, true, false}), makeAlarm({90, QStringLiteral("0000000"), true, false})};
+    QTest::newRow("every alarm disabled")
+        << QStringList{makeAlarm({60, kDaily, true, false}), makeAlarm({90, QStringLiteral("0000000"), true, false})};
 }
 
 void TestSchedule::nothingEnabledParksBothTimers()
@@ -161,15 +169,16 @@ void TestSchedule::horizonIsThirtyDays()
         RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001")})}, at(2027, 1, 2, 9, 0), kLocale);
     QCOMPARE(r.panel.size(), 3);
     QCOMPARE(r.alarmAt, at(2027, 1, 9, 8, 0));
-    const ScheduleResult none =
-        RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001"), false, true})}, at(2027, 1, 2, 9, 0), kLocale);
+    const ScheduleResult none = RebuildSchedule(QStringList{makeAlarm({480, QStringLiteral("0000001"), false, true})},
+                                                at(2027, 1, 2, 9, 0), kLocale);
     QCOMPARE(none.panel.size(), 3);
     QVERIFY(!none.wakeAt);
 }
 
 void TestSchedule::oneTimeAlarmIsListedOnce()
 {
-    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({300}), makeAlarm({600, kDaily})}, at(2026, 12, 8, 8, 0), kLocale);
+    const ScheduleResult r =
+        RebuildSchedule(QStringList{makeAlarm({300}), makeAlarm({600, kDaily})}, at(2026, 12, 8, 8, 0), kLocale);
     // 05:00 one-time is past: tomorrow; the daily 10:00 fills the other lines.
     QCOMPARE(panelIndexes(r), (QList<int>{1, 0, 1}));
     QCOMPARE(r.alarmAt, at(2026, 12, 8, 10, 0));
@@ -195,7 +204,8 @@ void TestSchedule::occurrencesCrossMonthAndYearEnds()
 
 void TestSchedule::wakeTimerBeforeMidnightAlarm()
 {
-    const ScheduleResult r = RebuildSchedule(QStringList{makeAlarm({0, kDaily, true})}, at(2026, 12, 31, 12, 0), kLocale);
+    const ScheduleResult r =
+        RebuildSchedule(QStringList{makeAlarm({0, kDaily, true})}, at(2026, 12, 31, 12, 0), kLocale);
     QCOMPARE(r.alarmAt, at(2027, 1, 1, 0, 0));
     QCOMPARE(r.wakeAt, at(2026, 12, 31, 23, 59, 50));
 }
@@ -222,7 +232,7 @@ void TestSchedule::sortOrdersByTimeThenFirstDayOfTheLocaleWeek()
     const QString once = makeAlarm({480, QStringLiteral("0000000"), false, true, QStringLiteral("once")});
     const QString early = makeAlarm({479, QStringLiteral("0000000"), false, true, QStringLiteral("early")});
     QStringList list = {once, sunday, monday, early};
-    int selected = 0; // "once" is selected and must stay selected
+    int selected = 0;               // "once" is selected and must stay selected
     SortAlarms(list, 1, &selected); // Monday-first: Monday before Sunday
     QCOMPARE(list, (QStringList{early, monday, sunday, once}));
     QCOMPARE(list.at(selected), once);
@@ -268,14 +278,14 @@ void TestSchedule::localToUtc_data()
     QTest::newRow("Berlin overlap rings the first time")
         << QByteArray("Europe/Berlin") << at(2026, 10, 25, 2, 30) << utc(2026, 10, 25, 0, 30);
     QTest::newRow("New York gap") << QByteArray("America/New_York") << at(2026, 3, 8, 2, 30) << utc(2026, 3, 8, 7, 0);
-    QTest::newRow("New York overlap")
-        << QByteArray("America/New_York") << at(2026, 11, 1, 1, 30) << utc(2026, 11, 1, 5, 30);
+    QTest::newRow("New York overlap") << QByteArray("America/New_York") << at(2026, 11, 1, 1, 30)
+                                      << utc(2026, 11, 1, 5, 30);
     QTest::newRow("Lord Howe half-hour gap")
         << QByteArray("Australia/Lord_Howe") << at(2026, 10, 4, 2, 15) << utc(2026, 10, 3, 15, 30);
     QTest::newRow("Lord Howe half-hour overlap")
         << QByteArray("Australia/Lord_Howe") << at(2026, 4, 5, 1, 45) << utc(2026, 4, 4, 14, 45);
-    QTest::newRow("Tokyo has no transitions") << QByteArray("Asia/Tokyo") << at(2026, 3, 29, 2, 30)
-                                              << utc(2026, 3, 28, 17, 30);
+    QTest::newRow("Tokyo has no transitions")
+        << QByteArray("Asia/Tokyo") << at(2026, 3, 29, 2, 30) << utc(2026, 3, 28, 17, 30);
 }
 
 void TestSchedule::localToUtc()

@@ -21,8 +21,7 @@ public:
     Program(const QString& exe, const QString& dataDir)
         : m_exe(exe)
         , m_dataDir(dataDir)
-    {
-    }
+    {}
 
     QProcess* start(const QStringList& arguments)
     {
@@ -85,7 +84,10 @@ private:
     QList<QProcess*> m_processes;
 };
 
-QString exePath() { return QStringLiteral(LARKBELL_EXE); }
+QString exePath()
+{
+    return QStringLiteral(LARKBELL_EXE);
+}
 
 } // namespace
 
@@ -228,7 +230,8 @@ void TestStartup::alarmDueNextMinuteRingsAndDisablesItself()
     QTRY_COMPARE_WITH_TIMEOUT(program.savedAlarms().value(0).mid(4, 1), QStringLiteral("0"), 5000);
 
     QTRY_VERIFY_WITH_TIMEOUT(!pulse.SinkMuted() && pulse.SinkVolumePercent() == 90, 5000);
-    QVERIFY2(monitor.WaitForSound(5000) >= 0, qPrintable(QStringLiteral("no sound reached the sink\n") + program.log()));
+    QVERIFY2(monitor.WaitForSound(5000) >= 0,
+             qPrintable(QStringLiteral("no sound reached the sink\n") + program.log()));
 
     QCOMPARE(program.run({}), 0); // a second start dismisses the ringing alarm, like its OK button
     QTRY_VERIFY_WITH_TIMEOUT(pulse.SinkMuted() && pulse.SinkVolumePercent() == 40, 5000);

@@ -25,7 +25,8 @@ constexpr int kWaitMs = 10000;
 struct Firings {
     std::vector<WallTime> at;
     bool onMainThread = true;
-    std::function<void()> callback() {
+    std::function<void()> callback()
+    {
         return [this] {
             at.push_back(std::chrono::system_clock::now());
             onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -33,13 +34,15 @@ struct Firings {
     }
 };
 
-double Milliseconds(std::chrono::system_clock::duration d) {
+double Milliseconds(std::chrono::system_clock::duration d)
+{
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
 } // namespace
 
-class TestAlarmTimer : public QObject {
+class TestAlarmTimer : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -57,7 +60,8 @@ private slots:
     void eachReadLeadsToTheRightStep();
 };
 
-void TestAlarmTimer::firesAtItsDueTimeOnTheMainThread() {
+void TestAlarmTimer::firesAtItsDueTimeOnTheMainThread()
+{
     // A plain event loop, as the program runs: QTRY's polling would add its own pauses to the latency.
     QEventLoop loop;
     Firings firings;
@@ -79,7 +83,8 @@ void TestAlarmTimer::firesAtItsDueTimeOnTheMainThread() {
     QVERIFY2(latencyMs < 1000.0, "fired more than a second late");
 }
 
-void TestAlarmTimer::aDueTimeInThePastFiresAtOnce_data() {
+void TestAlarmTimer::aDueTimeInThePastFiresAtOnce_data()
+{
     QTest::addColumn<WallTime>("due");
     const WallTime now = std::chrono::system_clock::now();
     QTest::newRow("an hour ago") << now - 1h;
@@ -88,7 +93,8 @@ void TestAlarmTimer::aDueTimeInThePastFiresAtOnce_data() {
     QTest::newRow("before the epoch") << WallTime{} - 24h;
 }
 
-void TestAlarmTimer::aDueTimeInThePastFiresAtOnce() {
+void TestAlarmTimer::aDueTimeInThePastFiresAtOnce()
+{
     QFETCH(WallTime, due);
     Firings firings;
     const auto timer = LinuxAlarmTimer::Create(firings.callback());
@@ -100,7 +106,8 @@ void TestAlarmTimer::aDueTimeInThePastFiresAtOnce() {
     QVERIFY(firings.at.front() - armedAt < 1s);
 }
 
-void TestAlarmTimer::reArmingReplacesTheEarlierDueTime() {
+void TestAlarmTimer::reArmingReplacesTheEarlierDueTime()
+{
     Firings firings;
     const auto timer = LinuxAlarmTimer::Create(firings.callback());
     QVERIFY(timer);
@@ -120,7 +127,8 @@ void TestAlarmTimer::reArmingReplacesTheEarlierDueTime() {
     QVERIFY(firings.at.back() - sooner < 1s);
 }
 
-void TestAlarmTimer::aDisarmedTimerDoesNotFire() {
+void TestAlarmTimer::aDisarmedTimerDoesNotFire()
+{
     Firings disarmed;
     Firings sentinel;
     const auto timer = LinuxAlarmTimer::Create(disarmed.callback());
@@ -135,7 +143,8 @@ void TestAlarmTimer::aDisarmedTimerDoesNotFire() {
     QCOMPARE(disarmed.at.size(), size_t(0));
 }
 
-void TestAlarmTimer::theCallbackMayReArmTheTimer() {
+void TestAlarmTimer::theCallbackMayReArmTheTimer()
+{
     std::vector<WallTime> firedAt;
     std::unique_ptr<LinuxAlarmTimer> timer;
     timer = LinuxAlarmTimer::Create([&] {
@@ -148,7 +157,8 @@ void TestAlarmTimer::theCallbackMayReArmTheTimer() {
     QTRY_COMPARE_WITH_TIMEOUT(firedAt.size(), size_t(3), kWaitMs);
 }
 
-void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes_data() {
+void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes_data()
+{
     QTest::addColumn<WallTime>("due");
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<qint64>("nanoseconds");
@@ -159,7 +169,8 @@ void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes_data() {
     QTest::newRow("before the epoch is clamped, not rejected") << WallTime{} - 10s << qint64(0) << qint64(1);
 }
 
-void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes() {
+void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes()
+{
     QFETCH(WallTime, due);
     QFETCH(qint64, seconds);
     QFETCH(qint64, nanoseconds);
@@ -168,7 +179,8 @@ void TestAlarmTimer::dueTimesBecomeAbsoluteKernelTimes() {
     QCOMPARE(qint64(kernelTime.tv_nsec), nanoseconds);
 }
 
-void TestAlarmTimer::readResultsAreClassified_data() {
+void TestAlarmTimer::readResultsAreClassified_data()
+{
     QTest::addColumn<qint64>("result");
     QTest::addColumn<int>("error");
     QTest::addColumn<TimerRead>("expected");
@@ -180,14 +192,16 @@ void TestAlarmTimer::readResultsAreClassified_data() {
     QTest::newRow("a short read is a broken descriptor") << qint64(4) << 0 << TimerRead::Broken;
 }
 
-void TestAlarmTimer::readResultsAreClassified() {
+void TestAlarmTimer::readResultsAreClassified()
+{
     QFETCH(qint64, result);
     QFETCH(int, error);
     QFETCH(TimerRead, expected);
     QCOMPARE(ClassifyTimerRead(static_cast<ssize_t>(result), error), expected);
 }
 
-void TestAlarmTimer::eachReadLeadsToTheRightStep_data() {
+void TestAlarmTimer::eachReadLeadsToTheRightStep_data()
+{
     QTest::addColumn<TimerRead>("read");
     QTest::addColumn<bool>("armed");
     QTest::addColumn<bool>("fire");
@@ -204,7 +218,8 @@ void TestAlarmTimer::eachReadLeadsToTheRightStep_data() {
     QTest::newRow("a broken descriptor stops the watch") << TimerRead::Broken << true << false << false << true;
 }
 
-void TestAlarmTimer::eachReadLeadsToTheRightStep() {
+void TestAlarmTimer::eachReadLeadsToTheRightStep()
+{
     QFETCH(TimerRead, read);
     QFETCH(bool, armed);
     QFETCH(bool, fire);

@@ -15,7 +15,8 @@ namespace {
 
 // The command line a session would run for an Exec value, decoded here independently by the
 // desktop-entry rules: string escapes first, then quoting, then "%%" as a literal percent sign.
-QStringList DecodeExec(const QByteArray& fileValue) {
+QStringList DecodeExec(const QByteArray& fileValue)
+{
     QByteArray value;
     for (qsizetype i = 0; i < fileValue.size(); ++i) {
         if (fileValue[i] == '\\' && i + 1 < fileValue.size()) {
@@ -61,7 +62,8 @@ QStringList DecodeExec(const QByteArray& fileValue) {
     return arguments;
 }
 
-QByteArray ExecValueIn(const QString& file) {
+QByteArray ExecValueIn(const QString& file)
+{
     const QList<QByteArray> lines = ReadFileBytes(file).split('\n');
     for (const QByteArray& line : lines) {
         if (line.startsWith("Exec="))
@@ -70,14 +72,16 @@ QByteArray ExecValueIn(const QString& file) {
     return {};
 }
 
-QByteArray EntryWithExec(const std::string& exec, const QByteArray& extra = {}) {
+QByteArray EntryWithExec(const std::string& exec, const QByteArray& extra = {})
+{
     return "[Desktop Entry]\nType=Application\nName=Larkbell\nExec=" +
            QByteArray::fromStdString(DesktopAutostart::EscapeValue(exec)) + "\n" + extra;
 }
 
 } // namespace
 
-class TestAutostart : public QObject {
+class TestAutostart : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -101,10 +105,12 @@ private slots:
 
 private:
     QString userEntry() const { return m_home->filePath(QStringLiteral("autostart/LarkBL.desktop")); }
-    QString machineEntry(int dir = 0) const {
+    QString machineEntry(int dir = 0) const
+    {
         return (dir == 0 ? m_machine : m_machine2)->filePath(QStringLiteral("autostart/LarkBL.desktop"));
     }
-    void writeEntry(const QString& path, const QByteArray& bytes) const {
+    void writeEntry(const QString& path, const QByteArray& bytes) const
+    {
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         WriteFileBytes(path, bytes);
     }
@@ -117,7 +123,8 @@ private:
     const std::string m_exe = "/opt/larkbell/larkbell";
 };
 
-void TestAutostart::init() {
+void TestAutostart::init()
+{
     m_home = std::make_unique<QTemporaryDir>();
     m_machine = std::make_unique<QTemporaryDir>();
     m_machine2 = std::make_unique<QTemporaryDir>();
@@ -127,12 +134,14 @@ void TestAutostart::init() {
                                             QFile::encodeName(m_machine->path() + u':' + m_machine2->path()));
 }
 
-void TestAutostart::cleanup() {
+void TestAutostart::cleanup()
+{
     m_dirsEnv.reset();
     m_homeEnv.reset();
 }
 
-void TestAutostart::enableWritesTheEntryAndDisableRemovesIt() {
+void TestAutostart::enableWritesTheEntryAndDisableRemovesIt()
+{
     const auto platform = CreatePlatform();
     QVERIFY(!platform->AutostartEnabled(m_exe));
     QVERIFY(!platform->DisableAutostart());
@@ -151,7 +160,8 @@ void TestAutostart::enableWritesTheEntryAndDisableRemovesIt() {
     QVERIFY(!platform->DisableAutostart());
 }
 
-void TestAutostart::theExecutableIsQuotedByTheDesktopEntryRules_data() {
+void TestAutostart::theExecutableIsQuotedByTheDesktopEntryRules_data()
+{
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("exec");
     QTest::newRow("a plain path stays as it is")
@@ -174,13 +184,15 @@ void TestAutostart::theExecutableIsQuotedByTheDesktopEntryRules_data() {
         << QStringLiteral("/home/ü/Wecker/larkbell") << QStringLiteral("/home/ü/Wecker/larkbell -autorun");
 }
 
-void TestAutostart::theExecutableIsQuotedByTheDesktopEntryRules() {
+void TestAutostart::theExecutableIsQuotedByTheDesktopEntryRules()
+{
     QFETCH(QString, path);
     QFETCH(QString, exec);
     QCOMPARE(QString::fromStdString(DesktopAutostart::ExecLine(path.toStdString())), exec);
 }
 
-void TestAutostart::everyPathSurvivesTheRoundTrip_data() {
+void TestAutostart::everyPathSurvivesTheRoundTrip_data()
+{
     QTest::addColumn<QString>("path");
     QTest::newRow("spaces") << QStringLiteral("/home/user/My Programs/Lark Bell/larkbell");
     QTest::newRow("every reserved character") << QStringLiteral("/tmp/ \t\"'\\><~|&;$*?#()`/larkbell");
@@ -190,7 +202,8 @@ void TestAutostart::everyPathSurvivesTheRoundTrip_data() {
     QTest::newRow("letters beyond ASCII") << QStringLiteral("/home/José/Будильник/larkbell");
 }
 
-void TestAutostart::everyPathSurvivesTheRoundTrip() {
+void TestAutostart::everyPathSurvivesTheRoundTrip()
+{
     QFETCH(QString, path);
     const std::string exe = path.toStdString();
     QVERIFY(DesktopAutostart::Enable(exe));
@@ -200,7 +213,8 @@ void TestAutostart::everyPathSurvivesTheRoundTrip() {
     QCOMPARE(DecodeExec(ExecValueIn(userEntry())), QStringList({path, QStringLiteral("-autorun")}));
 }
 
-void TestAutostart::anEntryOfAnotherCopyIsNotOursAndEnablingReplacesIt() {
+void TestAutostart::anEntryOfAnotherCopyIsNotOursAndEnablingReplacesIt()
+{
     const std::string other = "/home/user/old copy/larkbell";
     QVERIFY(DesktopAutostart::Enable(other));
     QVERIFY(DesktopAutostart::Enabled(other));
@@ -211,7 +225,8 @@ void TestAutostart::anEntryOfAnotherCopyIsNotOursAndEnablingReplacesIt() {
     QVERIFY(!DesktopAutostart::Enabled(other));
 }
 
-void TestAutostart::aMachineEntryCountsButCannotBeDisabled() {
+void TestAutostart::aMachineEntryCountsButCannotBeDisabled()
+{
     writeEntry(machineEntry(), EntryWithExec(DesktopAutostart::ExecLine(m_exe)));
     QVERIFY(DesktopAutostart::Enabled(m_exe));
     QVERIFY(!DesktopAutostart::Disable());
@@ -219,7 +234,8 @@ void TestAutostart::aMachineEntryCountsButCannotBeDisabled() {
     QVERIFY(QFileInfo::exists(machineEntry()));
 }
 
-void TestAutostart::onlyTheMostImportantMachineEntryCounts() {
+void TestAutostart::onlyTheMostImportantMachineEntryCounts()
+{
     writeEntry(machineEntry(0), EntryWithExec(DesktopAutostart::ExecLine("/somewhere/else/larkbell")));
     writeEntry(machineEntry(1), EntryWithExec(DesktopAutostart::ExecLine(m_exe)));
     QVERIFY(!DesktopAutostart::Enabled(m_exe));
@@ -227,7 +243,8 @@ void TestAutostart::onlyTheMostImportantMachineEntryCounts() {
     QVERIFY(DesktopAutostart::Enabled(m_exe));
 }
 
-void TestAutostart::hiddenEntriesCountAsAbsent_data() {
+void TestAutostart::hiddenEntriesCountAsAbsent_data()
+{
     QTest::addColumn<bool>("machine");
     QTest::addColumn<QByteArray>("extra");
     QTest::addColumn<bool>("enabled");
@@ -241,7 +258,8 @@ void TestAutostart::hiddenEntriesCountAsAbsent_data() {
         << false << QByteArray("[Desktop Action Quit]\nHidden=true\n") << true;
 }
 
-void TestAutostart::hiddenEntriesCountAsAbsent() {
+void TestAutostart::hiddenEntriesCountAsAbsent()
+{
     QFETCH(bool, machine);
     QFETCH(QByteArray, extra);
     QFETCH(bool, enabled);
@@ -249,7 +267,8 @@ void TestAutostart::hiddenEntriesCountAsAbsent() {
     QCOMPARE(DesktopAutostart::Enabled(m_exe), enabled);
 }
 
-void TestAutostart::unusableEntriesAreNotEnabled_data() {
+void TestAutostart::unusableEntriesAreNotEnabled_data()
+{
     const QByteArray exec = QByteArray::fromStdString(DesktopAutostart::ExecLine("/opt/larkbell/larkbell"));
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("no Desktop Entry group") << QByteArray("Exec=" + exec + "\n");
@@ -259,13 +278,15 @@ void TestAutostart::unusableEntriesAreNotEnabled_data() {
     QTest::newRow("an empty file") << QByteArray();
 }
 
-void TestAutostart::unusableEntriesAreNotEnabled() {
+void TestAutostart::unusableEntriesAreNotEnabled()
+{
     QFETCH(QByteArray, content);
     writeEntry(userEntry(), content);
     QVERIFY(!DesktopAutostart::Enabled(m_exe));
 }
 
-void TestAutostart::theFoldersFallBackToTheStandardOnes() {
+void TestAutostart::theFoldersFallBackToTheStandardOnes()
+{
     const ScopedEnv home("HOME", QFile::encodeName(m_home->path()));
     {
         const ScopedEnv unset("XDG_CONFIG_HOME", QByteArray());
@@ -281,7 +302,8 @@ void TestAutostart::theFoldersFallBackToTheStandardOnes() {
     QCOMPARE(DesktopAutostart::MachineEntryPaths(), std::vector<std::string>{"/etc/xdg/autostart/LarkBL.desktop"});
 }
 
-void TestAutostart::aFolderThatCannotBeCreatedFailsEnable() {
+void TestAutostart::aFolderThatCannotBeCreatedFailsEnable()
+{
     // A file where the folder should be: not even root can create a folder below it.
     const QString blocker = m_home->filePath(QStringLiteral("blocker"));
     WriteFileBytes(blocker, "not a folder");

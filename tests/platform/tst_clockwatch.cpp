@@ -18,9 +18,11 @@ constexpr int kWaitMs = 10000;
 
 // A zone database and an etc folder in a temporary folder, so the zone can be changed as the
 // system's tools change it: a new symbolic link renamed over the old one.
-class ZoneFolders final {
+class ZoneFolders final
+{
 public:
-    ZoneFolders() {
+    ZoneFolders()
+    {
         QDir root(m_dir.path());
         root.mkpath(QStringLiteral("etc"));
         root.mkpath(QStringLiteral("zoneinfo/Europe"));
@@ -35,13 +37,15 @@ public:
     QString etc(const QString& name) const { return m_dir.filePath(QStringLiteral("etc/") + name); }
     QString zone(const QString& name) const { return m_dir.filePath(QStringLiteral("zoneinfo/") + name); }
 
-    void pointTo(const QString& zoneName) const {
+    void pointTo(const QString& zoneName) const
+    {
         const QString temporary = etc(QStringLiteral(".localtime.new"));
         QFile::remove(temporary);
         QVERIFY(QFile::link(zone(zoneName), temporary));
         QVERIFY(::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(localtime()).constData()) == 0);
     }
-    void replaceFile(const QString& path, const QByteArray& bytes) const {
+    void replaceFile(const QString& path, const QByteArray& bytes) const
+    {
         const QString temporary = path + QStringLiteral(".new");
         WriteFileBytes(temporary, bytes);
         QVERIFY(::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) == 0);
@@ -53,7 +57,8 @@ private:
 
 // inotify queues its events during the file-system call itself, so one pass of the event loop hands
 // everything done so far to the watch.
-void DeliverPendingEvents() {
+void DeliverPendingEvents()
+{
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }
@@ -61,7 +66,8 @@ void DeliverPendingEvents() {
 struct Notices {
     std::vector<ClockChange> changes;
     bool onMainThread = true;
-    std::function<void(ClockChange)> callback() {
+    std::function<void(ClockChange)> callback()
+    {
         return [this](ClockChange change) {
             changes.push_back(change);
             onMainThread = onMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -71,7 +77,8 @@ struct Notices {
 
 } // namespace
 
-class TestClockWatch : public QObject {
+class TestClockWatch : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -84,13 +91,15 @@ private slots:
     void aPlainZoneFileBeingRewrittenIsAZoneChange();
 };
 
-void TestClockWatch::watchesTheSystemClockAndZone() {
+void TestClockWatch::watchesTheSystemClockAndZone()
+{
     Notices notices;
     const auto watch = LinuxClockWatch::Create(notices.callback());
     QVERIFY(watch);
 }
 
-void TestClockWatch::pointingTheZoneLinkElsewhereIsAZoneChange() {
+void TestClockWatch::pointingTheZoneLinkElsewhereIsAZoneChange()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     Notices notices;
@@ -104,7 +113,8 @@ void TestClockWatch::pointingTheZoneLinkElsewhereIsAZoneChange() {
     QCOMPARE(notices.changes.size(), size_t(1));
 }
 
-void TestClockWatch::otherFilesBesideTheZoneFileAreIgnored() {
+void TestClockWatch::otherFilesBesideTheZoneFileAreIgnored()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     Notices notices;
@@ -120,7 +130,8 @@ void TestClockWatch::otherFilesBesideTheZoneFileAreIgnored() {
     QTRY_COMPARE_WITH_TIMEOUT(notices.changes.size(), size_t(1), kWaitMs);
 }
 
-void TestClockWatch::replacingTheLinkWithAnIdenticalOneIsNoChange() {
+void TestClockWatch::replacingTheLinkWithAnIdenticalOneIsNoChange()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     Notices notices;
@@ -133,7 +144,8 @@ void TestClockWatch::replacingTheLinkWithAnIdenticalOneIsNoChange() {
     QTRY_COMPARE_WITH_TIMEOUT(notices.changes.size(), size_t(1), kWaitMs);
 }
 
-void TestClockWatch::updatingTheZoneDataIsAZoneChange() {
+void TestClockWatch::updatingTheZoneDataIsAZoneChange()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     Notices notices;
@@ -145,7 +157,8 @@ void TestClockWatch::updatingTheZoneDataIsAZoneChange() {
     QCOMPARE(notices.changes.front(), ClockChange::ZoneChanged);
 }
 
-void TestClockWatch::theNewTargetFolderIsWatchedAfterAChange() {
+void TestClockWatch::theNewTargetFolderIsWatchedAfterAChange()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     Notices notices;
@@ -157,7 +170,8 @@ void TestClockWatch::theNewTargetFolderIsWatchedAfterAChange() {
     QTRY_COMPARE_WITH_TIMEOUT(notices.changes.size(), size_t(2), kWaitMs);
 }
 
-void TestClockWatch::aPlainZoneFileBeingRewrittenIsAZoneChange() {
+void TestClockWatch::aPlainZoneFileBeingRewrittenIsAZoneChange()
+{
     ZoneFolders folders;
     QVERIFY(folders.valid());
     QVERIFY(QFile::remove(folders.localtime()));

@@ -13,7 +13,8 @@ const WallTime kNoon = WallTime{} + std::chrono::hours(24 * 20'000) + 12h;
 
 } // namespace
 
-class TestFakePlatform : public QObject {
+class TestFakePlatform : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -29,7 +30,8 @@ private slots:
     void notificationsAreRecordedAndAnsweredWhileShown();
 };
 
-void TestFakePlatform::recordsEveryArmInOrder() {
+void TestFakePlatform::recordsEveryArmInOrder()
+{
     FakePlatform fake;
     const auto alarm = fake.CreateAlarmTimer([] {});
     const auto wake = fake.CreateWakeTimer();
@@ -59,7 +61,8 @@ void TestFakePlatform::recordsEveryArmInOrder() {
     QVERIFY(fake.ArmCalls().empty());
 }
 
-void TestFakePlatform::firesOnlyArmedTimersAndOnlyOnce() {
+void TestFakePlatform::firesOnlyArmedTimersAndOnlyOnce()
+{
     FakePlatform fake;
     int fired = 0;
     const auto alarm = fake.CreateAlarmTimer([&] { ++fired; });
@@ -72,7 +75,8 @@ void TestFakePlatform::firesOnlyArmedTimersAndOnlyOnce() {
     QCOMPARE(fired, 1);
 }
 
-void TestFakePlatform::advancingTheClockFiresWhatIsDue() {
+void TestFakePlatform::advancingTheClockFiresWhatIsDue()
+{
     FakePlatform fake;
     int fired = 0;
     const auto alarm = fake.CreateAlarmTimer([&] { ++fired; });
@@ -83,7 +87,8 @@ void TestFakePlatform::advancingTheClockFiresWhatIsDue() {
     QCOMPARE(fired, 1);
 }
 
-void TestFakePlatform::theCallbackMayReArm() {
+void TestFakePlatform::theCallbackMayReArm()
+{
     FakePlatform fake;
     std::unique_ptr<AlarmTimer> alarm;
     alarm = fake.CreateAlarmTimer([&] { alarm->Arm(kNoon + 24h); });
@@ -92,7 +97,8 @@ void TestFakePlatform::theCallbackMayReArm() {
     QVERIFY(fake.AlarmDue() == kNoon + 24h);
 }
 
-void TestFakePlatform::aSystemWithoutWakeStillArmsTheWakeTimer() {
+void TestFakePlatform::aSystemWithoutWakeStillArmsTheWakeTimer()
+{
     FakePlatform fake;
     fake.SetWakePath(WakePath::None);
     QVERIFY(!fake.WakeTimersAllowed());
@@ -103,7 +109,8 @@ void TestFakePlatform::aSystemWithoutWakeStillArmsTheWakeTimer() {
     QVERIFY(fake.WakeDue() == kNoon);
 }
 
-void TestFakePlatform::failuresCanBePlayed() {
+void TestFakePlatform::failuresCanBePlayed()
+{
     FakePlatform fake;
     fake.SetArmFails(true);
     const auto alarm = fake.CreateAlarmTimer([] {});
@@ -114,7 +121,8 @@ void TestFakePlatform::failuresCanBePlayed() {
     QVERIFY(!fake.CreateWakeTimer());
 }
 
-void TestFakePlatform::clockChangesReachEveryLiveWatch() {
+void TestFakePlatform::clockChangesReachEveryLiveWatch()
+{
     FakePlatform fake;
     std::vector<ClockChange> first;
     std::vector<ClockChange> second;
@@ -127,7 +135,8 @@ void TestFakePlatform::clockChangesReachEveryLiveWatch() {
     QCOMPARE(second, std::vector<ClockChange>{ClockChange::TimeSet});
 }
 
-void TestFakePlatform::requestsReachTheClaimedCopyWithBothParameters() {
+void TestFakePlatform::requestsReachTheClaimedCopyWithBothParameters()
+{
     FakePlatform fake;
     std::vector<int> received;
     QVERIFY(!fake.SendToInstance("/a/larkbell", InstanceMessage::Show, 2109, 1973));
@@ -142,7 +151,8 @@ void TestFakePlatform::requestsReachTheClaimedCopyWithBothParameters() {
     QVERIFY(fake.ClaimInstance("/a/larkbell", [](int) {}));
 }
 
-void TestFakePlatform::autostartFollowsTheMachineAndUserEntries() {
+void TestFakePlatform::autostartFollowsTheMachineAndUserEntries()
+{
     FakePlatform fake;
     QVERIFY(!fake.AutostartEnabled("/a/larkbell"));
     QVERIFY(!fake.DisableAutostart());
@@ -157,7 +167,8 @@ void TestFakePlatform::autostartFollowsTheMachineAndUserEntries() {
     QVERIFY(fake.AutostartEnabled("/a/larkbell"));
 }
 
-void TestFakePlatform::notificationsAreRecordedAndAnsweredWhileShown() {
+void TestFakePlatform::notificationsAreRecordedAndAnsweredWhileShown()
+{
     FakePlatform fake;
     int clicked = 0;
     int closed = 0;

@@ -44,8 +44,8 @@ void TestFileCommit::replacesAFileInOneStep()
     QCOMPARE(ReadFileBytes(to), QByteArray("new"));
     QVERIFY(!QFileInfo::exists(from));
     // A refusal names the reason and leaves the target as it was.
-    const std::string missing = ReplaceFileAtomically(dir.filePath(QStringLiteral("gone")).toStdString(),
-                                                      to.toStdString());
+    const std::string missing =
+        ReplaceFileAtomically(dir.filePath(QStringLiteral("gone")).toStdString(), to.toStdString());
     QVERIFY2(QString::fromStdString(missing).contains(QStringLiteral("No such file")), missing.c_str());
     QCOMPARE(ReadFileBytes(to), QByteArray("new"));
 }

@@ -32,22 +32,26 @@ const QString kPath = QStringLiteral("/org/kde/Solid/PowerManagement");
 // Stands in for the desktop's power daemon, which is what could wake a sleeping computer: it keeps the
 // requested wake-ups as the real one does, and refuses the past as it does. It answers from its own
 // thread, since the timer under test calls it from the main thread.
-class FakePowerDaemon : public QObject, protected QDBusContext {
+class FakePowerDaemon : public QObject, protected QDBusContext
+{
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.Solid.PowerManagement")
 
 public:
-    std::map<int, qulonglong> active() const {
+    std::map<int, qulonglong> active() const
+    {
         QMutexLocker lock(&m_mutex);
         return m_active;
     }
-    int requests() const {
+    int requests() const
+    {
         QMutexLocker lock(&m_mutex);
         return m_requests;
     }
 
 public slots:
-    uint scheduleWakeup(const QString& service, const QDBusObjectPath& path, qulonglong timestamp) {
+    uint scheduleWakeup(const QString& service, const QDBusObjectPath& path, qulonglong timestamp)
+    {
         QMutexLocker lock(&m_mutex);
         ++m_requests;
         if (service.isEmpty() || path.path().isEmpty() ||
@@ -59,7 +63,8 @@ public slots:
         m_active[cookie] = timestamp;
         return static_cast<uint>(cookie);
     }
-    void clearWakeup(int cookie) {
+    void clearWakeup(int cookie)
+    {
         QMutexLocker lock(&m_mutex);
         m_active.erase(cookie);
     }
@@ -72,7 +77,8 @@ private:
 };
 
 // A power daemon of a version without wake-ups.
-class OldPowerDaemon : public QObject {
+class OldPowerDaemon : public QObject
+{
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.Solid.PowerManagement")
 
@@ -81,9 +87,11 @@ public slots:
 };
 
 // A private message bus for the test, stopped by its process id when the test ends.
-class PrivateBus final {
+class PrivateBus final
+{
 public:
-    PrivateBus() {
+    PrivateBus()
+    {
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             return;
@@ -95,7 +103,8 @@ public:
         }
         m_address = QString::fromUtf8(m_process.readLine()).trimmed();
     }
-    ~PrivateBus() {
+    ~PrivateBus()
+    {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.terminate();
             m_process.waitForFinished(kWaitMs);
@@ -108,11 +117,13 @@ private:
     QString m_address;
 };
 
-qulonglong Seconds(WallTime t) {
+qulonglong Seconds(WallTime t)
+{
     return static_cast<qulonglong>(std::chrono::floor<std::chrono::seconds>(t.time_since_epoch()).count());
 }
 
-bool KernelAllowsAlarmTimers() {
+bool KernelAllowsAlarmTimers()
+{
     const int fd = ::timerfd_create(CLOCK_REALTIME_ALARM, TFD_CLOEXEC);
     if (fd < 0)
         return false;
@@ -122,7 +133,8 @@ bool KernelAllowsAlarmTimers() {
 
 } // namespace
 
-class TestWakeTimer : public QObject {
+class TestWakeTimer : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -152,7 +164,8 @@ private:
     QObject* m_daemon = nullptr;
 };
 
-void TestWakeTimer::initTestCase() {
+void TestWakeTimer::initTestCase()
+{
     // Qt registers the D-Bus types lazily; the stand-in daemon's slots need this one before export.
     qRegisterMetaType<QDBusObjectPath>();
     m_bus = std::make_unique<PrivateBus>();
@@ -163,7 +176,8 @@ void TestWakeTimer::initTestCase() {
     m_daemonThread.start();
 }
 
-void TestWakeTimer::cleanupTestCase() {
+void TestWakeTimer::cleanupTestCase()
+{
     stopDaemon();
     m_daemonThread.quit();
     m_daemonThread.wait();
@@ -172,7 +186,8 @@ void TestWakeTimer::cleanupTestCase() {
     m_bus.reset();
 }
 
-bool TestWakeTimer::startDaemon(QObject* daemon) {
+bool TestWakeTimer::startDaemon(QObject* daemon)
+{
     stopDaemon();
     QDBusConnection bus(QStringLiteral("daemon"));
     if (!bus.isConnected()) {
@@ -184,7 +199,8 @@ bool TestWakeTimer::startDaemon(QObject* daemon) {
     return bus.registerObject(kPath, daemon, QDBusConnection::ExportAllSlots) && bus.registerService(kService);
 }
 
-void TestWakeTimer::stopDaemon() {
+void TestWakeTimer::stopDaemon()
+{
     if (!m_daemon)
         return;
     QDBusConnection bus(QStringLiteral("daemon"));
@@ -194,14 +210,16 @@ void TestWakeTimer::stopDaemon() {
     m_daemon = nullptr;
 }
 
-WakeOptions TestWakeTimer::daemonOnly() const {
+WakeOptions TestWakeTimer::daemonOnly() const
+{
     WakeOptions options;
     options.useRealtimeAlarm = false;
     options.busConnection = QStringLiteral("client");
     return options;
 }
 
-void TestWakeTimer::reportsTheWakePathOfThisMachine() {
+void TestWakeTimer::reportsTheWakePathOfThisMachine()
+{
     const WakePath detected = DetectWakePath();
     qInfo("wake path here: %s (alarm timerfd allowed: %s, real-time clocks: %s)", WakePathName(detected),
           KernelAllowsAlarmTimers() ? "yes" : "no",
@@ -213,7 +231,8 @@ void TestWakeTimer::reportsTheWakePathOfThisMachine() {
         QVERIFY(KernelAllowsAlarmTimers());
 }
 
-void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock_data() {
+void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock_data()
+{
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("wakes");
     QTest::newRow("a clock with a wake alarm") << QStringList{QStringLiteral("rtc0/wakealarm")} << true;
@@ -223,7 +242,8 @@ void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock_data() {
     QTest::newRow("no clock at all") << QStringList{} << false;
 }
 
-void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock() {
+void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock()
+{
     QFETCH(QStringList, files);
     QFETCH(bool, wakes);
     // The kernel's list of clocks is the one thing the machine cannot be asked to change.
@@ -241,7 +261,8 @@ void TestWakeTimer::aKernelAlarmTimerNeedsAWakeCapableClock() {
     QCOMPARE(LinuxWakeTimer(options).Path(), expected);
 }
 
-void TestWakeTimer::theKernelAlarmTimerIsArmedAndDisarmed() {
+void TestWakeTimer::theKernelAlarmTimerIsArmedAndDisarmed()
+{
     if (!KernelAllowsAlarmTimers())
         QSKIP("this process may not create alarm timers (no CAP_WAKE_ALARM)");
     QTemporaryDir rtcClass;
@@ -266,7 +287,8 @@ void TestWakeTimer::theKernelAlarmTimerIsArmedAndDisarmed() {
     QVERIFY(!timer.RequestedWake());
 }
 
-void TestWakeTimer::withoutAWakePathTheTimerIsStillArmed() {
+void TestWakeTimer::withoutAWakePathTheTimerIsStillArmed()
+{
     WakeOptions options;
     options.useRealtimeAlarm = false;
     options.usePowerDaemon = false;
@@ -277,7 +299,8 @@ void TestWakeTimer::withoutAWakePathTheTimerIsStillArmed() {
     timer.Disarm();
 }
 
-void TestWakeTimer::thePowerDaemonIsUsedWhenItOffersWakeUps() {
+void TestWakeTimer::thePowerDaemonIsUsedWhenItOffersWakeUps()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     QCOMPARE(DetectWakePath(daemonOnly()), WakePath::None);
@@ -298,7 +321,8 @@ void TestWakeTimer::thePowerDaemonIsUsedWhenItOffersWakeUps() {
     QVERIFY(!timer.RequestedWake());
 }
 
-void TestWakeTimer::aPowerDaemonWithoutWakeUpsIsNoWakePath() {
+void TestWakeTimer::aPowerDaemonWithoutWakeUpsIsNoWakePath()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     QVERIFY(startDaemon(new OldPowerDaemon));
@@ -308,7 +332,8 @@ void TestWakeTimer::aPowerDaemonWithoutWakeUpsIsNoWakePath() {
     QVERIFY(timer.Arm(std::chrono::system_clock::now() + 1h));
 }
 
-void TestWakeTimer::thePowerDaemonHoldsOneRequestAtATime() {
+void TestWakeTimer::thePowerDaemonHoldsOneRequestAtATime()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     auto* daemon = new FakePowerDaemon;
@@ -328,7 +353,8 @@ void TestWakeTimer::thePowerDaemonHoldsOneRequestAtATime() {
     QCOMPARE(daemon->active().begin()->second, Seconds(second));
 }
 
-void TestWakeTimer::aRequestReplacedBeforeTheDaemonAnsweredIsWithdrawn() {
+void TestWakeTimer::aRequestReplacedBeforeTheDaemonAnsweredIsWithdrawn()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     auto* daemon = new FakePowerDaemon;
@@ -344,7 +370,8 @@ void TestWakeTimer::aRequestReplacedBeforeTheDaemonAnsweredIsWithdrawn() {
     QCOMPARE(daemon->active().begin()->second, Seconds(now + 3h));
 }
 
-void TestWakeTimer::aWakeTimeInThePastIsNotRequested() {
+void TestWakeTimer::aWakeTimeInThePastIsNotRequested()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     auto* daemon = new FakePowerDaemon;
@@ -358,7 +385,8 @@ void TestWakeTimer::aWakeTimeInThePastIsNotRequested() {
     QTRY_COMPARE_WITH_TIMEOUT(daemon->active().size(), size_t(1), kWaitMs);
 }
 
-void TestWakeTimer::endingTheTimerWithdrawsItsRequest() {
+void TestWakeTimer::endingTheTimerWithdrawsItsRequest()
+{
     if (m_bus->address().isEmpty())
         QSKIP("dbus-daemon is not installed");
     auto* daemon = new FakePowerDaemon;

@@ -9,11 +9,11 @@
 #include "BackupFile.h"
 #include "FakePlatform.h"
 #include "MainForm.h"
-#include "TestProgram.h"
 #include "MessageBoxWatch.h"
 #include "MgLanguages.h"
 #include "MgLib.h"
 #include "Rss.h"
+#include "TestProgram.h"
 #include "TextFile.h"
 #include "WakeupForm.h"
 
@@ -43,8 +43,7 @@ struct Program {
     Program(const QString& folder, const QString& langsFolder = QString(), int languageId = 9)
         : program(folder, langsFolder, languageId)
         , main(&program.Main())
-    {
-    }
+    {}
 };
 
 QByteArray fingerprint(const QString& path)

@@ -62,8 +62,8 @@ TestProgram::TestProgram(const QString& folder, const QString& langsFolder, int 
     environment.clock = clock;
     CommandLine commandLine;
     commandLine.autorun = true;
-    m_controller = std::make_unique<AppController>(commandLine, folder + QStringLiteral("/larkbell"),
-                                                   std::move(environment));
+    m_controller =
+        std::make_unique<AppController>(commandLine, folder + QStringLiteral("/larkbell"), std::move(environment));
     m_started = !m_controller->Start().has_value();
 }
 

@@ -17,7 +17,8 @@ class TWakeupForm;
 /**
  * The whole program in the test's process: the real owner object, windows, scheduler and settings
  * store, on a fake platform, a silent sound output and in-memory volume, with the data in one
- * temporary folder and the stock sounds as shipped. Data.ini is whatever the test wrote there before; the program starts in the tray.
+ * temporary folder and the stock sounds as shipped. Data.ini is whatever the test wrote there before; the program
+ * starts in the tray.
  */
 class TestProgram final
 {

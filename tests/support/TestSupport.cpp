@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QTest>
 
-QString TestDataPath(const QString& name) { return qEnvironmentVariable("LARKBELL_TEST_DATA") + u'/' + name; }
+QString TestDataPath(const QString& name)
+{
+    return qEnvironmentVariable("LARKBELL_TEST_DATA") + u'/' + name;
+}
 
 QByteArray ReadFileBytes(const QString& path)
 {

@@ -8,11 +8,11 @@
 #include "AppFolders.h"
 #include "AppIni.h"
 #include "FakePlatform.h"
+#include "FloatingForm.h"
 #include "MainForm.h"
+#include "MgLanguages.h"
 #include "TestProgram.h"
 #include "WakeupForm.h"
-#include "FloatingForm.h"
-#include "MgLanguages.h"
 
 #include <QApplication>
 #include <QDir>
@@ -46,8 +46,7 @@ bool save(const QPixmap& pixmap, const QString& path)
     return false;
 }
 
-bool shootEditor(TMgLang& lang, const QString& soundsFolder, const QString& locale, int languageId,
-                 const QString& path)
+bool shootEditor(TMgLang& lang, const QString& soundsFolder, const QString& locale, int languageId, const QString& path)
 {
     QLocale::setDefault(QLocale(locale));
     lang.ChooseLanguage(languageId);

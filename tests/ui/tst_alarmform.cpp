@@ -227,16 +227,16 @@ void TestAlarmForm::timeRoundTripsThroughTheLists_data()
     QTest::addColumn<QString>("hourText");
     QTest::addColumn<QString>("designator");
 
-    QTest::newRow("just after midnight is 12 AM in the US") << QStringLiteral("en_US") << QTime(0, 5)
-                                                            << QStringLiteral("12") << QStringLiteral("AM");
-    QTest::newRow("noon is 12 PM in the US") << QStringLiteral("en_US") << QTime(12, 30) << QStringLiteral("12")
-                                             << QStringLiteral("PM");
+    QTest::newRow("just after midnight is 12 AM in the US")
+        << QStringLiteral("en_US") << QTime(0, 5) << QStringLiteral("12") << QStringLiteral("AM");
+    QTest::newRow("noon is 12 PM in the US")
+        << QStringLiteral("en_US") << QTime(12, 30) << QStringLiteral("12") << QStringLiteral("PM");
     QTest::newRow("a morning hour keeps its number in the US")
         << QStringLiteral("en_US") << QTime(6, 45) << QStringLiteral("6") << QStringLiteral("AM");
     QTest::newRow("the last minute of the day is 11 PM in the US")
         << QStringLiteral("en_US") << QTime(23, 59) << QStringLiteral("11") << QStringLiteral("PM");
-    QTest::newRow("midnight is 00 in Germany") << QStringLiteral("de_DE") << QTime(0, 0) << QStringLiteral("00")
-                                               << QString();
+    QTest::newRow("midnight is 00 in Germany")
+        << QStringLiteral("de_DE") << QTime(0, 0) << QStringLiteral("00") << QString();
     QTest::newRow("an evening hour is written in full in Germany")
         << QStringLiteral("de_DE") << QTime(19, 7) << QStringLiteral("19") << QString();
     QTest::newRow("Finnish writes its times with dots and one-digit hours")
@@ -341,8 +341,7 @@ void TestAlarmForm::recordRoundTrips_data()
     AlarmRecord silent = sampleAlarm();
     silent.Sound.clear();
 
-    QTest::newRow("a weekday alarm with a stock sound in a 12-hour locale") << QStringLiteral("en_US")
-                                                                            << sampleAlarm();
+    QTest::newRow("a weekday alarm with a stock sound in a 12-hour locale") << QStringLiteral("en_US") << sampleAlarm();
     QTest::newRow("an every-day alarm playing a file in a 24-hour locale") << QStringLiteral("de_DE") << every;
     QTest::newRow("an alarm with every switch off and a symbol in its label") << QStringLiteral("en_US") << quiet;
     QTest::newRow("an alarm without a sound") << QStringLiteral("ru_RU") << silent;
@@ -395,9 +394,9 @@ void TestAlarmForm::soundListHoldsTheStockSounds()
     writeSound(QStringLiteral(".hidden.mp3"));
     QVERIFY(QDir(m_sounds).mkdir(QStringLiteral("Folder.mp3")));
     const auto form = makeForm("en_US");
-    QCOMPARE(itemTexts(form->cbSound), (QStringList{QStringLiteral("(None)"), QStringLiteral(".hidden"),
-                                                   QStringLiteral("Bells1"), QStringLiteral("Birds"),
-                                                   QStringLiteral("Christmas")}));
+    QCOMPARE(itemTexts(form->cbSound),
+             (QStringList{QStringLiteral("(None)"), QStringLiteral(".hidden"), QStringLiteral("Bells1"),
+                          QStringLiteral("Birds"), QStringLiteral("Christmas")}));
 }
 
 void TestAlarmForm::browseChoiceNamesTheSound_data()

@@ -293,8 +293,8 @@ void TestFloatingForm::clockTextLeavesOutTheTimeZone_data()
                                 << QStringLiteral("7:08:09 PM\nTuesday\n3/5/24");
     QTest::newRow("German") << QStringLiteral("de_DE") << QStringLiteral("19:08:09")
                             << QStringLiteral("19:08:09\nDienstag\n05.03.24");
-    QTest::newRow("Chinese, whose zone comes first") << QStringLiteral("zh_CN") << QStringLiteral("19:08:09")
-                                                     << QStringLiteral("19:08:09\n星期二\n2024/3/5");
+    QTest::newRow("Chinese, whose zone comes first")
+        << QStringLiteral("zh_CN") << QStringLiteral("19:08:09") << QStringLiteral("19:08:09\n星期二\n2024/3/5");
 }
 
 void TestFloatingForm::clockTextLeavesOutTheTimeZone()
@@ -457,8 +457,7 @@ void TestFloatingForm::edgesStickToTheWorkArea_data()
     QTest::newRow("a window in the middle stays where it is") << QRect(300, 200, 100, 50) << QPoint(300, 200);
     QTest::newRow("near the left edge it sticks to it") << QRect(7, 200, 100, 50) << QPoint(0, 200);
     QTest::newRow("just past the left edge it sticks back") << QRect(-9, 200, 100, 50) << QPoint(0, 200);
-    QTest::newRow("near the right and bottom edges it sticks to both")
-        << QRect(695, 545, 100, 50) << QPoint(700, 550);
+    QTest::newRow("near the right and bottom edges it sticks to both") << QRect(695, 545, 100, 50) << QPoint(700, 550);
     QTest::newRow("ten pixels away it is free") << QRect(10, 10, 100, 50) << QPoint(10, 10);
 }
 

@@ -87,8 +87,7 @@ struct Rig {
         , main(&program.Main())
         , editor(&program.Editor())
         , wakeup(&program.Wakeup())
-    {
-    }
+    {}
 
     QStringList alarms() const { return main->Scheduler().Alarms(); }
     QStringList saved() const { return ini.ReadList(Settings::Alarms); }

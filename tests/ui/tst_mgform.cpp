@@ -5,11 +5,11 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QDialog>
+#include <QDir>
 #include <QGroupBox>
-#include <QLabel>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -31,7 +31,10 @@ QByteArray languageFile(const QByteArray& displayName, int languageId, const QBy
            body;
 }
 
-QRect workArea() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+QRect workArea()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
 
 } // namespace
 

@@ -53,7 +53,10 @@ std::string read(const std::wstring& path)
     return text.str();
 }
 
-bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void flushesAnOpenFileOnly()
 {
@@ -103,12 +106,12 @@ void theFolderStepHasNothingToDo()
 
 int main()
 {
-    return TestKit::RunTests("Windows file commit steps",
-                             {
-                                 {"an open file is flushed, a closed one is refused", flushesAnOpenFileOnly},
-                                 {"a file is replaced in one step", replacesAFileInOneStep},
-                                 {"a refusal names the reason and keeps the target",
-                                  aRefusalNamesTheReasonAndKeepsTheTarget},
-                                 {"the folder step has nothing to do", theFolderStepHasNothingToDo},
-                             });
+    return TestKit::RunTests(
+        "Windows file commit steps",
+        {
+            {"an open file is flushed, a closed one is refused", flushesAnOpenFileOnly},
+            {"a file is replaced in one step", replacesAFileInOneStep},
+            {"a refusal names the reason and keeps the target", aRefusalNamesTheReasonAndKeepsTheTarget},
+            {"the folder step has nothing to do", theFolderStepHasNothingToDo},
+        });
 }

@@ -29,9 +29,15 @@ QStringView columns(const QString& s, int first, int count = -1)
 }
 
 // A flag column is set unless it holds "0"; a column past the end is not "0".
-bool flag(const QString& s, int column) { return columns(s, column, 1) != u"0"; }
+bool flag(const QString& s, int column)
+{
+    return columns(s, column, 1) != u"0";
+}
 
-bool isBlank(QChar c) { return c.unicode() <= 32; }
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
 
 QStringView trimBlanks(QStringView text)
 {
@@ -49,7 +55,10 @@ std::optional<int> decimal(QStringView text)
     return ok ? std::optional<int>(value) : std::nullopt;
 }
 
-QString flagText(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+QString flagText(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 // Lone CR or LF (as a Linux text box produces) become CR LF, so every line break is escaped
 // and an AlarmString never splits a line of Data.ini or of a backup file.
@@ -62,7 +71,10 @@ QString normalisedLineBreaks(QString text)
 
 } // namespace
 
-bool AlarmRecord::IsOneTime() const { return IsOneTimeMask(Days); }
+bool AlarmRecord::IsOneTime() const
+{
+    return IsOneTimeMask(Days);
+}
 
 bool IsOneTimeMask(const std::array<bool, 7>& days)
 {
@@ -77,11 +89,26 @@ int Minutes(const QString& s)
     return minutes < 0 ? kDefaultMinutes : minutes;
 }
 
-QTime Time(const QString& s) { return MinutesToTime(Minutes(s)); }
-bool Enabled(const QString& s) { return flag(s, 5); }
-bool Snooze(const QString& s) { return flag(s, 6); }
-bool WakeUp(const QString& s) { return flag(s, 7); }
-QString DayMask(const QString& s) { return columns(s, 8, 7).toString(); }
+QTime Time(const QString& s)
+{
+    return MinutesToTime(Minutes(s));
+}
+bool Enabled(const QString& s)
+{
+    return flag(s, 5);
+}
+bool Snooze(const QString& s)
+{
+    return flag(s, 6);
+}
+bool WakeUp(const QString& s)
+{
+    return flag(s, 7);
+}
+QString DayMask(const QString& s)
+{
+    return columns(s, 8, 7).toString();
+}
 
 std::array<bool, 7> Days(const QString& s)
 {
@@ -93,13 +120,34 @@ std::array<bool, 7> Days(const QString& s)
     }
     return days;
 }
-bool MonitorOn(const QString& s) { return flag(s, 15); }
-bool SoundLoop(const QString& s) { return flag(s, 16); }
-bool VolumeOn(const QString& s) { return flag(s, 17); }
-int Volume(const QString& s) { return qBound(0, decimal(columns(s, 18, 3)).value_or(100), 100); }
-bool ShowMessage(const QString& s) { return flag(s, 21); }
-QString Label(const QString& s) { return DecodeLineBreaks(trimBlanks(columns(s, kLabelColumn, kLabelWidth)).toString()); }
-QString Sound(const QString& s) { return trimBlanks(columns(s, kSoundColumn)).toString(); }
+bool MonitorOn(const QString& s)
+{
+    return flag(s, 15);
+}
+bool SoundLoop(const QString& s)
+{
+    return flag(s, 16);
+}
+bool VolumeOn(const QString& s)
+{
+    return flag(s, 17);
+}
+int Volume(const QString& s)
+{
+    return qBound(0, decimal(columns(s, 18, 3)).value_or(100), 100);
+}
+bool ShowMessage(const QString& s)
+{
+    return flag(s, 21);
+}
+QString Label(const QString& s)
+{
+    return DecodeLineBreaks(trimBlanks(columns(s, kLabelColumn, kLabelWidth)).toString());
+}
+QString Sound(const QString& s)
+{
+    return trimBlanks(columns(s, kSoundColumn)).toString();
+}
 
 } // namespace AlarmField
 

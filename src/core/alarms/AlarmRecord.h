@@ -8,18 +8,18 @@
 
 /** One alarm's settings, as the editor and the due-alarm handling work on them. */
 struct AlarmRecord {
-    QTime Time{8, 0};          // a whole minute
+    QTime Time{8, 0}; // a whole minute
     bool Enabled = true;
     bool Snooze = true;
-    bool WakeUp = true;        // wake the computer from sleep for this alarm
+    bool WakeUp = true; // wake the computer from sleep for this alarm
     bool MonitorOn = true;
-    bool VolumeOn = true;      // set the system volume to Volume while ringing
-    int Volume = 100;          // percent 0..100
-    bool ShowMessage = true;   // window with the label; else only a tray balloon
+    bool VolumeOn = true;    // set the system volume to Volume while ringing
+    int Volume = 100;        // percent 0..100
+    bool ShowMessage = true; // window with the label; else only a tray balloon
     bool SoundLoop = true;
     std::array<bool, 7> Days{}; // repeat days, Sunday first; none set: a one-time alarm
-    QString Label;             // line breaks as CR LF
-    QString Sound;             // stock name, file, folder or program; empty: silent
+    QString Label;              // line breaks as CR LF
+    QString Sound;              // stock name, file, folder or program; empty: silent
 
     bool IsOneTime() const;
     bool operator==(const AlarmRecord&) const = default;
@@ -45,7 +45,7 @@ QTime Time(const QString& s);
 bool Enabled(const QString& s);
 bool Snooze(const QString& s);
 bool WakeUp(const QString& s);
-QString DayMask(const QString& s); // columns 8-14 as stored; shorter than 7 when the string is
+QString DayMask(const QString& s);          // columns 8-14 as stored; shorter than 7 when the string is
 std::array<bool, 7> Days(const QString& s); // none set when the mask is shorter than 7
 bool MonitorOn(const QString& s);
 bool SoundLoop(const QString& s);

@@ -7,7 +7,10 @@
 
 namespace {
 
-QString utcText(const QDateTime& utc) { return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz 'UTC'")); }
+QString utcText(const QDateTime& utc)
+{
+    return utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz 'UTC'"));
+}
 
 // Seconds of wall-clock reading from a to b, whatever the zone did in between.
 qint64 wallSecsTo(const LocalDateTime& a, const LocalDateTime& b)
@@ -29,9 +32,15 @@ AlarmScheduler::AlarmScheduler(TAppIni& ini, ScheduleTimers& timers, SchedulerCl
     connect(&m_tmrFillAlarmsDelayed, &QTimer::timeout, this, &AlarmScheduler::Rebuild);
 }
 
-void AlarmScheduler::SetAlarms(const QStringList& alarms) { m_alarms = alarms; }
+void AlarmScheduler::SetAlarms(const QStringList& alarms)
+{
+    m_alarms = alarms;
+}
 
-void AlarmScheduler::LoadAlarms() { m_alarms = m_ini.ReadList(Settings::Alarms); }
+void AlarmScheduler::LoadAlarms()
+{
+    m_alarms = m_ini.ReadList(Settings::Alarms);
+}
 
 LocalDateTime AlarmScheduler::wallTime(const QDateTime& now) const
 {

@@ -55,22 +55,25 @@ BackupReadResult ReadBackupFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {{}, QStringLiteral("Cannot open \"%1\": %2").arg(path, file.errorString())};
     if (file.size() > kMaxBackupFileBytes)
-        return {{}, QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
-                        .arg(path)
-                        .arg(kMaxBackupFileBytes / (1024 * 1024))};
+        return {{},
+                QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
+                    .arg(path)
+                    .arg(kMaxBackupFileBytes / (1024 * 1024))};
     // Sized by the file: reading asks for the whole limit's memory up front, whatever the file holds.
     const QByteArray bytes = file.read(qMin(file.size(), kMaxBackupFileBytes) + 1);
     if (file.error() != QFileDevice::NoError)
         return {{}, QStringLiteral("Cannot read \"%1\": %2").arg(path, file.errorString())};
     if (bytes.size() > kMaxBackupFileBytes)
-        return {{}, QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
-                        .arg(path)
-                        .arg(kMaxBackupFileBytes / (1024 * 1024))};
+        return {{},
+                QStringLiteral("\"%1\" is too large for a backup file (more than %2 MB).")
+                    .arg(path)
+                    .arg(kMaxBackupFileBytes / (1024 * 1024))};
     if (const qsizetype lines = CountBackupLines(bytes); lines > kMaxBackupAlarms)
-        return {{}, QStringLiteral("\"%1\" holds %2 lines; a backup holds at most %3 alarms.")
-                        .arg(path)
-                        .arg(lines)
-                        .arg(kMaxBackupAlarms)};
+        return {{},
+                QStringLiteral("\"%1\" holds %2 lines; a backup holds at most %3 alarms.")
+                    .arg(path)
+                    .arg(lines)
+                    .arg(kMaxBackupAlarms)};
     return {DecodeBackup(bytes), QString()};
 }
 

@@ -117,9 +117,8 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
                                const QList<RungOccurrence>& rung)
 {
     const auto hasRung = [&](int index, const LocalDateTime& occurrence) {
-        return std::any_of(rung.begin(), rung.end(), [&](const RungOccurrence& r) {
-            return r.at == occurrence && r.alarm == alarms.at(index);
-        });
+        return std::any_of(rung.begin(), rung.end(),
+                           [&](const RungOccurrence& r) { return r.at == occurrence && r.alarm == alarms.at(index); });
     };
     ScheduleResult result;
     const int nowMinutes = TimeToMinutes(now.time);
@@ -139,8 +138,8 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
                 continue;
             if (result.panel.size() < ScheduleResult::kPanelLines) {
                 const QString& s = alarms.at(c.index);
-                result.panel.append({PanelLineText(occurrence, AlarmField::Label(s), AlarmField::Sound(s), locale),
-                                     c.index});
+                result.panel.append(
+                    {PanelLineText(occurrence, AlarmField::Label(s), AlarmField::Sound(s), locale), c.index});
                 listed.insert(c.index);
                 if (result.panel.size() == 1) {
                     result.nextAlarmIndex = c.index;

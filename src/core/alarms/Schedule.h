@@ -26,7 +26,7 @@ struct ScheduleResult {
     QList<int> dueIndexes;                // list positions of every alarm due at alarmAt, in list order
     std::optional<LocalDateTime> wakeAt;  // none: park the wake timer
     QString trayHint;
-    int trayIconIndex = 1;                // 0 when an alarm is scheduled, 1 when none
+    int trayIconIndex = 1; // 0 when an alarm is scheduled, 1 when none
     bool floatingIndicatorVisible = false;
     QString floatingHint;
 };

@@ -5,9 +5,9 @@
 
 /** How a wake timer was armed. */
 struct WakeArming {
-    bool armed = false;  // the timer stands at the requested instant
-    bool wakes = false;  // and will bring the computer out of sleep for it
-    QString path;        // which facility arms it, for the log
+    bool armed = false; // the timer stands at the requested instant
+    bool wakes = false; // and will bring the computer out of sleep for it
+    QString path;       // which facility arms it, for the log
 };
 
 /**

@@ -7,7 +7,10 @@
 
 namespace {
 
-QString withSeparator(const QString& folder) { return JoinPath(folder, QString()); }
+QString withSeparator(const QString& folder)
+{
+    return JoinPath(folder, QString());
+}
 
 QString resourceFolder(const QString& exeFolder, const QString& name)
 {
@@ -26,7 +29,10 @@ QString userConfigFolder()
     return JoinPath(base, QStringLiteral("larkbell"));
 }
 
-bool isWritableFolder(const QString& folder) { return QFileInfo(folder).isWritable(); }
+bool isWritableFolder(const QString& folder)
+{
+    return QFileInfo(folder).isWritable();
+}
 
 } // namespace
 

@@ -4,8 +4,8 @@
 
 /** The folders the program works with, computed once at start-up. */
 struct AppFolders {
-    QString exeFolder;   // folder of the running executable
-    QString dataFolder;  // holds Data.ini and Log.txt
+    QString exeFolder;    // folder of the running executable
+    QString dataFolder;   // holds Data.ini and Log.txt
     QString soundsFolder; // stock sounds, ends with a separator
     QString langsFolder;  // language files, ends with a separator
 

@@ -10,7 +10,10 @@ namespace {
 
 const QString kSection = QStringLiteral("Main");
 
-QString keyName(const char16_t* name) { return QString::fromUtf16(name); }
+QString keyName(const char16_t* name)
+{
+    return QString::fromUtf16(name);
+}
 
 QString tooLarge(const QString& path)
 {
@@ -48,8 +51,7 @@ std::optional<int> ParseProfileInteger(const QString& text)
 TAppIni::TAppIni(const QString& exeFolder, const QString& soundsFolder)
     : m_exeFolder(exeFolder)
     , m_soundsFolder(soundsFolder)
-{
-}
+{}
 
 void TAppIni::SetFileName(const QString& path)
 {
@@ -118,20 +120,44 @@ int TAppIni::ReadInteger(const QString& key, int defaultValue) const
     return text ? ParseProfileInteger(*text).value_or(defaultValue) : defaultValue;
 }
 
-bool TAppIni::ReadBool(const QString& key, bool defaultValue) const { return ReadInteger(key, defaultValue) != 0; }
+bool TAppIni::ReadBool(const QString& key, bool defaultValue) const
+{
+    return ReadInteger(key, defaultValue) != 0;
+}
 
-bool TAppIni::WriteString(const QString& key, const QString& value) { return writeValues({{key, value}}); }
-bool TAppIni::WriteInteger(const QString& key, int value) { return WriteString(key, QString::number(value)); }
-bool TAppIni::WriteBool(const QString& key, bool value) { return WriteInteger(key, value ? 1 : 0); }
+bool TAppIni::WriteString(const QString& key, const QString& value)
+{
+    return writeValues({{key, value}});
+}
+bool TAppIni::WriteInteger(const QString& key, int value)
+{
+    return WriteString(key, QString::number(value));
+}
+bool TAppIni::WriteBool(const QString& key, bool value)
+{
+    return WriteInteger(key, value ? 1 : 0);
+}
 
-bool TAppIni::Read(BoolSetting setting) const { return ReadBool(keyName(setting.name), setting.defaultValue); }
-int TAppIni::Read(IntSetting setting) const { return ReadInteger(keyName(setting.name), setting.defaultValue); }
+bool TAppIni::Read(BoolSetting setting) const
+{
+    return ReadBool(keyName(setting.name), setting.defaultValue);
+}
+int TAppIni::Read(IntSetting setting) const
+{
+    return ReadInteger(keyName(setting.name), setting.defaultValue);
+}
 int TAppIni::Read(IntSetting setting, int defaultValue) const
 {
     return ReadInteger(keyName(setting.name), defaultValue);
 }
-bool TAppIni::Write(BoolSetting setting, bool value) { return WriteBool(keyName(setting.name), value); }
-bool TAppIni::Write(IntSetting setting, int value) { return WriteInteger(keyName(setting.name), value); }
+bool TAppIni::Write(BoolSetting setting, bool value)
+{
+    return WriteBool(keyName(setting.name), value);
+}
+bool TAppIni::Write(IntSetting setting, int value)
+{
+    return WriteInteger(keyName(setting.name), value);
+}
 
 bool TAppIni::refuse(const QString& message)
 {

@@ -38,7 +38,10 @@ QString unquoted(QStringView value)
     return value.toString();
 }
 
-bool isBlankLine(const QString& text) { return trimmed(text).isEmpty(); }
+bool isBlankLine(const QString& text)
+{
+    return trimmed(text).isEmpty();
+}
 
 } // namespace
 

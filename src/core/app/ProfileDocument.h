@@ -31,7 +31,7 @@ private:
         QString key; // lower-case key name; empty for comments, blank and malformed lines
     };
     struct Section {
-        QString header;                // the "[...]" line as written
+        QString header; // the "[...]" line as written
         QList<Line> lines;
         QHash<QString, qsizetype> keys; // first line of each key
     };

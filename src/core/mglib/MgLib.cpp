@@ -5,7 +5,10 @@
 
 namespace {
 
-bool isBlank(QChar c) { return c.unicode() <= 32; }
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
 
 // UTF-16 index of the code point with the given index, or text.size() when past the end.
 qsizetype utf16IndexOf(const QString& text, int codePoint)
@@ -117,7 +120,10 @@ QString CountWithUnit(int n, const QString& singular, const QString& plural)
     return QString::number(n) + u' ' + (n == 1 ? singular : plural);
 }
 
-int TimeToMinutes(QTime t) { return t.isValid() ? t.hour() * 60 + t.minute() : 0; }
+int TimeToMinutes(QTime t)
+{
+    return t.isValid() ? t.hour() * 60 + t.minute() : 0;
+}
 
 QTime MinutesToTime(int minutes)
 {
@@ -132,11 +138,20 @@ int FirstWeekdayOffset(const QLocale& locale)
     return int(locale.firstDayOfWeek()) % 7;
 }
 
-int DayOfColumn(int column, int firstWeekdayOffset) { return (firstWeekdayOffset + column - 1) % 7 + 1; }
+int DayOfColumn(int column, int firstWeekdayOffset)
+{
+    return (firstWeekdayOffset + column - 1) % 7 + 1;
+}
 
-int WeekdayIndex(QDate date) { return date.dayOfWeek() % 7 + 1; }
+int WeekdayIndex(QDate date)
+{
+    return date.dayOfWeek() % 7 + 1;
+}
 
-QString FormatShortTime(QTime t, const QLocale& locale) { return locale.toString(t, QLocale::ShortFormat); }
+QString FormatShortTime(QTime t, const QLocale& locale)
+{
+    return locale.toString(t, QLocale::ShortFormat);
+}
 
 QString JoinPath(const QString& folder, const QString& name)
 {
@@ -147,10 +162,10 @@ QString JoinPath(const QString& folder, const QString& name)
 
 bool IsAudioFileName(const QString& path)
 {
-    static const QStringList extensions = {QStringLiteral(".mp3"),  QStringLiteral(".mp2"),  QStringLiteral(".mp1"),
-                                           QStringLiteral(".wav"),  QStringLiteral(".wma"),  QStringLiteral(".ogg"),
-                                           QStringLiteral(".aif"),  QStringLiteral(".aiff"), QStringLiteral(".aifc"),
-                                           QStringLiteral(".afc"),  QStringLiteral(".flac")};
+    static const QStringList extensions = {QStringLiteral(".mp3"), QStringLiteral(".mp2"),  QStringLiteral(".mp1"),
+                                           QStringLiteral(".wav"), QStringLiteral(".wma"),  QStringLiteral(".ogg"),
+                                           QStringLiteral(".aif"), QStringLiteral(".aiff"), QStringLiteral(".aifc"),
+                                           QStringLiteral(".afc"), QStringLiteral(".flac")};
     const qsizetype dot = path.lastIndexOf(u'.');
     if (dot < 0 || path.indexOf(u'/', dot) >= 0 || path.indexOf(u'\\', dot) >= 0)
         return false;

@@ -40,7 +40,10 @@ int FirstWeekdayOffset(const QLocale& locale);
 /** Display column 1..7 (starting at the locale's first weekday) to the day index 1 = Sunday .. 7 = Saturday. */
 int DayOfColumn(int column, int firstWeekdayOffset);
 /** Same mapping under the name the alarm code uses. */
-inline int DisplayDayToWeekday(int position, int firstWeekdayOffset) { return DayOfColumn(position, firstWeekdayOffset); }
+inline int DisplayDayToWeekday(int position, int firstWeekdayOffset)
+{
+    return DayOfColumn(position, firstWeekdayOffset);
+}
 /** Sunday-first day index 1..7 of a date. */
 int WeekdayIndex(QDate date);
 QString FormatShortTime(QTime t, const QLocale& locale);

@@ -15,10 +15,10 @@
 namespace {
 
 // Code points of Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 QString failure(const QString& action, const QString& path, const QString& reason)
 {
@@ -43,7 +43,10 @@ const QLatin1String kTempTag(".larkbell-");
 const QLatin1String kTempSuffix(".tmp");
 constexpr int kTempRandomChars = 6;
 
-QString tempPrefix(const QString& fileName) { return u'.' + fileName + kTempTag; }
+QString tempPrefix(const QString& fileName)
+{
+    return u'.' + fileName + kTempTag;
+}
 
 bool isLetterOrDigit(QChar c)
 {
@@ -124,7 +127,10 @@ QString DecodeUserText(const QByteArray& bytes)
     return utf8.hasError() ? DecodeWindows1252(body) : text;
 }
 
-void SetFileCommitSteps(FileCommitSteps steps) { commitSteps() = std::move(steps); }
+void SetFileCommitSteps(FileCommitSteps steps)
+{
+    commitSteps() = std::move(steps);
+}
 
 QString WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {

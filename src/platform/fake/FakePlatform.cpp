@@ -37,33 +37,39 @@ namespace {
 
 using State = FakePlatform::State;
 
-template <typename T> void Forget(std::vector<T*>& list, T* item) {
+template <typename T> void Forget(std::vector<T*>& list, T* item)
+{
     list.erase(std::remove(list.begin(), list.end(), item), list.end());
 }
 
-class FakeAlarmTimer final : public AlarmTimer {
+class FakeAlarmTimer final : public AlarmTimer
+{
 public:
     FakeAlarmTimer(std::shared_ptr<State> state, std::function<void()> onFired)
         : m_state(std::move(state))
-        , m_onFired(std::move(onFired)) {
+        , m_onFired(std::move(onFired))
+    {
         m_state->alarmTimers.push_back(this);
     }
     ~FakeAlarmTimer() override { Forget(m_state->alarmTimers, this); }
 
-    bool Arm(WallTime due) override {
+    bool Arm(WallTime due) override
+    {
         m_state->calls.push_back({FakePlatform::Timer::Alarm, due, false});
         if (m_state->armFails)
             return false;
         m_due = due;
         return true;
     }
-    void Disarm() override {
+    void Disarm() override
+    {
         m_state->calls.push_back({FakePlatform::Timer::Alarm, std::nullopt, false});
         m_due.reset();
     }
 
     std::optional<WallTime> Due() const { return m_due; }
-    void Fire() {
+    void Fire()
+    {
         m_due.reset();
         m_onFired();
     }
@@ -74,23 +80,27 @@ private:
     std::optional<WallTime> m_due;
 };
 
-class FakeWakeTimer final : public WakeTimer {
+class FakeWakeTimer final : public WakeTimer
+{
 public:
     explicit FakeWakeTimer(std::shared_ptr<State> state)
         : m_state(std::move(state))
-        , m_path(m_state->wakePath) {
+        , m_path(m_state->wakePath)
+    {
         m_state->wakeTimers.push_back(this);
     }
     ~FakeWakeTimer() override { Forget(m_state->wakeTimers, this); }
 
-    bool Arm(WallTime due) override {
+    bool Arm(WallTime due) override
+    {
         m_state->calls.push_back({FakePlatform::Timer::Wake, due, m_path != WakePath::None});
         if (m_state->armFails)
             return false;
         m_due = due;
         return true;
     }
-    void Disarm() override {
+    void Disarm() override
+    {
         m_state->calls.push_back({FakePlatform::Timer::Wake, std::nullopt, false});
         m_due.reset();
     }
@@ -103,11 +113,13 @@ private:
     std::optional<WallTime> m_due;
 };
 
-class FakeClockWatch final : public ClockWatch {
+class FakeClockWatch final : public ClockWatch
+{
 public:
     FakeClockWatch(std::shared_ptr<State> state, std::function<void(ClockChange)> onChanged)
         : m_state(std::move(state))
-        , m_onChanged(std::move(onChanged)) {
+        , m_onChanged(std::move(onChanged))
+    {
         m_state->clockWatches.push_back(this);
     }
     ~FakeClockWatch() override { Forget(m_state->clockWatches, this); }
@@ -118,11 +130,13 @@ private:
     std::function<void(ClockChange)> m_onChanged;
 };
 
-class FakeExitRequestWatch final : public ExitRequestWatch {
+class FakeExitRequestWatch final : public ExitRequestWatch
+{
 public:
     FakeExitRequestWatch(std::shared_ptr<State> state, std::function<void()> onRequest)
         : m_state(std::move(state))
-        , m_onRequest(std::move(onRequest)) {
+        , m_onRequest(std::move(onRequest))
+    {
         m_state->exitWatches.push_back(this);
     }
     ~FakeExitRequestWatch() override { Forget(m_state->exitWatches, this); }
@@ -133,37 +147,43 @@ private:
     std::function<void()> m_onRequest;
 };
 
-class FakeNotifications final : public DesktopNotifications {
+class FakeNotifications final : public DesktopNotifications
+{
 public:
     FakeNotifications(std::shared_ptr<State> state, NotificationEvents events)
         : m_state(std::move(state))
-        , m_events(std::move(events)) {
+        , m_events(std::move(events))
+    {
         m_state->notifications.push_back(this);
     }
     ~FakeNotifications() override { Forget(m_state->notifications, this); }
 
-    bool Show(const std::string& title, const std::string& text, int timeoutMs) override {
+    bool Show(const std::string& title, const std::string& text, int timeoutMs) override
+    {
         m_state->shownNotifications.push_back({title, text, timeoutMs});
         // A server keeps the id of the notification a new one replaces.
         if (m_id == 0)
             m_id = ++m_state->lastNotificationId;
         return true;
     }
-    void Cancel() override {
+    void Cancel() override
+    {
         ++m_state->notificationCancels;
         m_id = 0;
     }
     bool IsShown() const override { return m_id != 0; }
     unsigned NotificationId() const override { return m_id; }
 
-    bool Click() {
+    bool Click()
+    {
         if (m_id == 0)
             return false;
         if (m_events.onClicked)
             m_events.onClicked();
         return true;
     }
-    bool CloseByUser() {
+    bool CloseByUser()
+    {
         if (m_id == 0)
             return false;
         m_id = 0;
@@ -178,11 +198,13 @@ private:
     unsigned m_id = 0;
 };
 
-class FakeInstanceChannel final : public InstanceChannel {
+class FakeInstanceChannel final : public InstanceChannel
+{
 public:
     FakeInstanceChannel(std::shared_ptr<State> state, std::string exePath)
         : m_state(std::move(state))
-        , m_exePath(std::move(exePath)) {}
+        , m_exePath(std::move(exePath))
+    {}
     ~FakeInstanceChannel() override { m_state->instances.erase(m_exePath); }
 
 private:
@@ -190,7 +212,8 @@ private:
     std::string m_exePath;
 };
 
-template <typename T> std::optional<WallTime> EarliestDue(const std::vector<T*>& timers) {
+template <typename T> std::optional<WallTime> EarliestDue(const std::vector<T*>& timers)
+{
     std::optional<WallTime> earliest;
     for (const T* timer : timers) {
         const auto due = timer->Due();
@@ -203,49 +226,59 @@ template <typename T> std::optional<WallTime> EarliestDue(const std::vector<T*>&
 } // namespace
 
 FakePlatform::FakePlatform()
-    : m_state(std::make_shared<State>()) {}
+    : m_state(std::make_shared<State>())
+{}
 
 FakePlatform::~FakePlatform() = default;
 
-std::unique_ptr<AlarmTimer> FakePlatform::CreateAlarmTimer(std::function<void()> onFired) {
+std::unique_ptr<AlarmTimer> FakePlatform::CreateAlarmTimer(std::function<void()> onFired)
+{
     if (m_state->creationFails)
         return nullptr;
     return std::make_unique<FakeAlarmTimer>(m_state, std::move(onFired));
 }
 
-std::unique_ptr<WakeTimer> FakePlatform::CreateWakeTimer() {
+std::unique_ptr<WakeTimer> FakePlatform::CreateWakeTimer()
+{
     if (m_state->creationFails)
         return nullptr;
     return std::make_unique<FakeWakeTimer>(m_state);
 }
 
-std::unique_ptr<ClockWatch> FakePlatform::WatchClock(std::function<void(ClockChange)> onChanged) {
+std::unique_ptr<ClockWatch> FakePlatform::WatchClock(std::function<void(ClockChange)> onChanged)
+{
     return std::make_unique<FakeClockWatch>(m_state, std::move(onChanged));
 }
 
-std::unique_ptr<ExitRequestWatch> FakePlatform::WatchExitRequests(std::function<void()> onRequest) {
+std::unique_ptr<ExitRequestWatch> FakePlatform::WatchExitRequests(std::function<void()> onRequest)
+{
     return std::make_unique<FakeExitRequestWatch>(m_state, std::move(onRequest));
 }
 
-void FakePlatform::RequestExit() {
+void FakePlatform::RequestExit()
+{
     const std::vector<FakeExitRequestWatch*> watches = m_state->exitWatches; // a callback may end a watch
     for (FakeExitRequestWatch* watch : watches)
         watch->Notify();
 }
 
-std::unique_ptr<DesktopNotifications> FakePlatform::CreateNotifications(NotificationEvents events) {
+std::unique_ptr<DesktopNotifications> FakePlatform::CreateNotifications(NotificationEvents events)
+{
     return std::make_unique<FakeNotifications>(m_state, std::move(events));
 }
 
-const std::vector<FakePlatform::ShownNotification>& FakePlatform::ShownNotifications() const {
+const std::vector<FakePlatform::ShownNotification>& FakePlatform::ShownNotifications() const
+{
     return m_state->shownNotifications;
 }
 
-int FakePlatform::NotificationCancels() const {
+int FakePlatform::NotificationCancels() const
+{
     return m_state->notificationCancels;
 }
 
-bool FakePlatform::ClickNotification() {
+bool FakePlatform::ClickNotification()
+{
     const std::vector<FakeNotifications*> notifications = m_state->notifications; // a callback may end one
     bool reported = false;
     for (FakeNotifications* notification : notifications)
@@ -253,7 +286,8 @@ bool FakePlatform::ClickNotification() {
     return reported;
 }
 
-bool FakePlatform::CloseNotification() {
+bool FakePlatform::CloseNotification()
+{
     const std::vector<FakeNotifications*> notifications = m_state->notifications; // a callback may end one
     bool reported = false;
     for (FakeNotifications* notification : notifications)
@@ -261,18 +295,21 @@ bool FakePlatform::CloseNotification() {
     return reported;
 }
 
-bool FakePlatform::WakeTimersAllowed() {
+bool FakePlatform::WakeTimersAllowed()
+{
     return m_state->wakePath != WakePath::None;
 }
 
 std::unique_ptr<InstanceChannel> FakePlatform::ClaimInstance(const std::string& exePath,
-                                                             std::function<void(int message)> onMessage) {
+                                                             std::function<void(int message)> onMessage)
+{
     if (!m_state->instances.emplace(exePath, std::move(onMessage)).second)
         return nullptr;
     return std::make_unique<FakeInstanceChannel>(m_state, exePath);
 }
 
-bool FakePlatform::SendToInstance(const std::string& exePath, int message, int param1, int param2) {
+bool FakePlatform::SendToInstance(const std::string& exePath, int message, int param1, int param2)
+{
     const auto found = m_state->instances.find(exePath);
     if (found == m_state->instances.end())
         return false;
@@ -283,52 +320,64 @@ bool FakePlatform::SendToInstance(const std::string& exePath, int message, int p
     return true;
 }
 
-bool FakePlatform::EnableAutostart(const std::string& exePath) {
+bool FakePlatform::EnableAutostart(const std::string& exePath)
+{
     m_state->userAutostart = exePath;
     return true;
 }
 
-bool FakePlatform::DisableAutostart() {
+bool FakePlatform::DisableAutostart()
+{
     return std::exchange(m_state->userAutostart, std::nullopt).has_value();
 }
 
-bool FakePlatform::AutostartEnabled(const std::string& exePath) {
+bool FakePlatform::AutostartEnabled(const std::string& exePath)
+{
     return m_state->machineAutostart == exePath || m_state->userAutostart == exePath;
 }
 
-const std::vector<FakePlatform::ArmCall>& FakePlatform::ArmCalls() const {
+const std::vector<FakePlatform::ArmCall>& FakePlatform::ArmCalls() const
+{
     return m_state->calls;
 }
 
-void FakePlatform::ClearArmCalls() {
+void FakePlatform::ClearArmCalls()
+{
     m_state->calls.clear();
 }
 
-std::optional<WallTime> FakePlatform::AlarmDue() const {
+std::optional<WallTime> FakePlatform::AlarmDue() const
+{
     return EarliestDue(m_state->alarmTimers);
 }
 
-std::optional<WallTime> FakePlatform::WakeDue() const {
+std::optional<WallTime> FakePlatform::WakeDue() const
+{
     return EarliestDue(m_state->wakeTimers);
 }
 
-void FakePlatform::SetWakePath(WakePath path) {
+void FakePlatform::SetWakePath(WakePath path)
+{
     m_state->wakePath = path;
 }
 
-void FakePlatform::SetTimerCreationFails(bool fails) {
+void FakePlatform::SetTimerCreationFails(bool fails)
+{
     m_state->creationFails = fails;
 }
 
-void FakePlatform::SetArmFails(bool fails) {
+void FakePlatform::SetArmFails(bool fails)
+{
     m_state->armFails = fails;
 }
 
-bool FakePlatform::FireAlarmTimer() {
+bool FakePlatform::FireAlarmTimer()
+{
     return AdvanceTo(WallTime::max());
 }
 
-bool FakePlatform::AdvanceTo(WallTime now) {
+bool FakePlatform::AdvanceTo(WallTime now)
+{
     // A copy: a callback may create, re-arm or destroy timers.
     const std::vector<FakeAlarmTimer*> timers = m_state->alarmTimers;
     bool fired = false;
@@ -344,7 +393,8 @@ bool FakePlatform::AdvanceTo(WallTime now) {
     return fired;
 }
 
-void FakePlatform::ChangeClock(ClockChange change) {
+void FakePlatform::ChangeClock(ClockChange change)
+{
     const std::vector<FakeClockWatch*> watches = m_state->clockWatches;
     for (FakeClockWatch* watch : watches) {
         if (std::find(m_state->clockWatches.begin(), m_state->clockWatches.end(), watch) != m_state->clockWatches.end())
@@ -352,10 +402,12 @@ void FakePlatform::ChangeClock(ClockChange change) {
     }
 }
 
-void FakePlatform::SetMachineAutostart(std::optional<std::string> exePath) {
+void FakePlatform::SetMachineAutostart(std::optional<std::string> exePath)
+{
     m_state->machineAutostart = std::move(exePath);
 }
 
-std::optional<std::string> FakePlatform::UserAutostart() const {
+std::optional<std::string> FakePlatform::UserAutostart() const
+{
     return m_state->userAutostart;
 }

@@ -13,7 +13,8 @@
  * timers. Callbacks run synchronously inside the call that triggers them. Requests sent to a running
  * copy reach a channel claimed on the same FakePlatform.
  */
-class FakePlatform final : public Platform {
+class FakePlatform final : public Platform
+{
 public:
     enum class Timer { Alarm, Wake };
     struct ArmCall {

@@ -18,7 +18,8 @@ namespace {
 constexpr std::string_view kFileName = "LarkBL.desktop";
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
 
-std::string ConfigHome() {
+std::string ConfigHome()
+{
     // Relative values are invalid by the base-directory rules and are ignored like unset ones.
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (QDir::isAbsolutePath(configured))
@@ -26,7 +27,8 @@ std::string ConfigHome() {
     return QString(QDir::homePath() + QStringLiteral("/.config")).toStdString();
 }
 
-std::vector<std::string> ConfigDirs() {
+std::vector<std::string> ConfigDirs()
+{
     std::vector<std::string> dirs;
     const QStringList configured = qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts);
     for (const QString& dir : configured) {
@@ -38,7 +40,8 @@ std::vector<std::string> ConfigDirs() {
     return dirs;
 }
 
-std::string EntryIn(const std::string& configDir) {
+std::string EntryIn(const std::string& configDir)
+{
     return configDir + "/autostart/" + std::string(kFileName);
 }
 
@@ -47,7 +50,8 @@ struct Entry {
     bool hidden = false;
 };
 
-std::string_view Trimmed(std::string_view text) {
+std::string_view Trimmed(std::string_view text)
+{
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos)
         return {};
@@ -55,7 +59,8 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-std::optional<Entry> ReadEntry(const std::string& path) {
+std::optional<Entry> ReadEntry(const std::string& path)
+{
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -97,13 +102,15 @@ std::optional<Entry> ReadEntry(const std::string& path) {
     return entry;
 }
 
-bool StartsExactly(const std::optional<Entry>& entry, const std::string& exec) {
+bool StartsExactly(const std::optional<Entry>& entry, const std::string& exec)
+{
     return entry && !entry->hidden && entry->exec && *entry->exec == exec;
 }
 
 } // namespace
 
-std::string QuoteExecArgument(const std::string& argument) {
+std::string QuoteExecArgument(const std::string& argument)
+{
     std::string doubled;
     for (const char c : argument) {
         doubled += c;
@@ -122,7 +129,8 @@ std::string QuoteExecArgument(const std::string& argument) {
     return quoted;
 }
 
-std::string EscapeValue(const std::string& value) {
+std::string EscapeValue(const std::string& value)
+{
     std::string escaped;
     for (const char c : value) {
         switch (c) {
@@ -145,7 +153,8 @@ std::string EscapeValue(const std::string& value) {
     return escaped;
 }
 
-std::string UnescapeValue(const std::string& value) {
+std::string UnescapeValue(const std::string& value)
+{
     std::string plain;
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (value[i] != '\\' || i + 1 == value.size()) {
@@ -177,22 +186,26 @@ std::string UnescapeValue(const std::string& value) {
     return plain;
 }
 
-std::string ExecLine(const std::string& exePath) {
+std::string ExecLine(const std::string& exePath)
+{
     return QuoteExecArgument(exePath) + " -autorun";
 }
 
-std::string UserEntryPath() {
+std::string UserEntryPath()
+{
     return EntryIn(ConfigHome());
 }
 
-std::vector<std::string> MachineEntryPaths() {
+std::vector<std::string> MachineEntryPaths()
+{
     std::vector<std::string> paths;
     for (const std::string& dir : ConfigDirs())
         paths.push_back(EntryIn(dir));
     return paths;
 }
 
-bool Enable(const std::string& exePath) {
+bool Enable(const std::string& exePath)
+{
     const QString path = QString::fromStdString(UserEntryPath());
     if (!QDir().mkpath(QFileInfo(path).path()))
         return false;
@@ -214,12 +227,14 @@ bool Enable(const std::string& exePath) {
     return true;
 }
 
-bool Disable() {
+bool Disable()
+{
     QFile file(QString::fromStdString(UserEntryPath()));
     return file.exists() && file.remove();
 }
 
-bool Enabled(const std::string& exePath) {
+bool Enabled(const std::string& exePath)
+{
     const std::string exec = ExecLine(exePath);
     // Of several machine folders holding the entry, only the most important one counts, as for the session.
     for (const std::string& path : MachineEntryPaths()) {

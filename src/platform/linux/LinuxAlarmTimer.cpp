@@ -10,7 +10,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-std::unique_ptr<LinuxAlarmTimer> LinuxAlarmTimer::Create(std::function<void()> onFired) {
+std::unique_ptr<LinuxAlarmTimer> LinuxAlarmTimer::Create(std::function<void()> onFired)
+{
     const int fd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd < 0) {
         qCWarning(lcPlatform, "alarm timer: timerfd_create failed: %s", std::strerror(errno));
@@ -22,16 +23,19 @@ std::unique_ptr<LinuxAlarmTimer> LinuxAlarmTimer::Create(std::function<void()> o
 LinuxAlarmTimer::LinuxAlarmTimer(int fd, std::function<void()> onFired)
     : m_fd(fd)
     , m_onFired(std::move(onFired))
-    , m_notifier(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
+    , m_notifier(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read))
+{
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { onReadable(); });
 }
 
-LinuxAlarmTimer::~LinuxAlarmTimer() {
+LinuxAlarmTimer::~LinuxAlarmTimer()
+{
     m_notifier.reset();
     ::close(m_fd);
 }
 
-bool LinuxAlarmTimer::Arm(WallTime due) {
+bool LinuxAlarmTimer::Arm(WallTime due)
+{
     // Cancel-on-set makes a clock change wake the read with ECANCELED, which is how an expiry hidden by
     // the change is caught (see NextTimerStep).
     if (!SetTimerFd(m_fd, due, true)) {
@@ -43,12 +47,14 @@ bool LinuxAlarmTimer::Arm(WallTime due) {
     return true;
 }
 
-void LinuxAlarmTimer::Disarm() {
+void LinuxAlarmTimer::Disarm()
+{
     m_due.reset();
     ClearTimerFd(m_fd);
 }
 
-void LinuxAlarmTimer::onReadable() {
+void LinuxAlarmTimer::onReadable()
+{
     const TimerRead read = ReadTimerFd(m_fd);
     const TimerStep step = NextTimerStep(read, m_due.has_value());
     if (step.stop) {

@@ -12,7 +12,8 @@ class QSocketNotifier;
  * The alarm timer on a CLOCK_REALTIME timerfd with an absolute expiry. The descriptor is watched by the
  * creating thread's event loop, so the callback runs there without a thread hand-over.
  */
-class LinuxAlarmTimer final : public AlarmTimer {
+class LinuxAlarmTimer final : public AlarmTimer
+{
 public:
     /** nullptr when the kernel refuses a timerfd. */
     static std::unique_ptr<LinuxAlarmTimer> Create(std::function<void()> onFired);

@@ -20,18 +20,21 @@ namespace {
 
 constexpr uint32_t kFolderEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CLOSE_WRITE | IN_ATTRIB;
 
-QByteArray FolderOf(const QByteArray& path) {
+QByteArray FolderOf(const QByteArray& path)
+{
     const qsizetype slash = path.lastIndexOf('/');
     if (slash < 0)
         return QByteArrayLiteral(".");
     return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
 }
 
-QByteArray NameOf(const QByteArray& path) {
+QByteArray NameOf(const QByteArray& path)
+{
     return path.mid(path.lastIndexOf('/') + 1);
 }
 
-QByteArray ResolvedPath(const QByteArray& path) {
+QByteArray ResolvedPath(const QByteArray& path)
+{
     char buffer[PATH_MAX];
     if (::realpath(path.constData(), buffer) == nullptr)
         return {};
@@ -41,7 +44,8 @@ QByteArray ResolvedPath(const QByteArray& path) {
 } // namespace
 
 std::unique_ptr<LinuxClockWatch> LinuxClockWatch::Create(std::function<void(ClockChange)> onChanged,
-                                                         const QByteArray& zoneFile) {
+                                                         const QByteArray& zoneFile)
+{
     std::unique_ptr<LinuxClockWatch> watch(new LinuxClockWatch(std::move(onChanged), zoneFile));
     if (watch->m_clockFd < 0 && watch->m_folderWatch < 0)
         return nullptr;
@@ -52,7 +56,8 @@ LinuxClockWatch::LinuxClockWatch(std::function<void(ClockChange)> onChanged, con
     : m_onChanged(std::move(onChanged))
     , m_zoneFile(zoneFile)
     , m_zoneFolder(FolderOf(zoneFile))
-    , m_zoneName(NameOf(zoneFile)) {
+    , m_zoneName(NameOf(zoneFile))
+{
     m_clockFd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_clockFd >= 0 && parkClockTimer()) {
         m_clockNotifier = std::make_unique<QSocketNotifier>(m_clockFd, QSocketNotifier::Read);
@@ -79,7 +84,8 @@ LinuxClockWatch::LinuxClockWatch(std::function<void(ClockChange)> onChanged, con
                      [this] { onZoneReadable(); });
 }
 
-LinuxClockWatch::~LinuxClockWatch() {
+LinuxClockWatch::~LinuxClockWatch()
+{
     m_clockNotifier.reset();
     m_zoneNotifier.reset();
     if (m_clockFd >= 0)
@@ -88,13 +94,15 @@ LinuxClockWatch::~LinuxClockWatch() {
         ::close(m_inotifyFd);
 }
 
-bool LinuxClockWatch::parkClockTimer() {
+bool LinuxClockWatch::parkClockTimer()
+{
     // Cancel-on-set only reports while the timer is armed, so it stays armed a century ahead.
     constexpr auto kCentury = std::chrono::hours(24 * 365 * 100);
     return SetTimerFd(m_clockFd, std::chrono::system_clock::now() + kCentury, true);
 }
 
-void LinuxClockWatch::onClockReadable() {
+void LinuxClockWatch::onClockReadable()
+{
     const TimerRead read = ReadTimerFd(m_clockFd);
     if (read == TimerRead::Broken) {
         qCWarning(lcPlatform, "clock watch: reading the timerfd failed: %s", std::strerror(errno));
@@ -107,7 +115,8 @@ void LinuxClockWatch::onClockReadable() {
     m_onChanged(ClockChange::TimeSet); // last: the callback may destroy this watch
 }
 
-void LinuxClockWatch::onZoneReadable() {
+void LinuxClockWatch::onZoneReadable()
+{
     bool relevant = false;
     alignas(inotify_event) std::array<char, 4096> buffer;
     for (;;) {
@@ -142,7 +151,8 @@ void LinuxClockWatch::onZoneReadable() {
     m_onChanged(ClockChange::ZoneChanged); // last: the callback may destroy this watch
 }
 
-void LinuxClockWatch::watchZoneTarget() {
+void LinuxClockWatch::watchZoneTarget()
+{
     const QByteArray target = ResolvedPath(m_zoneFile);
     const QByteArray folder = target.isEmpty() ? QByteArray() : FolderOf(target);
     m_targetName = target.isEmpty() ? QByteArray() : NameOf(target);
@@ -163,9 +173,11 @@ void LinuxClockWatch::watchZoneTarget() {
     m_targetWatch = watch;
 }
 
-QByteArray LinuxClockWatch::zoneIdentity() const {
+QByteArray LinuxClockWatch::zoneIdentity() const
+{
     const QByteArray target = ResolvedPath(m_zoneFile);
-    struct stat info {};
+    struct stat info {
+    };
     if (target.isEmpty() || ::stat(target.constData(), &info) != 0)
         return QByteArrayLiteral("missing");
     return target + '|' + QByteArray::number(static_cast<qulonglong>(info.st_dev)) + '|' +

@@ -16,7 +16,8 @@ class QSocketNotifier;
  * watched for the link being replaced and the target's folder for the zone data being updated; a notice
  * is given only when what the link resolves to actually changed.
  */
-class LinuxClockWatch final : public ClockWatch {
+class LinuxClockWatch final : public ClockWatch
+{
 public:
     /** nullptr when neither the clock nor the zone file can be watched. */
     static std::unique_ptr<LinuxClockWatch> Create(std::function<void(ClockChange)> onChanged,

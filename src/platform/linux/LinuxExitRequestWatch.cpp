@@ -24,7 +24,8 @@ void onSignal(int)
 
 void setHandler(void (*handler)(int))
 {
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

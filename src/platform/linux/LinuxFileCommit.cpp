@@ -8,11 +8,17 @@
 
 namespace {
 
-std::string reason(int error) { return std::strerror(error); }
+std::string reason(int error)
+{
+    return std::strerror(error);
+}
 
 } // namespace
 
-std::string SyncFileToDisk(int fd) { return ::fsync(fd) == 0 ? std::string() : reason(errno); }
+std::string SyncFileToDisk(int fd)
+{
+    return ::fsync(fd) == 0 ? std::string() : reason(errno);
+}
 
 std::string ReplaceFileAtomically(const std::string& from, const std::string& to)
 {

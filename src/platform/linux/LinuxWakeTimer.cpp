@@ -31,11 +31,13 @@ constexpr int kExitCallTimeoutMs = 1000;
 // does the work.
 const QString kCallbackPath = QStringLiteral("/Larkbell/Wakeup");
 
-QDBusConnection BusFor(const WakeOptions& options) {
+QDBusConnection BusFor(const WakeOptions& options)
+{
     return options.busConnection.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(options.busConnection);
 }
 
-bool HasWakeCapableRtc(const QString& rtcClassFolder) {
+bool HasWakeCapableRtc(const QString& rtcClassFolder)
+{
     // The kernel offers a wakealarm attribute only for clocks that can raise one, and its alarm timers
     // can wake the computer only through such a clock.
     const QDir folder(rtcClassFolder);
@@ -47,11 +49,13 @@ bool HasWakeCapableRtc(const QString& rtcClassFolder) {
     return false;
 }
 
-int CreateAlarmTimerFd() {
+int CreateAlarmTimerFd()
+{
     return ::timerfd_create(CLOCK_REALTIME_ALARM, TFD_NONBLOCK | TFD_CLOEXEC);
 }
 
-bool RealtimeAlarmWorks(const WakeOptions& options) {
+bool RealtimeAlarmWorks(const WakeOptions& options)
+{
     if (!options.useRealtimeAlarm || !HasWakeCapableRtc(options.rtcClassFolder))
         return false;
     const int fd = CreateAlarmTimerFd(); // EPERM without CAP_WAKE_ALARM
@@ -61,7 +65,8 @@ bool RealtimeAlarmWorks(const WakeOptions& options) {
     return true;
 }
 
-bool SessionBusConfigured() {
+bool SessionBusConfigured()
+{
     // WORKAROUND: with no bus address libdbus falls back to X11 autolaunch, which starts a bus daemon that
     // outlives us; a session without an address or the standard socket has no power daemon to ask anyway.
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
@@ -76,7 +81,8 @@ struct DaemonApi {
     bool signedTimestamp = false;
 };
 
-DaemonApi ParseIntrospection(const QString& xml) {
+DaemonApi ParseIntrospection(const QString& xml)
+{
     DaemonApi api;
     bool scheduleOk = false;
     bool clearOk = false;
@@ -121,7 +127,8 @@ DaemonApi ParseIntrospection(const QString& xml) {
     return api;
 }
 
-DaemonApi ProbePowerDaemon(const WakeOptions& options) {
+DaemonApi ProbePowerDaemon(const WakeOptions& options)
+{
     if (!options.usePowerDaemon || (options.busConnection.isEmpty() && !SessionBusConfigured()))
         return {};
     QDBusConnection bus = BusFor(options);
@@ -137,7 +144,8 @@ DaemonApi ProbePowerDaemon(const WakeOptions& options) {
 
 } // namespace
 
-WakePath DetectWakePath(const WakeOptions& options) {
+WakePath DetectWakePath(const WakeOptions& options)
+{
     if (RealtimeAlarmWorks(options))
         return WakePath::RealtimeAlarm;
     if (ProbePowerDaemon(options).usable)
@@ -147,7 +155,8 @@ WakePath DetectWakePath(const WakeOptions& options) {
 
 LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
     : m_bus(QString()) // no bus until the power daemon is known to answer on one
-    , m_pending(std::make_unique<QObject>()) {
+    , m_pending(std::make_unique<QObject>())
+{
     if (RealtimeAlarmWorks(options)) {
         m_fd = CreateAlarmTimerFd();
         if (m_fd >= 0) {
@@ -163,7 +172,8 @@ LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
     }
 }
 
-LinuxWakeTimer::~LinuxWakeTimer() {
+LinuxWakeTimer::~LinuxWakeTimer()
+{
     if (m_fd >= 0)
         ::close(m_fd);
     if (m_path != WakePath::PowerDaemon)
@@ -179,7 +189,8 @@ LinuxWakeTimer::~LinuxWakeTimer() {
         clearWithDaemon(*m_cookie, true);
 }
 
-bool LinuxWakeTimer::Arm(WallTime due) {
+bool LinuxWakeTimer::Arm(WallTime due)
+{
     ++m_generation;
     m_due = due;
     switch (m_path) {
@@ -201,7 +212,8 @@ bool LinuxWakeTimer::Arm(WallTime due) {
     return true; // armed without wake, as the system accepts a timer it cannot wake for
 }
 
-void LinuxWakeTimer::Disarm() {
+void LinuxWakeTimer::Disarm()
+{
     ++m_generation;
     m_due.reset();
     if (m_fd >= 0)
@@ -210,7 +222,8 @@ void LinuxWakeTimer::Disarm() {
         clearWithDaemon(*std::exchange(m_cookie, std::nullopt), false);
 }
 
-std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
+std::optional<WallTime> LinuxWakeTimer::RequestedWake() const
+{
     if (m_path == WakePath::RealtimeAlarm) {
         // WORKAROUND: for alarm clocks timerfd_gettime keeps answering with the old expiry after the timer
         // was disarmed, so only an armed timer is asked.
@@ -218,7 +231,8 @@ std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
         if (!m_due || ::timerfd_gettime(m_fd, &expiry) != 0)
             return std::nullopt;
         // timerfd_gettime answers with the time left, not the absolute expiry.
-        const auto left = std::chrono::seconds(expiry.it_value.tv_sec) + std::chrono::nanoseconds(expiry.it_value.tv_nsec);
+        const auto left =
+            std::chrono::seconds(expiry.it_value.tv_sec) + std::chrono::nanoseconds(expiry.it_value.tv_nsec);
         return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() + left);
     }
     if (m_path == WakePath::PowerDaemon && m_cookie)
@@ -226,7 +240,8 @@ std::optional<WallTime> LinuxWakeTimer::RequestedWake() const {
     return std::nullopt;
 }
 
-void LinuxWakeTimer::scheduleWithDaemon(WallTime due) {
+void LinuxWakeTimer::scheduleWithDaemon(WallTime due)
+{
     // The daemon counts whole seconds and refuses the past; rounding down wakes no later than asked.
     const qint64 seconds = std::chrono::floor<std::chrono::seconds>(due.time_since_epoch()).count();
     if (due <= std::chrono::system_clock::now()) {
@@ -254,7 +269,8 @@ void LinuxWakeTimer::scheduleWithDaemon(WallTime due) {
     });
 }
 
-void LinuxWakeTimer::clearWithDaemon(int cookie, bool wait) {
+void LinuxWakeTimer::clearWithDaemon(int cookie, bool wait)
+{
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("clearWakeup"));
     call << cookie;
     if (wait) {

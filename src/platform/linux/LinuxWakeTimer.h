@@ -27,7 +27,8 @@ WakePath DetectWakePath(const WakeOptions& options = {});
  * daemon's scheduleWakeup holds the request; calls are asynchronous, so a frozen daemon never blocks
  * the caller, and a request answered after it was replaced is withdrawn at once.
  */
-class LinuxWakeTimer final : public WakeTimer {
+class LinuxWakeTimer final : public WakeTimer
+{
 public:
     explicit LinuxWakeTimer(const WakeOptions& options = {});
     ~LinuxWakeTimer() override;

@@ -45,10 +45,9 @@ void simulateUserActivity()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.ScreenSaver")))
         return;
-    bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
-                                            QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                            QStringLiteral("org.freedesktop.ScreenSaver"),
-                                            QStringLiteral("SimulateUserActivity")),
+    bus.call(QDBusMessage::createMethodCall(
+                 QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                 QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("SimulateUserActivity")),
              QDBus::NoBlock);
 }
 

@@ -5,7 +5,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-timespec ToTimespec(WallTime due) {
+timespec ToTimespec(WallTime due)
+{
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<nanoseconds>(due.time_since_epoch());
     if (sinceEpoch <= nanoseconds::zero())
@@ -14,7 +15,8 @@ timespec ToTimespec(WallTime due) {
     return timespec{static_cast<time_t>(secs.count()), static_cast<long>((sinceEpoch - secs).count())};
 }
 
-TimerRead ClassifyTimerRead(ssize_t result, int error) {
+TimerRead ClassifyTimerRead(ssize_t result, int error)
+{
     if (result == static_cast<ssize_t>(sizeof(std::uint64_t)))
         return TimerRead::Expired;
     if (result >= 0)
@@ -31,7 +33,8 @@ TimerRead ClassifyTimerRead(ssize_t result, int error) {
     }
 }
 
-TimerRead ReadTimerFd(int fd) {
+TimerRead ReadTimerFd(int fd)
+{
     for (;;) {
         std::uint64_t expirations = 0;
         const ssize_t n = ::read(fd, &expirations, sizeof expirations);
@@ -41,7 +44,8 @@ TimerRead ReadTimerFd(int fd) {
     }
 }
 
-TimerStep NextTimerStep(TimerRead read, bool armed) {
+TimerStep NextTimerStep(TimerRead read, bool armed)
+{
     switch (read) {
     case TimerRead::Expired:
         return TimerStep{.fire = armed, .rearm = false, .stop = false};
@@ -56,14 +60,16 @@ TimerStep NextTimerStep(TimerRead read, bool armed) {
     return TimerStep{.fire = false, .rearm = false, .stop = true};
 }
 
-bool SetTimerFd(int fd, WallTime due, bool cancelOnClockSet) {
+bool SetTimerFd(int fd, WallTime due, bool cancelOnClockSet)
+{
     itimerspec expiry{};
     expiry.it_value = ToTimespec(due);
     const int flags = TFD_TIMER_ABSTIME | (cancelOnClockSet ? TFD_TIMER_CANCEL_ON_SET : 0);
     return ::timerfd_settime(fd, flags, &expiry, nullptr) == 0;
 }
 
-bool ClearTimerFd(int fd) {
+bool ClearTimerFd(int fd)
+{
     const itimerspec disarmed{};
     return ::timerfd_settime(fd, 0, &disarmed, nullptr) == 0;
 }

@@ -10,9 +10,9 @@ namespace {
 std::string reason(DWORD error)
 {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length > 0 && text ? std::wstring(text, length) : std::wstring();
     ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
@@ -39,4 +39,7 @@ std::string ReplaceFileAtomically(const std::string& from, const std::string& to
     return moved ? std::string() : reason(::GetLastError());
 }
 
-std::string SyncFolderToDisk(const std::string&) { return {}; }
+std::string SyncFolderToDisk(const std::string&)
+{
+    return {};
+}
