@@ -106,6 +106,23 @@ public:
     void LoadBackupFrom(const QString& path);
     void UpdateCommandStates();
 
+signals:
+    /** The user chose Exit. */
+    void exitRequested();
+    /** The play-duration menu changed: 0 until closed, 1..5 for 1, 5, 10, 30, 60 minutes. */
+    void playDurationChanged(int value);
+
+protected:
+    void DoLanguageChanged() override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // Named as the windows' designer named them; tests find them by these names.
     QAction* actAdd;
     QAction* actEdit;
     QAction* actDelete;
@@ -137,22 +154,6 @@ public:
     QTimer tmrLasySaveOptions;
     QTimer tmrAllowWakeTimers;
 
-signals:
-    /** The user chose Exit. */
-    void exitRequested();
-    /** The play-duration menu changed: 0 until closed, 1..5 for 1, 5, 10, 30, 60 minutes. */
-    void playDurationChanged(int value);
-
-protected:
-    void DoLanguageChanged() override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
-
-private:
     void createActions();
     void createMenus();
     void createToolBar();

@@ -129,7 +129,7 @@ void TestAppController::exitFromEveryState()
             wakeup.btnSnooze->click();
     }
     if (state == QLatin1String("floating clock shown"))
-        main.miShowFloatingWindow->trigger();
+        Child<QAction>(&main, "miShowFloatingWindow")->trigger();
     if (state == QLatin1String("delete question open") || state == QLatin1String("editor open")) {
         main.AlarmView()->SetCurrentRow(0);
         whenModalOpens([&program](QWidget*) { program.Controller().Exit(); });
@@ -171,7 +171,7 @@ void TestAppController::everyWayOfAskingEndsTheProgram()
     // The alarm window refuses to be closed: asking must not depend on any window agreeing.
     QVERIFY(program.FireNextAlarm());
     if (way == QLatin1String("File > Exit")) {
-        program.Main().actExit->trigger();
+        Child<QAction>(&program.Main(), "actExit")->trigger();
     } else if (way == QLatin1String("a second start with -close")) {
         QVERIFY(program.Platform().SendToInstance(exePath(dir), InstanceMessage::Exit, InstanceMessage::Param1,
                                                   InstanceMessage::Param2));

@@ -1,12 +1,22 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 /** Folder of the checked-in test files (tests/data). */
 QString TestDataPath(const QString& name);
 QByteArray ReadFileBytes(const QString& path);
 void WriteFileBytes(const QString& path, const QByteArray& bytes);
+
+/** A window's control by the name the window gives it; the test run stops when there is none. */
+template <class T> T* Child(const QObject* window, const char* name)
+{
+    T* child = window->findChild<T*>(QLatin1String(name));
+    if (!child)
+        qFatal("no child named %s", name);
+    return child;
+}
 
 /** Sets an environment variable for the lifetime of the object, then puts the old value back. */
 class ScopedEnv final

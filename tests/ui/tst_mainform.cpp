@@ -126,15 +126,17 @@ void TestMainForm::commandStatesFollowTheSelection()
     Rig rig({makeAlarm(480, QStringLiteral("a")), makeAlarm(500, QStringLiteral("b"), false)});
     rig.view()->SetCurrentRow(-1);
     rig.main->UpdateCommandStates();
-    for (QAction* action : {rig.main->actEdit, rig.main->actDelete, rig.main->actClone, rig.main->actEnable})
+    for (QAction* action : {Child<QAction>(rig.main, "actEdit"), Child<QAction>(rig.main, "actDelete"),
+                            Child<QAction>(rig.main, "actClone"), Child<QAction>(rig.main, "actEnable")})
         QVERIFY(!action->isEnabled());
-    QVERIFY(!rig.main->actEnable->isChecked());
+    QVERIFY(!Child<QAction>(rig.main, "actEnable")->isChecked());
     rig.view()->SetCurrentRow(1);
-    for (QAction* action : {rig.main->actEdit, rig.main->actDelete, rig.main->actClone, rig.main->actEnable})
+    for (QAction* action : {Child<QAction>(rig.main, "actEdit"), Child<QAction>(rig.main, "actDelete"),
+                            Child<QAction>(rig.main, "actClone"), Child<QAction>(rig.main, "actEnable")})
         QVERIFY(action->isEnabled());
-    QVERIFY(!rig.main->actEnable->isChecked());
+    QVERIFY(!Child<QAction>(rig.main, "actEnable")->isChecked());
     rig.view()->SetCurrentRow(0);
-    QVERIFY(rig.main->actEnable->isChecked());
+    QVERIFY(Child<QAction>(rig.main, "actEnable")->isChecked());
 }
 
 void TestMainForm::deletingTheLastItemSelectsTheNewLast()
@@ -259,7 +261,7 @@ void TestMainForm::singleLineLayout()
 void TestMainForm::nextAlarmsPanelSelectsItsAlarm()
 {
     Rig rig({makeAlarm(0, QStringLiteral("midnight")), makeAlarm(1439, QStringLiteral("last minute"))});
-    QTreeWidget* panel = rig.main->tvNextAlarms;
+    QTreeWidget* panel = Child<QTreeWidget>(rig.main, "tvNextAlarms");
     QCOMPARE(panel->topLevelItemCount(), 3);
     QTreeWidgetItem* first = panel->topLevelItem(0);
     const int row = first->data(0, Qt::UserRole).toInt();
@@ -315,11 +317,11 @@ void TestMainForm::closeWithoutATrayMinimizes()
 void TestMainForm::languageMenuSwitchesEveryWindowAndIsSaved()
 {
     Rig rig({makeAlarm(480, QStringLiteral("a"))}, QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
-    QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Add"));
+    QCOMPARE(Child<QAction>(rig.main, "actAdd")->text(), QStringLiteral("Add"));
     QCOMPARE(rig.wakeup->btnSnooze->text(), QStringLiteral("Snooze"));
     QCOMPARE(rig.wakeup->btnOK->text(), QStringLiteral("OK"));
     const auto language = [&rig](int id) {
-        for (QAction* item : rig.main->miLanguage->actions()) {
+        for (QAction* item : Child<QMenu>(rig.main, "miLanguage")->actions()) {
             if (item->data().toInt() == id)
                 return item;
         }
@@ -328,8 +330,8 @@ void TestMainForm::languageMenuSwitchesEveryWindowAndIsSaved()
     QAction* german = language(7);
     QVERIFY(german);
     german->trigger();
-    QCOMPARE(rig.main->actAdd->text(), QStringLiteral("Hinzufügen"));
-    QCOMPARE(rig.main->miSnooze->title(), QStringLiteral("Schlummern"));
+    QCOMPARE(Child<QAction>(rig.main, "actAdd")->text(), QStringLiteral("Hinzufügen"));
+    QCOMPARE(Child<QMenu>(rig.main, "miSnooze")->title(), QStringLiteral("Schlummern"));
     QCOMPARE(rig.wakeup->btnOK->text(), rig.lang.GetText(Text::Ok));
     QVERIFY(rig.wakeup->btnSnooze->text() != QStringLiteral("Snooze"));
     QCOMPARE(rig.ini.Read(Settings::Language, 0), 7);
