@@ -59,8 +59,8 @@ WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& pl
     return hooks;
 }
 
-AlarmFormHooks alarmFormHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume,
-                              const QString& soundsFolder)
+AlarmFormHooks alarmFormHooks(TMainForm& mainForm, const TTimerThread& timers, SoundPlayer& player,
+                              TVolumeSetForm& volume, const QString& soundsFolder)
 {
     AlarmFormHooks hooks;
     hooks.playSound = [&player](const QString& sound, bool loop, bool allowPrograms, bool showErrors) {
@@ -70,12 +70,8 @@ AlarmFormHooks alarmFormHooks(TMainForm& mainForm, Platform& platform, SoundPlay
     hooks.isPlaying = [&player] { return player.IsPlaying(); };
     hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
     hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
-    // Asked once: the answer can take a round trip to the power daemon, and it does not change while we run.
-    hooks.wakeTimersAvailable = [&platform, known = std::optional<bool>()]() mutable {
-        if (!known)
-            known = platform.WakeTimersAllowed();
-        return *known;
-    };
+    // The path the wake timer found when it was made: asking again could wait on the power daemon.
+    hooks.wakeTimersAvailable = [&timers] { return timers.Path() != WakePath::None; };
     hooks.donate = [&mainForm] { mainForm.Donate(); };
     hooks.openLink = [&mainForm](const QString& page) { mainForm.OpenHelpPage(page); };
     hooks.soundsFolder = soundsFolder;
@@ -222,12 +218,13 @@ void AppController::createWindows()
                             QStringLiteral(LARKBELL_WEBSITE)};
     // A new alarm starts at the volume the user hears now. Until the sound server has answered the first
     // read that is unknown, and 0 would make the first-start alarm silent.
+    context.wakeTimersAllowed = [this] { return m_timers->Path() != WakePath::None; };
     context.systemVolume = [this] { return m_volume->Ready() ? int(m_volume->GetVolume()) : kUnknownVolumePercent; };
     m_mainForm = CreateForm<TMainForm>(context);
     connect(m_mainForm.get(), &TMainForm::exitRequested, this, &AppController::Exit);
     connect(m_mainForm.get(), &TMainForm::playDurationChanged, m_player.get(), &SoundPlayer::SetPlayDuration);
     m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
-    m_alarmForm->SetHooks(alarmFormHooks(*m_mainForm, *m_platform, *m_player, *m_volume, m_folders.soundsFolder));
+    m_alarmForm->SetHooks(alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder));
     m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume));
     m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);

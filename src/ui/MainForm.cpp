@@ -429,7 +429,7 @@ void TMainForm::tmrAllowWakeTimersTimer()
 {
     // The Windows build adjusts the power plan in steps 0-2; here only the wake test of step 3 remains.
     if (m_allowWakeStep == 3)
-        WriteLog(QStringLiteral("Wake timers allowed: %1").arg(m_context.platform.WakeTimersAllowed() ? 1 : 0));
+        WriteLog(QStringLiteral("Wake timers allowed: %1").arg(m_context.wakeTimersAllowed() ? 1 : 0));
     if (++m_allowWakeStep > 3)
         tmrAllowWakeTimers.stop();
 }

@@ -40,7 +40,8 @@ struct MainFormContext {
     QString exePath;
     CommandLine commandLine;
     QString website; // base address of the product web site; empty hides the web commands
-    std::function<int()> systemVolume = [] { return 100; }; // percent; a new alarm starts at it
+    std::function<int()> systemVolume = [] { return 100; };         // percent; a new alarm starts at it
+    std::function<bool()> wakeTimersAllowed = [] { return false; }; // as found at start, without asking again
 };
 
 /**
