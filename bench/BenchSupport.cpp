@@ -1,7 +1,7 @@
 #include "BenchSupport.h"
 
-#include "AlarmRecord.h"
-#include "MgLib.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDir>
 #include <QFile>

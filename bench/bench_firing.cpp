@@ -1,7 +1,7 @@
 // Firing latency of the real alarm timer: due instant (a whole second) to the handler running on the
 // main thread, over a series of firings; prints p50 / p99 / max.
 #include "BenchSupport.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -6,8 +6,8 @@
 // and the worst of those is set against the target, with the wall-clock p99 and worst beside it.
 // Runs on the offscreen platform unless another is asked for.
 // Usage: bench_listpaint [alarms] [--quick]   (--quick: one pass instead of three)
-#include "AlarmListView.h"
 #include "BenchSupport.h"
+#include "ui/AlarmListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,10 +6,10 @@
 // Run it where a user's desktop would be: an X server with a tray host, a session bus with a
 // notification server, and a PulseAudio server whose default sink is "alarmtest" (scripts/bench
 // starts all of these). Usage: bench_program PATH_TO_LARKBELL [--quick] [--runs N]
-#include "AlarmRecord.h"
-#include "AppIni.h"
 #include "BenchSupport.h"
-#include "Schedule.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/Schedule.h"
+#include "core/app/AppIni.h"
 
 #include <QCoreApplication>
 #include <QDir>

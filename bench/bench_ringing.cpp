@@ -7,19 +7,19 @@
 //
 // Usage: bench_ringing [firings] [sound]   (under an X server; default sound: a tone audible from its
 // first sample, so that only the program's own delay is measured). Needs the sink "alarmtest".
-#include "AlarmRecord.h"
-#include "AlarmScheduler.h"
-#include "AppFolders.h"
-#include "AppIni.h"
 #include "BenchSupport.h"
-#include "DebugLog.h"
-#include "MgLanguages.h"
-#include "Platform.h"
-#include "SoundPlayer.h"
-#include "TimerThread.h"
-#include "VolumeBackends.h"
-#include "VolumeSetForm.h"
-#include "WakeupForm.h"
+#include "app/TimerThread.h"
+#include "audio/SoundPlayer.h"
+#include "audio/VolumeSetForm.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/DebugLog.h"
+#include "core/mglib/MgLanguages.h"
+#include "platform/Platform.h"
+#include "platform/VolumeBackends.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // Rebuild + sort of the alarm list at several list sizes; prints one table.
 #include "BenchSupport.h"
-#include "Schedule.h"
+#include "core/alarms/Schedule.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // Usage: bench_sound [plays]
 #include "BenchSupport.h"
 #include "PulseTestServer.h"
-#include "SoundPlayer.h"
+#include "audio/SoundPlayer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "AppController.h"
-#include "CommandLine.h"
-#include "DebugLog.h"
-#include "FileCommit.h"
-#include "Platform.h"
-#include "TextFile.h"
+#include "app/AppController.h"
+#include "core/app/CommandLine.h"
+#include "core/mglib/DebugLog.h"
+#include "core/mglib/TextFile.h"
+#include "platform/FileCommit.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AlarmScheduler.h"
-#include "AppFolders.h"
-#include "CommandLine.h"
-#include "ExitDeadline.h"
+#include "app/ExitDeadline.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppFolders.h"
+#include "core/app/CommandLine.h"
 
 #include <QObject>
 #include <QString>

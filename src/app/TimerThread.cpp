@@ -1,4 +1,4 @@
-#include "TimerThread.h"
+#include "app/TimerThread.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AppClock.h"
-#include "Platform.h"
-#include "ScheduleTimers.h"
+#include "core/alarms/AppClock.h"
+#include "core/alarms/ScheduleTimers.h"
+#include "platform/Platform.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "AudioErrors.h"
+#include "audio/AudioErrors.h"
 
 std::string AudioErrorText(int code)
 {

@@ -1,5 +1,5 @@
-#include "AudioErrors.h"
-#include "SoundDecoder.h"
+#include "audio/AudioErrors.h"
+#include "audio/SoundDecoder.h"
 
 #include <sndfile.h>
 

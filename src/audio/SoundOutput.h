@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SoundDecoder.h"
+#include "audio/SoundDecoder.h"
 
 #include <chrono>
 #include <functional>

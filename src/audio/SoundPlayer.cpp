@@ -1,10 +1,10 @@
-#include "SoundPlayer.h"
+#include "audio/SoundPlayer.h"
 
-#include "AlarmRecord.h"
-#include "AudioErrors.h"
-#include "DebugLog.h"
-#include "MgLib.h"
-#include "VolumeSetForm.h"
+#include "audio/AudioErrors.h"
+#include "audio/VolumeSetForm.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/DebugLog.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SoundOutput.h"
+#include "audio/SoundOutput.h"
 
 #include <QObject>
 #include <QRandomGenerator>

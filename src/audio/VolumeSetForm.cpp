@@ -1,6 +1,6 @@
-#include "VolumeSetForm.h"
+#include "audio/VolumeSetForm.h"
 
-#include "DebugLog.h"
+#include "core/mglib/DebugLog.h"
 
 #include <QMetaObject>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VolumeBackends.h"
+#include "platform/VolumeBackends.h"
 
 #include <QObject>
 #include <QString>

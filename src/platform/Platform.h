@@ -1,11 +1,11 @@
 #pragma once
 
-#include "AlarmTimer.h"
-#include "ClockWatch.h"
-#include "DesktopNotifications.h"
-#include "ExitRequestWatch.h"
-#include "InstanceChannel.h"
-#include "WakeTimer.h"
+#include "platform/AlarmTimer.h"
+#include "platform/ClockWatch.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/ExitRequestWatch.h"
+#include "platform/InstanceChannel.h"
+#include "platform/WakeTimer.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "WakeTimer.h"
+#include "platform/WakeTimer.h"
 
 const char* WakePathName(WakePath path)
 {

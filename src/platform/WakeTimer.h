@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AlarmTimer.h"
+#include "platform/AlarmTimer.h"
 
 /** How a wake timer brings the computer out of sleep, best first. */
 enum class WakePath {

@@ -1,7 +1,7 @@
-#include "AlarmForm.h"
+#include "ui/AlarmForm.h"
 
-#include "MessageBoxes.h"
-#include "MgLib.h"
+#include "core/mglib/MgLib.h"
+#include "ui/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

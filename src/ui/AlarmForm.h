@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AlarmRecord.h"
-#include "MgForm.h"
+#include "core/alarms/AlarmRecord.h"
+#include "ui/MgForm.h"
 
 #include <QDialog>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "AlarmListModel.h"
+#include "ui/AlarmListModel.h"
 
-#include "AlarmScheduler.h"
+#include "core/alarms/AlarmScheduler.h"
 
 AlarmListModel::AlarmListModel(AlarmScheduler& scheduler, QObject* parent)
     : QAbstractListModel(parent)

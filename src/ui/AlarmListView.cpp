@@ -1,7 +1,7 @@
-#include "AlarmListView.h"
+#include "ui/AlarmListView.h"
 
-#include "CheckImages.h"
-#include "MgLib.h"
+#include "core/mglib/MgLib.h"
+#include "ui/CheckImages.h"
 
 #include <QApplication>
 #include <QKeyEvent>

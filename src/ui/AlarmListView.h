@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AlarmRecord.h"
-#include "Theme.h"
+#include "core/alarms/AlarmRecord.h"
+#include "ui/Theme.h"
 
 #include <QListView>
 #include <QLocale>

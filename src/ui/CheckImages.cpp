@@ -1,4 +1,4 @@
-#include "CheckImages.h"
+#include "ui/CheckImages.h"
 
 #include <QPainter>
 #include <QPainterPath>

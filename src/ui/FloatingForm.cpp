@@ -1,8 +1,8 @@
-#include "FloatingForm.h"
+#include "ui/FloatingForm.h"
 
-#include "AppClock.h"
-#include "AppIni.h"
-#include "Theme.h"
+#include "core/alarms/AppClock.h"
+#include "core/app/AppIni.h"
+#include "ui/Theme.h"
 
 #include <QAction>
 #include <QCloseEvent>

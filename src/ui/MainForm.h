@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AlarmRecord.h"
-#include "AlarmScheduler.h"
-#include "CommandLine.h"
-#include "MgForm.h"
-#include "Platform.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/CommandLine.h"
+#include "platform/Platform.h"
+#include "ui/MgForm.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>

@@ -1,7 +1,7 @@
-#include "MgForm.h"
+#include "ui/MgForm.h"
 
-#include "AppClock.h"
-#include "AppIni.h"
+#include "core/alarms/AppClock.h"
+#include "core/app/AppIni.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MgLanguages.h"
+#include "core/mglib/MgLanguages.h"
 
 #include <QDateTime>
 #include <QPoint>

@@ -1,7 +1,7 @@
-#include "WakeupForm.h"
+#include "ui/WakeupForm.h"
 
-#include "AlarmRecord.h"
-#include "AppClock.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AppClock.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

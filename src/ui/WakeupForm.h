@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MgForm.h"
+#include "ui/MgForm.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

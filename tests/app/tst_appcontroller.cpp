@@ -1,15 +1,15 @@
 // The program's owner object: start-up order, the exit sequence from every state, and that nothing
 // modal stands between a firing and the next armed alarm.
-#include "AlarmListView.h"
-#include "AlarmRecord.h"
-#include "AppIni.h"
-#include "MainForm.h"
-#include "MessageBoxes.h"
-#include "MgLib.h"
-#include "SoundPlayer.h"
 #include "TestProgram.h"
 #include "TestSupport.h"
-#include "WakeupForm.h"
+#include "audio/SoundPlayer.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
+#include "ui/AlarmListView.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,12 +1,12 @@
-#include "AlarmRecord.h"
-#include "AlarmScheduler.h"
-#include "AppClock.h"
-#include "AppIni.h"
-#include "FakePlatform.h"
-#include "MgLib.h"
 #include "TestScheduler.h"
 #include "TimeZoneScope.h"
-#include "TimerThread.h"
+#include "app/TimerThread.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/alarms/AppClock.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
+#include "platform/fake/FakePlatform.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
-#include "AudioErrors.h"
 #include "PulseTestServer.h"
-#include "SoundPlayer.h"
 #include "TestSupport.h"
-#include "VolumeSetForm.h"
+#include "audio/AudioErrors.h"
+#include "audio/SoundPlayer.h"
+#include "audio/VolumeSetForm.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "PulseTestServer.h"
-#include "SoundPlayer.h"
-#include "VolumeSetForm.h"
-#include "fake/FakeVolume.h"
+#include "audio/SoundPlayer.h"
+#include "audio/VolumeSetForm.h"
+#include "platform/fake/FakeVolume.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

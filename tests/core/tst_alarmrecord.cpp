@@ -1,5 +1,5 @@
-#include "AlarmRecord.h"
-#include "MgLib.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLib.h"
 
 #include <QTest>
 

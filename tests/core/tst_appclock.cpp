@@ -1,7 +1,7 @@
 // The program's clock. This executable runs with LARKBELL_TEST_CLOCK_OFFSET_MS set (see CMakeLists.txt), as an
 // end-to-end test starts the program.
-#include "AppClock.h"
-#include "DebugLog.h"
+#include "core/alarms/AppClock.h"
+#include "core/mglib/DebugLog.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "AppFolders.h"
-#include "AppIni.h"
 #include "TestSupport.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
-#include "AlarmRecord.h"
-#include "BackupFile.h"
 #include "TestSupport.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/BackupFile.h"
 
 #include <QTemporaryDir>
 #include <QTest>

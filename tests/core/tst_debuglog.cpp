@@ -1,7 +1,7 @@
 // The debug log. The log is one per process, so every case runs in a fresh child process of this
 // executable, which plays a sequence of steps against the log as a starting copy of the program would.
-#include "DebugLog.h"
 #include "TestSupport.h"
+#include "core/mglib/DebugLog.h"
 
 #include <QCoreApplication>
 #include <QDir>

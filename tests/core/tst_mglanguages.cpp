@@ -1,6 +1,6 @@
-#include "MgLanguages.h"
-#include "MgLib.h"
 #include "TestSupport.h"
+#include "core/mglib/MgLanguages.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "MgLib.h"
 #include "TestSupport.h"
-#include "TextFile.h"
+#include "core/mglib/MgLib.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDir>
 #include <QLocale>

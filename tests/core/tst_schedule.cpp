@@ -1,7 +1,7 @@
-#include "AlarmRecord.h"
-#include "LocalTime.h"
-#include "MgLib.h"
-#include "Schedule.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/LocalTime.h"
+#include "core/alarms/Schedule.h"
+#include "core/mglib/MgLib.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,9 +1,9 @@
 // The real program, started the way users and the session start it, on its own data folder.
-#include "AlarmRecord.h"
-#include "AppIni.h"
-#include "MgLib.h"
 #include "PulseTestServer.h"
 #include "TestSupport.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // A line of the alarm list, as Data.ini, a backup file or an edit box can hand it over. Whatever it
 // holds, parsing never fails, the AlarmString built from the result is one well-formed line, and
 // parsing that gives the same alarm again: saving a list never changes an alarm.
-#include "AlarmRecord.h"
-#include "BackupFile.h"
 #include "FuzzSupport.h"
-#include "MgLib.h"
-#include "Schedule.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/BackupFile.h"
+#include "core/alarms/Schedule.h"
+#include "core/mglib/MgLib.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // A backup file (*.alm) as anybody may have made it. Reading gives lines that are each one line,
 // saving them and reading the save gives the same list, and the schedule and the sort cope with
 // whatever the lines hold.
-#include "AlarmRecord.h"
-#include "BackupFile.h"
 #include "FuzzSupport.h"
-#include "Schedule.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/BackupFile.h"
+#include "core/alarms/Schedule.h"
 
 #include <QLocale>
 

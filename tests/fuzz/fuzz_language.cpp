@@ -1,7 +1,7 @@
 // A language file as a translator (or anybody) may have written it. Reading it never fails, keys are
 // the four digits of a key line, every "##" became a line break, and a listed file loads.
 #include "FuzzSupport.h"
-#include "MgLanguages.h"
+#include "core/mglib/MgLanguages.h"
 
 #include <QDir>
 #include <QSet>

@@ -1,10 +1,10 @@
 // Data.ini as anybody may have left it. Reading never fails and stays bounded; what the program writes
 // into such a file reads back as written, and every other setting in it keeps its value.
-#include "AlarmRecord.h"
-#include "AppIni.h"
 #include "FuzzSupport.h"
-#include "ProfileDocument.h"
-#include "TextFile.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/app/AppIni.h"
+#include "core/app/ProfileDocument.h"
+#include "core/mglib/TextFile.h"
 
 #include <QFile>
 #include <QStringList>

@@ -9,7 +9,7 @@
 //                                          folder created open to all first).
 //   raw-send <socket> <m> <p1> <p2>        sends a request to a socket file (or @name) without checking
 //                                          who holds it; prints "sent" or "failed".
-#include "linux/LinuxInstanceChannel.h"
+#include "platform/linux/LinuxInstanceChannel.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,5 +1,5 @@
-#include "linux/LinuxAlarmTimer.h"
-#include "linux/TimerFd.h"
+#include "platform/linux/LinuxAlarmTimer.h"
+#include "platform/linux/TimerFd.h"
 
 #include <QEventLoop>
 #include <QTest>

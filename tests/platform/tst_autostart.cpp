@@ -1,5 +1,5 @@
-#include "Platform.h"
-#include "linux/DesktopAutostart.h"
+#include "platform/Platform.h"
+#include "platform/linux/DesktopAutostart.h"
 
 #include "TestSupport.h"
 

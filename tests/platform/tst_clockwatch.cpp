@@ -1,4 +1,4 @@
-#include "linux/LinuxClockWatch.h"
+#include "platform/linux/LinuxClockWatch.h"
 
 #include "TestSupport.h"
 

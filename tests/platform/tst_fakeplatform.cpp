@@ -1,4 +1,4 @@
-#include "fake/FakePlatform.h"
+#include "platform/fake/FakePlatform.h"
 
 #include <QTest>
 

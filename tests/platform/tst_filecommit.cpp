@@ -1,6 +1,6 @@
 // The Linux steps of a durable save, on real files, and a save of the settings store through them.
-#include "FileCommit.h"
-#include "TextFile.h"
+#include "core/mglib/TextFile.h"
+#include "platform/FileCommit.h"
 
 #include "TestSupport.h"
 

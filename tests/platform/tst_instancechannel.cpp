@@ -1,5 +1,5 @@
-#include "Platform.h"
-#include "linux/LinuxInstanceChannel.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxInstanceChannel.h"
 
 #include "TestSupport.h"
 

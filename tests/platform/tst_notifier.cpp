@@ -1,4 +1,4 @@
-#include "linux/LinuxDesktopNotifications.h"
+#include "platform/linux/LinuxDesktopNotifications.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,5 +1,5 @@
-#include "Platform.h"
-#include "linux/LinuxWakeTimer.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxWakeTimer.h"
 
 #include "TestSupport.h"
 

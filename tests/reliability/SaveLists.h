@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AlarmRecord.h"
-#include "MgLib.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLib.h"
 
 #include <QStringList>
 

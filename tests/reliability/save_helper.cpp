@@ -2,10 +2,10 @@
 // lengths, the way the program saves after every change; the crash-safety test kills it at random
 // moments. Usage: save_helper <Data.ini> <items of list A> <items of list B>
 // Prints "saving <ms>" once list A is on disk, with the milliseconds that first save took.
-#include "AppIni.h"
-#include "FileCommit.h"
 #include "SaveLists.h"
-#include "TextFile.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/TextFile.h"
+#include "platform/FileCommit.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -3,10 +3,10 @@
 // random moments; afterwards Data.ini must always read, with either the list it held before the save
 // or the one being saved, and every other setting intact. The real program is also killed while it
 // saves on CLOSE.
-#include "AppIni.h"
 #include "PrivateCopy.h"
 #include "PulseTestServer.h"
 #include "SaveLists.h"
+#include "core/app/AppIni.h"
 
 #include <QDir>
 #include <QElapsedTimer>

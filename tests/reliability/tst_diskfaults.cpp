@@ -1,19 +1,19 @@
 // A disk that refuses a save: Data.ini read-only, its folder read-only, a full file system. The main
 // window says so once, the list stays in memory, alarms keep ringing, and once the fault is gone the
 // next save writes the whole list.
-#include "AlarmForm.h"
-#include "AlarmListView.h"
-#include "AlarmScheduler.h"
-#include "AppFolders.h"
-#include "AppIni.h"
 #include "DiskFault.h"
-#include "FakePlatform.h"
-#include "MainForm.h"
 #include "MessageBoxWatch.h"
-#include "MgLib.h"
 #include "TestProgram.h"
 #include "TestScheduler.h"
-#include "WakeupForm.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/AlarmForm.h"
+#include "ui/AlarmListView.h"
+#include "ui/MainForm.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QMessageBox>

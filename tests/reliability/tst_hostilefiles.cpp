@@ -2,20 +2,20 @@
 // language file with broken UTF-8 and a 1 MB line. Nothing crashes or hangs, memory stays within the
 // limits the readers set (Data.ini 16 MB, lists of 50 000 alarms, backups 64 MB and 50 000 lines,
 // language files 4 MB), a refusal says why, and a file that was refused is never overwritten.
-#include "AlarmForm.h"
-#include "AlarmListView.h"
-#include "AppFolders.h"
-#include "AppIni.h"
-#include "BackupFile.h"
-#include "FakePlatform.h"
-#include "MainForm.h"
 #include "MessageBoxWatch.h"
-#include "MgLanguages.h"
-#include "MgLib.h"
 #include "Rss.h"
 #include "TestProgram.h"
-#include "TextFile.h"
-#include "WakeupForm.h"
+#include "core/alarms/BackupFile.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLanguages.h"
+#include "core/mglib/MgLib.h"
+#include "core/mglib/TextFile.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/AlarmForm.h"
+#include "ui/AlarmListView.h"
+#include "ui/MainForm.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

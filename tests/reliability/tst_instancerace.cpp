@@ -3,7 +3,7 @@
 // of another user can neither keep our copy from starting nor show or end it, through the program or by
 // writing to its channel directly.
 #include "PrivateCopy.h"
-#include "linux/LinuxInstanceChannel.h"
+#include "platform/linux/LinuxInstanceChannel.h"
 
 #include <QCryptographicHash>
 #include <QDir>

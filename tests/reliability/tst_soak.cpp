@@ -1,15 +1,15 @@
 // Many alarms in one run: each one-time alarm rings once, in order, through the notification window
 // (sound on a stand-in back end), its switching off is saved, and the memory the program holds stays
 // flat from the first alarms to the last. LARKBELL_SOAK_ALARMS sets how many (scripts/soak: 500).
-#include "AlarmRecord.h"
-#include "AlarmScheduler.h"
-#include "AppIni.h"
-#include "FakePlatform.h"
-#include "MgLanguages.h"
-#include "MgLib.h"
 #include "Rss.h"
 #include "TestScheduler.h"
-#include "WakeupForm.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLanguages.h"
+#include "core/mglib/MgLib.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/WakeupForm.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
 // Time as the user's clock shows it: daylight-saving nights, a clock set back or forward, a long
 // suspend. The scheduler runs on the fake platform's timers with a clock and a time zone the test
 // moves; every expected instant comes from walking the zone's clock minute by minute.
-#include "AlarmRecord.h"
-#include "AlarmScheduler.h"
-#include "AppIni.h"
-#include "FakePlatform.h"
-#include "MgLib.h"
 #include "TestScheduler.h"
 #include "TimeZoneScope.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
+#include "platform/fake/FakePlatform.h"
 
 #include <QSet>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 #include "TestProgram.h"
 
-#include "FakeVolume.h"
-#include "SoundOutput.h"
+#include "audio/SoundOutput.h"
+#include "platform/fake/FakeVolume.h"
 
 #include <QCoreApplication>
 #include <QTimer>

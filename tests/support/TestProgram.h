@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppController.h"
-#include "FakePlatform.h"
+#include "app/AppController.h"
+#include "platform/fake/FakePlatform.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AlarmScheduler.h"
-#include "AppIni.h"
-#include "Platform.h"
-#include "TimerThread.h"
+#include "app/TimerThread.h"
+#include "core/alarms/AlarmScheduler.h"
+#include "core/app/AppIni.h"
+#include "platform/Platform.h"
 
 #include <QDateTime>
 #include <QTimeZone>

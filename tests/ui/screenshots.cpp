@@ -4,15 +4,15 @@
 //
 //   QT_QPA_PLATFORM=offscreen larkbell_screenshots <Langs folder> <output folder>
 
-#include "AlarmForm.h"
-#include "AppFolders.h"
-#include "AppIni.h"
-#include "FakePlatform.h"
-#include "FloatingForm.h"
-#include "MainForm.h"
-#include "MgLanguages.h"
 #include "TestProgram.h"
-#include "WakeupForm.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLanguages.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/AlarmForm.h"
+#include "ui/FloatingForm.h"
+#include "ui/MainForm.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "AlarmForm.h"
-#include "MgLanguages.h"
 #include "TestSupport.h"
+#include "core/mglib/MgLanguages.h"
+#include "ui/AlarmForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
-#include "AppIni.h"
-#include "FloatingForm.h"
-#include "MgLanguages.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLanguages.h"
+#include "ui/FloatingForm.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
-#include "AlarmForm.h"
-#include "AlarmListView.h"
-#include "AppFolders.h"
-#include "AppIni.h"
-#include "FakePlatform.h"
-#include "MainForm.h"
-#include "MgLib.h"
 #include "TestProgram.h"
 #include "TestSupport.h"
-#include "WakeupForm.h"
+#include "core/app/AppFolders.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/AlarmForm.h"
+#include "ui/AlarmListView.h"
+#include "ui/MainForm.h"
+#include "ui/WakeupForm.h"
 
 #include <QApplication>
 #include <QMenu>

@@ -1,7 +1,7 @@
-#include "AppIni.h"
-#include "MgForm.h"
-#include "MgLanguages.h"
 #include "TestSupport.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/MgLanguages.h"
+#include "ui/MgForm.h"
 
 #include <QAction>
 #include <QCheckBox>

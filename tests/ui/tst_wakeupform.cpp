@@ -1,7 +1,7 @@
-#include "AlarmRecord.h"
-#include "FakePlatform.h"
-#include "MgLanguages.h"
-#include "WakeupForm.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLanguages.h"
+#include "platform/fake/FakePlatform.h"
+#include "ui/WakeupForm.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -2,8 +2,8 @@
 // re-arming and disarming, and the latency from due time to callback.
 #include "TestKit.h"
 
-#include "WaitableTimer.h"
-#include "WindowsAlarmTimer.h"
+#include "platform/windows/WaitableTimer.h"
+#include "platform/windows/WindowsAlarmTimer.h"
 
 #include <algorithm>
 #include <memory>

@@ -3,7 +3,7 @@
 // (the Wine prefix of the test run is private).
 #include "TestKit.h"
 
-#include "RunKeyAutostart.h"
+#include "platform/windows/RunKeyAutostart.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // nothing left to do.
 #include "TestKit.h"
 
-#include "FileCommit.h"
+#include "platform/FileCommit.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -2,10 +2,10 @@
 // starts copies of itself, also from another folder).
 #include "TestKit.h"
 
-#include "HiddenWindow.h"
-#include "InstanceChannel.h"
-#include "WindowsInstanceChannel.h"
-#include "WindowsText.h"
+#include "platform/InstanceChannel.h"
+#include "platform/windows/HiddenWindow.h"
+#include "platform/windows/WindowsInstanceChannel.h"
+#include "platform/windows/WindowsText.h"
 
 #include <algorithm>
 #include <cwchar>

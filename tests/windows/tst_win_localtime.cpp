@@ -2,7 +2,7 @@
 // Europe/Berlin's rules given explicitly and for the current zone (the test runs with TZ=Europe/Berlin).
 #include "TestKit.h"
 
-#include "WindowsLocalTime.h"
+#include "platform/windows/WindowsLocalTime.h"
 
 #include <string>
 

@@ -2,9 +2,9 @@
 // reads on the system's default output, and the Core Audio write path on a test double.
 #include "TestKit.h"
 
-#include "CoreAudioEndpoint.h"
-#include "MixerArithmetic.h"
-#include "WinmmMixer.h"
+#include "platform/windows/CoreAudioEndpoint.h"
+#include "platform/windows/MixerArithmetic.h"
+#include "platform/windows/WinmmMixer.h"
 
 #include <cmath>
 #include <memory>

@@ -2,9 +2,9 @@
 // "allow wake timers" query and the first-start powercfg steps.
 #include "TestKit.h"
 
-#include "PowerPlan.h"
-#include "WaitableTimer.h"
-#include "WindowsWakeTimer.h"
+#include "platform/windows/PowerPlan.h"
+#include "platform/windows/WaitableTimer.h"
+#include "platform/windows/WindowsWakeTimer.h"
 
 #include <vector>
 

@@ -2,11 +2,11 @@
 // object that puts the Windows back end together.
 #include "TestKit.h"
 
-#include "HiddenWindow.h"
-#include "Platform.h"
-#include "VolumeBackends.h"
-#include "WindowsClockWatch.h"
-#include "WindowsMonitorPower.h"
+#include "platform/Platform.h"
+#include "platform/VolumeBackends.h"
+#include "platform/windows/HiddenWindow.h"
+#include "platform/windows/WindowsClockWatch.h"
+#include "platform/windows/WindowsMonitorPower.h"
 
 #include <vector>
 

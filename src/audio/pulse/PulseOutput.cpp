@@ -1,6 +1,6 @@
-#include "AudioErrors.h"
-#include "PulseConnection.h"
-#include "SoundOutput.h"
+#include "audio/AudioErrors.h"
+#include "audio/SoundOutput.h"
+#include "platform/linux/PulseConnection.h"
 
 #include <pulse/pulseaudio.h>
 

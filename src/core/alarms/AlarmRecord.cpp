@@ -1,6 +1,6 @@
-#include "AlarmRecord.h"
+#include "core/alarms/AlarmRecord.h"
 
-#include "MgLib.h"
+#include "core/mglib/MgLib.h"
 
 namespace {
 

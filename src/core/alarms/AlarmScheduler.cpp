@@ -1,7 +1,7 @@
-#include "AlarmScheduler.h"
+#include "core/alarms/AlarmScheduler.h"
 
-#include "AppIni.h"
-#include "DebugLog.h"
+#include "core/app/AppIni.h"
+#include "core/mglib/DebugLog.h"
 
 #include <algorithm>
 

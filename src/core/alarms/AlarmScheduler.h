@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AlarmRecord.h"
-#include "AppClock.h"
-#include "Schedule.h"
-#include "ScheduleTimers.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AppClock.h"
+#include "core/alarms/Schedule.h"
+#include "core/alarms/ScheduleTimers.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "AppClock.h"
+#include "core/alarms/AppClock.h"
 
-#include "DebugLog.h"
+#include "core/mglib/DebugLog.h"
 
 namespace {
 

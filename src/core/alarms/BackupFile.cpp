@@ -1,6 +1,6 @@
-#include "BackupFile.h"
+#include "core/alarms/BackupFile.h"
 
-#include "TextFile.h"
+#include "core/mglib/TextFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "LocalTime.h"
+#include "core/alarms/LocalTime.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
-#include "Schedule.h"
+#include "core/alarms/Schedule.h"
 
-#include "AlarmRecord.h"
-#include "MgLib.h"
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLib.h"
 
 #include <QSet>
 

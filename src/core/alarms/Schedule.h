@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LocalTime.h"
+#include "core/alarms/LocalTime.h"
 
 #include <QList>
 #include <QLocale>

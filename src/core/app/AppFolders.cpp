@@ -1,6 +1,6 @@
-#include "AppFolders.h"
+#include "core/app/AppFolders.h"
 
-#include "MgLib.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "AppIni.h"
+#include "core/app/AppIni.h"
 
-#include "TextFile.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ProfileDocument.h"
-#include "SettingsKeys.h"
+#include "core/app/ProfileDocument.h"
+#include "core/app/SettingsKeys.h"
 
 #include <QString>
 #include <QStringList>

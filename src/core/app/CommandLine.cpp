@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "core/app/CommandLine.h"
 
 CommandLine CommandLine::Parse(const QStringList& arguments)
 {

@@ -1,4 +1,4 @@
-#include "ProfileDocument.h"
+#include "core/app/ProfileDocument.h"
 
 namespace {
 

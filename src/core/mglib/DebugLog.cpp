@@ -1,7 +1,7 @@
-#include "DebugLog.h"
+#include "core/mglib/DebugLog.h"
 
-#include "AppClock.h"
-#include "MgLib.h"
+#include "core/alarms/AppClock.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDateTime>
 #include <QFile>

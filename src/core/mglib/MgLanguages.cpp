@@ -1,8 +1,8 @@
-#include "MgLanguages.h"
+#include "core/mglib/MgLanguages.h"
 
-#include "DebugLog.h"
-#include "MgLib.h"
-#include "TextFile.h"
+#include "core/mglib/DebugLog.h"
+#include "core/mglib/MgLib.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "MgLib.h"
+#include "core/mglib/MgLib.h"
 
 #include <QDate>
 #include <QLocale>

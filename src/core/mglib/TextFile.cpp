@@ -1,4 +1,4 @@
-#include "TextFile.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "FakePlatform.h"
+#include "platform/fake/FakePlatform.h"
 
 #include <algorithm>
 #include <map>

@@ -1,4 +1,4 @@
-#include "FakeVolume.h"
+#include "platform/fake/FakeVolume.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "DesktopAutostart.h"
+#include "platform/linux/DesktopAutostart.h"
 
-#include "PlatformLog.h"
+#include "platform/linux/PlatformLog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "LinuxAlarmTimer.h"
+#include "platform/linux/LinuxAlarmTimer.h"
 
-#include "PlatformLog.h"
-#include "TimerFd.h"
+#include "platform/linux/PlatformLog.h"
+#include "platform/linux/TimerFd.h"
 
 #include <QSocketNotifier>
 

@@ -1,7 +1,7 @@
-#include "LinuxClockWatch.h"
+#include "platform/linux/LinuxClockWatch.h"
 
-#include "PlatformLog.h"
-#include "TimerFd.h"
+#include "platform/linux/PlatformLog.h"
+#include "platform/linux/TimerFd.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ClockWatch.h"
+#include "platform/ClockWatch.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "LinuxDesktopNotifications.h"
+#include "platform/linux/LinuxDesktopNotifications.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

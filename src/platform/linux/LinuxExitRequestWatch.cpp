@@ -1,4 +1,4 @@
-#include "LinuxExitRequestWatch.h"
+#include "platform/linux/LinuxExitRequestWatch.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExitRequestWatch.h"
+#include "platform/ExitRequestWatch.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "FileCommit.h"
+#include "platform/FileCommit.h"
 
 #include <cerrno>
 #include <cstdio>

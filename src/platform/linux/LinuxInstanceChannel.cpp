@@ -1,6 +1,6 @@
-#include "LinuxInstanceChannel.h"
+#include "platform/linux/LinuxInstanceChannel.h"
 
-#include "PlatformLog.h"
+#include "platform/linux/PlatformLog.h"
 
 #include <QCryptographicHash>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InstanceChannel.h"
+#include "platform/InstanceChannel.h"
 
 #include <QObject>
 

@@ -1,15 +1,15 @@
-#include "Platform.h"
+#include "platform/Platform.h"
 
 #include <filesystem>
 
-#include "DesktopAutostart.h"
-#include "LinuxAlarmTimer.h"
-#include "LinuxClockWatch.h"
-#include "LinuxDesktopNotifications.h"
-#include "LinuxExitRequestWatch.h"
-#include "LinuxInstanceChannel.h"
-#include "LinuxWakeTimer.h"
-#include "MonitorPower.h"
+#include "platform/linux/DesktopAutostart.h"
+#include "platform/linux/LinuxAlarmTimer.h"
+#include "platform/linux/LinuxClockWatch.h"
+#include "platform/linux/LinuxDesktopNotifications.h"
+#include "platform/linux/LinuxExitRequestWatch.h"
+#include "platform/linux/LinuxInstanceChannel.h"
+#include "platform/linux/LinuxWakeTimer.h"
+#include "platform/linux/MonitorPower.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "LinuxWakeTimer.h"
+#include "platform/linux/LinuxWakeTimer.h"
 
-#include "PlatformLog.h"
-#include "TimerFd.h"
+#include "platform/linux/PlatformLog.h"
+#include "platform/linux/TimerFd.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WakeTimer.h"
+#include "platform/WakeTimer.h"
 
 #include <QDBusConnection>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "MonitorPower.h"
+#include "platform/linux/MonitorPower.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,3 +1,3 @@
-#include "PlatformLog.h"
+#include "platform/linux/PlatformLog.h"
 
 Q_LOGGING_CATEGORY(lcPlatform, "larkbell.platform")

@@ -1,4 +1,4 @@
-#include "PulseConnection.h"
+#include "platform/linux/PulseConnection.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "TimerFd.h"
+#include "platform/linux/TimerFd.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AlarmTimer.h"
+#include "platform/AlarmTimer.h"
 
 #include <ctime>
 #include <sys/types.h>

@@ -1,4 +1,4 @@
-#include "VolumeBackends.h"
+#include "platform/VolumeBackends.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,5 +1,5 @@
-#include "PulseConnection.h"
-#include "VolumeBackends.h"
+#include "platform/VolumeBackends.h"
+#include "platform/linux/PulseConnection.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "CoreAudioEndpoint.h"
+#include "platform/windows/CoreAudioEndpoint.h"
 
 #include <mmdeviceapi.h>
 

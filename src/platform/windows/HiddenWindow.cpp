@@ -1,4 +1,4 @@
-#include "HiddenWindow.h"
+#include "platform/windows/HiddenWindow.h"
 
 namespace {
 

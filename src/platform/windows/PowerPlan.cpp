@@ -1,6 +1,6 @@
-#include "PowerPlan.h"
+#include "platform/windows/PowerPlan.h"
 
-#include "WaitableTimer.h"
+#include "platform/windows/WaitableTimer.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "RunKeyAutostart.h"
+#include "platform/windows/RunKeyAutostart.h"
 
-#include "WindowsText.h"
+#include "platform/windows/WindowsText.h"
 
 namespace RunKeyAutostart {
 

@@ -1,4 +1,4 @@
-#include "WaitableTimer.h"
+#include "platform/windows/WaitableTimer.h"
 
 #include <chrono>
 

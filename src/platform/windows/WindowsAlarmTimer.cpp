@@ -1,6 +1,6 @@
-#include "WindowsAlarmTimer.h"
+#include "platform/windows/WindowsAlarmTimer.h"
 
-#include "WaitableTimer.h"
+#include "platform/windows/WaitableTimer.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AlarmTimer.h"
-#include "HiddenWindow.h"
+#include "platform/AlarmTimer.h"
+#include "platform/windows/HiddenWindow.h"
 
 #include <windows.h>
 

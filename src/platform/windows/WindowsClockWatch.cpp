@@ -1,4 +1,4 @@
-#include "WindowsClockWatch.h"
+#include "platform/windows/WindowsClockWatch.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ClockWatch.h"
-#include "HiddenWindow.h"
+#include "platform/ClockWatch.h"
+#include "platform/windows/HiddenWindow.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "FileCommit.h"
+#include "platform/FileCommit.h"
 
-#include "WindowsText.h"
+#include "platform/windows/WindowsText.h"
 
 #include <io.h>
 #include <windows.h>

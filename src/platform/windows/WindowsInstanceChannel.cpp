@@ -1,6 +1,6 @@
-#include "WindowsInstanceChannel.h"
+#include "platform/windows/WindowsInstanceChannel.h"
 
-#include "WindowsText.h"
+#include "platform/windows/WindowsText.h"
 
 #include <cstdint>
 #include <cstdio>

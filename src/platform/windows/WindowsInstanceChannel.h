@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HiddenWindow.h"
-#include "InstanceChannel.h"
+#include "platform/InstanceChannel.h"
+#include "platform/windows/HiddenWindow.h"
 
 #include <windows.h>
 

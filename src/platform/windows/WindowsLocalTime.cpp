@@ -1,4 +1,4 @@
-#include "WindowsLocalTime.h"
+#include "platform/windows/WindowsLocalTime.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "WindowsMonitorPower.h"
+#include "platform/windows/WindowsMonitorPower.h"
 
 namespace WindowsMonitorPower {
 

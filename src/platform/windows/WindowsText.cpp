@@ -1,4 +1,4 @@
-#include "WindowsText.h"
+#include "platform/windows/WindowsText.h"
 
 #include <windows.h>
 

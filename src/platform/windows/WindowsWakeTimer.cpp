@@ -1,4 +1,4 @@
-#include "WindowsWakeTimer.h"
+#include "platform/windows/WindowsWakeTimer.h"
 
 std::unique_ptr<WindowsWakeTimer> WindowsWakeTimer::Create(const wchar_t* name, WaitableTimer::Setter set)
 {

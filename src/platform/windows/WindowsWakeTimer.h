@@ -1,7 +1,7 @@
 #pragma once
 
-#include "WaitableTimer.h"
-#include "WakeTimer.h"
+#include "platform/WakeTimer.h"
+#include "platform/windows/WaitableTimer.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "WinmmMixer.h"
+#include "platform/windows/WinmmMixer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AlarmRecord.h"
+#include "core/alarms/AlarmRecord.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Desktop.h"
-#include "ProfileDocument.h"
 #include "ShiftedClock.h"
 #include "XDisplay.h"
+#include "core/app/ProfileDocument.h"
 
 #include <QMap>
 #include <QProcess>
