@@ -148,7 +148,10 @@ void TestCrashSafety::theProgramKilledWhileSavingOnCloseKeepsItsList()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LARKBELL_DATA_DIR"), dir.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QRandomGenerator random(QRandomGenerator::global()->generate());
+    // Logged, so that a failing round can be run again with the same kill moments.
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("kill moments drawn with seed %u", seed);
+    QRandomGenerator random(seed);
     const int rounds = 5;
     for (int round = 0; round < rounds; ++round) {
         QProcess program;
