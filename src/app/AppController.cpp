@@ -255,6 +255,8 @@ void AppController::onInstanceMessage(int message)
         Exit();
         return;
     }
+    if (!m_mainForm)
+        return;
     if (m_wakeupForm->AlarmActive())
         m_wakeupForm->DismissAlarm();
     m_mainForm->OpenWindow();
@@ -275,7 +277,8 @@ void AppController::reportWriteFailure(const QString& message)
 
 void AppController::Exit()
 {
-    if (m_exiting)
+    // Before the windows exist only the box that reports a failed start can be waiting: it ends the program.
+    if (m_exiting || !m_mainForm)
         return;
     m_exiting = true;
     WriteLog(QStringLiteral("Exit"));
