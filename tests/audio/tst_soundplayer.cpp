@@ -44,17 +44,6 @@ bool MakeTone(const QString& path, double seconds, int frequency = 440, QString*
     return false;
 }
 
-// A call that must hand its work to another thread and return; generous, as it is a bound, not a benchmark.
-constexpr qint64 kReturnsWithinMs = 100;
-
-template <class F> qint64 ElapsedMs(F&& call)
-{
-    QElapsedTimer clock;
-    clock.start();
-    call();
-    return clock.elapsed();
-}
-
 // Nothing plays, and the player's end-of-sound watch has seen the end and handled it.
 bool Ended(const SoundPlayer& player)
 {

@@ -16,18 +16,6 @@ namespace {
 // Long enough for a back end that answers, short enough that a hang fails the test instead of stalling it.
 constexpr int kSettleMs = 5000;
 
-// A call that must hand its work to the volume object's thread and return; generous, as it is a bound,
-// not a benchmark.
-constexpr qint64 kReturnsWithinMs = 100;
-
-template <class F> qint64 ElapsedMs(F&& call)
-{
-    QElapsedTimer clock;
-    clock.start();
-    call();
-    return clock.elapsed();
-}
-
 struct MixerCase {
     std::shared_ptr<FakeMixerState> state = std::make_shared<FakeMixerState>();
     std::unique_ptr<TVolumeSetForm> volume;

@@ -10,7 +10,7 @@ namespace {
 
 const QLocale kLocale(QLocale::English, QLocale::UnitedStates);
 
-struct AlarmSpec {
+struct AlarmShape {
     int minutes;
     QString days = QStringLiteral("0000000"); // Sunday first
     bool wake = false;
@@ -18,15 +18,15 @@ struct AlarmSpec {
     QString label = QStringLiteral("Alarm");
 };
 
-QString makeAlarm(const AlarmSpec& spec)
+QString makeAlarm(const AlarmShape& shape)
 {
     AlarmRecord a;
-    a.Time = MinutesToTime(spec.minutes);
+    a.Time = MinutesToTime(shape.minutes);
     for (int i = 0; i < 7; ++i)
-        a.Days[i] = spec.days.at(i) == u'1';
-    a.WakeUp = spec.wake;
-    a.Enabled = spec.enabled;
-    a.Label = spec.label;
+        a.Days[i] = shape.days.at(i) == u'1';
+    a.WakeUp = shape.wake;
+    a.Enabled = shape.enabled;
+    a.Label = shape.label;
     return BuildAlarmString(a);
 }
 

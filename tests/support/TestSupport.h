@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -8,6 +9,18 @@
 QString TestDataPath(const QString& name);
 QByteArray ReadFileBytes(const QString& path);
 void WriteFileBytes(const QString& path, const QByteArray& bytes);
+
+/** A call that must hand its work to another thread and return; generous, as it is a bound, not a benchmark. */
+constexpr qint64 kReturnsWithinMs = 100;
+
+/** How long call took, in milliseconds. */
+template <class F> qint64 ElapsedMs(F&& call)
+{
+    QElapsedTimer clock;
+    clock.start();
+    call();
+    return clock.elapsed();
+}
 
 /** A window's control by the name the window gives it; the test run stops when there is none. */
 template <class T> T* Child(const QObject* window, const char* name)

@@ -20,7 +20,7 @@ class TAppIni;
  * an alarm's wall time both come from offsetAt, so the two always agree.
  */
 struct SchedulerClock {
-    // The current instant; its time spec does not matter.
+    // The current instant; whether it is given in UTC or in local time does not matter.
     std::function<QDateTime()> now = [] { return AppClock::Program().Now(); };
     // The zone the alarms' times are in: by default the local time the windows show.
     UtcOffsetAt offsetAt = SystemUtcOffset;
