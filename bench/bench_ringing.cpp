@@ -115,7 +115,7 @@ int main(int argc, char* argv[])
 
     QTemporaryDir data;
     qputenv("LARKBELL_DATA_DIR", data.path().toLocal8Bit());
-    const AppFolders folders = AppFolders::Resolve(QCoreApplication::applicationDirPath());
+    const AppFolders folders = AppFolders::Resolve(QStringLiteral(LARKBELL_PROGRAM_DIR));
     QString sound = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     if (sound.isEmpty()) {
         sound = data.filePath(QStringLiteral("tone.wav"));
