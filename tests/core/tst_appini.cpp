@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 #include "core/app/AppFolders.h"
 #include "core/app/AppIni.h"
+#include "core/mglib/CodePages.h"
+#include "core/mglib/MgLanguages.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -64,6 +67,7 @@ private slots:
     void writesAreVisibleAndKeepOtherLines();
     void writtenFileIsUtf8WithoutBomAndCrLf();
     void legacyEightBitFileIsReadAsWindows1252();
+    void legacyFileIsReadInTheCodePageOfTheUsersLanguage();
     void shrinkingAListLeavesStaleItems();
     void alarmStringWithTrailingBlanksSurvivesTheFile();
     void externalEditIsSeenByTheNextRead();
@@ -82,6 +86,7 @@ private:
 
 void TestAppIni::init()
 {
+    SetUserTextCodePage(WesternCodePage);
     m_path = m_dir.filePath(QStringLiteral("Data.ini"));
     QFile::remove(m_path);
 }
@@ -200,6 +205,29 @@ void TestAppIni::legacyEightBitFileIsReadAsWindows1252()
     TAppIni ini(m_dir.path(), QString());
     ini.SetFileName(m_path);
     QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("Café €")});
+}
+
+void TestAppIni::legacyFileIsReadInTheCodePageOfTheUsersLanguage()
+{
+    // "Будильник" in Windows-1251, as a Russian system saved it.
+    WriteFileBytes(
+        m_path, "[Main]\r\nLanguage=1049\r\nAlarmsListCount=1\r\nAlarmsList0=\xC1\xF3\xE4\xE8\xEB\xFC\xED\xE8\xEA\r\n");
+    QTemporaryDir langs;
+    WriteFileBytes(langs.filePath(QStringLiteral("ru.txt")), "\xEF\xBB\xBF; ru\r\n1000=Russian\r\n1001=25\r\n");
+    TMgLang lang(langs.path(), 1033);
+    TAppIni ini(m_dir.path(), QString());
+    ini.SetFileName(m_path);
+    // The settings name the language; the file read before it is known is read again once it is loaded.
+    lang.LoadStartupLanguage(ini.Read(Settings::Language, lang.CurrentLanguageId()));
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("Будильник")});
+
+    // Saved as before: the whole file in UTF-8, so the label stays right in any language from now on.
+    ini.WriteString(QStringLiteral("Label"), QStringLiteral("x"));
+    QCOMPARE(ReadFileBytes(m_path),
+             QStringLiteral("[Main]\r\nLanguage=1049\r\nAlarmsListCount=1\r\nAlarmsList0=Будильник\r\nLabel=x\r\n")
+                 .toUtf8());
+    lang.ChooseLanguage(9);
+    QCOMPARE(ini.ReadList(Settings::Alarms), QStringList{QStringLiteral("Будильник")});
 }
 
 void TestAppIni::shrinkingAListLeavesStaleItems()

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/BackupFile.h"
+#include "core/mglib/CodePages.h"
+#include "core/mglib/TextFile.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +22,8 @@ private slots:
     void extensionRule();
     void unreadableFileReportsAndReturnsNothing();
     void legacyEightBitFile();
+    void legacyFileInTheUsersCodePage();
+    void cleanup();
 };
 
 void TestBackupFile::lineEndsAllGiveTheSameList_data()
@@ -107,6 +111,20 @@ void TestBackupFile::unreadableFileReportsAndReturnsNothing()
 void TestBackupFile::legacyEightBitFile()
 {
     QCOMPARE(DecodeBackup("540 caf\xE9\r\n"), QStringList{QStringLiteral("540 café")});
+}
+
+void TestBackupFile::legacyFileInTheUsersCodePage()
+{
+    // "Pobudka łóżą" from a Polish system, and the same list written back.
+    SetUserTextCodePage(1250);
+    const QStringList alarms = DecodeBackup("540 Pobudka \xB3\xF3\xBF\xB9\r\n");
+    QCOMPARE(alarms, QStringList{QStringLiteral("540 Pobudka łóżą")});
+    QCOMPARE(EncodeBackup(alarms), QStringLiteral("540 Pobudka łóżą\r\n").toUtf8());
+}
+
+void TestBackupFile::cleanup()
+{
+    SetUserTextCodePage(WesternCodePage);
 }
 
 QTEST_GUILESS_MAIN(TestBackupFile)

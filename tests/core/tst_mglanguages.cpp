@@ -1,6 +1,8 @@
 #include "TestSupport.h"
+#include "core/mglib/CodePages.h"
 #include "core/mglib/MgLanguages.h"
 #include "core/mglib/MgLib.h"
+#include "core/mglib/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -99,6 +101,14 @@ private slots:
     void shippedLanguageIsFoundFromTheLocale_data();
     void shippedLanguageIsFoundFromTheLocale();
     void russianMinutesFollowThePluralRule();
+
+    void localeFollowsTheLanguage_data();
+    void localeFollowsTheLanguage();
+    void loadedLanguageBringsItsLocale();
+    void shippedLanguageReadsOldFilesInItsCodePage_data();
+    void shippedLanguageReadsOldFilesInItsCodePage();
+    void languageFileMayNameTheCodePage();
+    void englishInPlaceOfAMissingFileKeepsTheSystemCodePage();
 
 private:
     QString write(const QString& name, const QByteArray& bytes);
@@ -560,7 +570,7 @@ void TestMgLanguages::shippedFile()
     const QList<TMgLangItem> items = ParseLanguageFile(bytes);
     QVERIFY2(textOf(items, DisplayNameKey) != QStringLiteral("<absent>"), "has a display name");
     for (const TMgLangItem& item : items) {
-        const bool known = item.Key == DisplayNameKey || item.Key == LanguageIdKey ||
+        const bool known = item.Key == DisplayNameKey || item.Key == LanguageIdKey || item.Key == CodePageKey ||
                            std::any_of(std::begin(Text::All), std::end(Text::All),
                                        [&](const LangText& text) { return text.key == item.Key; });
         QVERIFY2(known, qPrintable(QStringLiteral("key %1 is one the program uses").arg(item.Key)));
@@ -643,6 +653,151 @@ void TestMgLanguages::russianMinutesFollowThePluralRule()
     QCOMPARE(CountWithUnit(1, minute, minutes), QStringLiteral("1 Минута"));
     QCOMPARE(CountWithUnit(3, minute, minutes), QStringLiteral("3 Минуты"));
     QCOMPARE(CountWithUnit(10, minute, minutes), QStringLiteral("10 Минут"));
+}
+
+void TestMgLanguages::localeFollowsTheLanguage_data()
+{
+    QTest::addColumn<int>("languageId");
+    QTest::addColumn<QString>("userLocale");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("German chosen in the United States") << 7 << "en_US"
+                                                        << "de_DE";
+    QTest::newRow("German chosen in Austria keeps the user's locale") << 7 << "de_AT"
+                                                                      << "de_AT";
+    QTest::newRow("German chosen in Switzerland is Swiss German") << 7 << "fr_CH"
+                                                                  << "de_CH";
+    QTest::newRow("English in the C locale") << 9 << "C"
+                                             << "en_US";
+    QTest::newRow("English in the United Kingdom") << 9 << "en_GB"
+                                                   << "en_GB";
+    QTest::newRow("English chosen in Germany") << 9 << "de_DE"
+                                               << "en_DE";
+    QTest::newRow("Russian in the C locale") << 25 << "C"
+                                             << "ru_RU";
+    QTest::newRow("Ukrainian chosen in Russia") << 34 << "ru_RU"
+                                                << "uk_UA";
+    QTest::newRow("a specific identifier names its country") << 2055 << "de_DE"
+                                                             << "de_CH";
+    QTest::newRow("traditional Chinese") << 1028 << "C"
+                                         << "zh_TW";
+    QTest::newRow("Serbian in Latin letters") << 9242 << "C"
+                                              << "sr_Latn_RS";
+    QTest::newRow("an unknown identifier keeps the user's locale") << 50 << "fr_FR"
+                                                                   << "fr_FR";
+    QTest::newRow("an unknown identifier never keeps C") << 50 << "C"
+                                                         << "en_US";
+}
+
+void TestMgLanguages::localeFollowsTheLanguage()
+{
+    QFETCH(int, languageId);
+    QFETCH(QString, userLocale);
+    QFETCH(QString, expected);
+    const QLocale user = userLocale == QLatin1StringView("C") ? QLocale::c() : QLocale(userLocale);
+    const QLocale locale = LocaleForLanguage(languageId, user);
+    QCOMPARE(locale.bcp47Name(), QLocale(expected).bcp47Name());
+    // The C locale writes seconds into every short time; the locale of a language never does.
+    QVERIFY2(!locale.toString(QTime(9, 0), QLocale::ShortFormat).contains(QLatin1StringView(":00:")),
+             qPrintable(locale.timeFormat(QLocale::ShortFormat)));
+}
+
+void TestMgLanguages::loadedLanguageBringsItsLocale()
+{
+    write(QStringLiteral("de.txt"), languageFile("Deutsch", 7, "0028=Jeden\r\n"));
+    write(QStringLiteral("ru.txt"), languageFile("Русский", 25, "0028=По\r\n"));
+    TMgLang lang(m_dir->path(), 1033);
+    lang.LoadStartupLanguage(9);
+    QCOMPARE(lang.LoadedLanguageId(), EnglishLanguageId);
+    QCOMPARE(lang.Locale().language(), QLocale::English);
+
+    lang.ChooseLanguage(1031);
+    QCOMPARE(lang.LoadedLanguageId(), 7);
+    QCOMPARE(lang.Locale().language(), QLocale::German);
+    QCOMPARE(lang.Locale().dayName(1), QLocale(QLocale::German).dayName(1));
+    QVERIFY(lang.Locale().dayName(1) != QLocale(QLocale::English).dayName(1));
+
+    lang.ChooseLanguage(1049);
+    QCOMPARE(lang.Locale().language(), QLocale::Russian);
+    // A language without a file of its own shows English texts, and so English day names.
+    lang.ChooseLanguage(1040);
+    QCOMPARE(lang.LanguageName(), QStringLiteral("en"));
+    QCOMPARE(lang.Locale().language(), QLocale::English);
+}
+
+void TestMgLanguages::shippedLanguageReadsOldFilesInItsCodePage_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("codePage");
+    const QHash<QString, int> codePages = {
+        {QStringLiteral("ru"), 1251}, {QStringLiteral("uk"), 1251}, {QStringLiteral("pl"), 1250}};
+    const QDir folder(QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
+    for (const QString& file : folder.entryList({QStringLiteral("*.txt")}, QDir::Files)) {
+        const QString name = file.chopped(4);
+        QTest::newRow(qPrintable(name)) << name << codePages.value(name, WesternCodePage);
+    }
+}
+
+void TestMgLanguages::shippedLanguageReadsOldFilesInItsCodePage()
+{
+    QFETCH(QString, name);
+    QFETCH(int, codePage);
+    TMgLang lang(QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR), 1033);
+    const auto entry = std::find_if(lang.LanguageList().begin(), lang.LanguageList().end(),
+                                    [&](const TMgLangListItem& item) { return item.Name == name; });
+    QVERIFY(entry != lang.LanguageList().end());
+    lang.ChooseLanguage(entry->LanguageId);
+    QCOMPARE(lang.CodePage(), codePage);
+    QCOMPARE(UserTextCodePage(), codePage);
+    QCOMPARE(lang.Locale().language(), QLocale(name).language());
+
+    // Every text of the language, as a user of it would have typed it into an old file: each
+    // character must be one of the code page, and comes back as it was.
+    QString text;
+    for (const LangText& item : Text::All)
+        text += lang.GetText(item) + u'\n';
+    QHash<QChar, char> byteOf;
+    for (int b = 0; b < 256; ++b) {
+        const QString decoded = DecodeCodePage(QByteArray(1, char(b)), codePage);
+        QCOMPARE(decoded.size(), 1);
+        byteOf.insert(decoded.at(0), char(b));
+    }
+    QByteArray bytes;
+    for (const QChar c : std::as_const(text)) {
+        QVERIFY2(byteOf.contains(c), qPrintable(QStringLiteral("\"%1\" is in code page %2").arg(c).arg(codePage)));
+        bytes.append(byteOf.value(c));
+    }
+    QCOMPARE(DecodeUserText(bytes), text);
+}
+
+void TestMgLanguages::languageFileMayNameTheCodePage()
+{
+    write(QStringLiteral("hr.txt"), languageFile("Hrvatski", 26, "1002=1250\r\n0028=Svaki\r\n"));
+    write(QStringLiteral("xx.txt"), languageFile("Unknown", 26, "1002=12345\r\n"));
+    write(QStringLiteral("sr.txt"), languageFile("Srpski", 3098, "0028=Svaki\r\n"));
+    TMgLang lang(m_dir->path(), 1033);
+    lang.ChooseLanguage(3098);
+    QCOMPARE(lang.CodePage(), 1251); // Cyrillic Serbian, by its identifier
+    lang.LoadLanguage(QStringLiteral("hr"), true);
+    QCOMPARE(lang.CodePage(), 1250);
+    QCOMPARE(UserTextCodePage(), 1250);
+    // "Čeka" typed in Windows-1250.
+    QCOMPARE(DecodeUserText(QByteArray("\xC8\x65ka")), QStringLiteral("Čeka"));
+    // A code page that cannot be read here gives way to the one of the identifier.
+    lang.LoadLanguage(QStringLiteral("xx"), true);
+    QCOMPARE(lang.CodePage(), 1251);
+}
+
+void TestMgLanguages::englishInPlaceOfAMissingFileKeepsTheSystemCodePage()
+{
+    // Old files come from the system the user ran, in its code page, whatever language the texts are in.
+    TMgLang lang(m_dir->path(), 1049);
+    QCOMPARE(UserTextCodePage(), 1251);
+    lang.LoadStartupLanguage(lang.CurrentLanguageId());
+    QCOMPARE(lang.LanguageName(), QStringLiteral("en"));
+    QCOMPARE(lang.CodePage(), 1251);
+    QCOMPARE(DecodeUserText(QByteArray("\xC1\xF3\xE4\xE8\xEB\xFC\xED\xE8\xEA")), QStringLiteral("Будильник"));
+    lang.ChooseLanguage(9);
+    QCOMPARE(lang.CodePage(), WesternCodePage);
 }
 
 QTEST_GUILESS_MAIN(TestMgLanguages)

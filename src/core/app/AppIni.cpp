@@ -68,16 +68,22 @@ void TAppIni::SetFileName(const QString& path)
 
 TAppIni::FileStamp TAppIni::stampOfFile() const
 {
+    FileStamp stamp;
+    stamp.codePage = UserTextCodePage();
     if (m_fileName.isEmpty())
-        return {};
+        return stamp;
     const QFileInfo info(m_fileName);
     if (!info.exists())
-        return {};
+        return stamp;
     // A copy put in place of Data.ini with its size and modification time kept (cp -p, a restored
     // backup) still has a new status change time, and a new creation time where that is recorded.
     const auto msecs = [&info](QFileDevice::FileTime time) { return info.fileTime(time).toMSecsSinceEpoch(); };
-    return {info.size(), msecs(QFileDevice::FileModificationTime), msecs(QFileDevice::FileMetadataChangeTime),
-            msecs(QFileDevice::FileBirthTime), info.isFile()};
+    return {info.size(),
+            msecs(QFileDevice::FileModificationTime),
+            msecs(QFileDevice::FileMetadataChangeTime),
+            msecs(QFileDevice::FileBirthTime),
+            info.isFile(),
+            stamp.codePage};
 }
 
 const ProfileDocument& TAppIni::document() const

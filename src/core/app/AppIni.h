@@ -98,6 +98,7 @@ private:
         qint64 changedMs = -1; // status change: every write, rename and change of permissions
         qint64 bornMs = -1;    // creation, where the file system records it
         bool regular = true;   // a missing file counts as regular: it is created by the first write
+        int codePage = 0;      // the code page it was read in unless it is UTF-8: a new language re-reads it
         bool operator==(const FileStamp&) const = default;
     };
     using KeyValues = QList<std::pair<QString, QString>>;

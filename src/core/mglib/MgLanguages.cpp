@@ -1,5 +1,6 @@
 #include "core/mglib/MgLanguages.h"
 
+#include "core/mglib/CodePages.h"
 #include "core/mglib/DebugLog.h"
 #include "core/mglib/MgLib.h"
 #include "core/mglib/TextFile.h"
@@ -191,6 +192,32 @@ constexpr LocaleLanguage kLocaleLanguages[] = {
 };
 
 constexpr int kEnglishUs = 1033;
+// The low ten bits of a Windows language identifier name the language, the rest its country.
+constexpr int kPrimaryLanguageMask = 0x3FF;
+
+// The table's locale name of a language identifier: "de_CH" for 2055, "de" for the neutral 7; empty
+// when the table has none.
+QString localeNameOfLanguageId(int languageId)
+{
+    const bool neutral = languageId > 0 && languageId <= kPrimaryLanguageMask;
+    for (const LocaleLanguage& entry : kLocaleLanguages) {
+        const QString name = QString::fromLatin1(entry.locale);
+        if (neutral && (entry.languageId & kPrimaryLanguageMask) == languageId)
+            return name.section(u'_', 0, 0);
+        if (!neutral && entry.languageId == languageId && name.contains(u'_'))
+            return name;
+    }
+    return {};
+}
+
+// A POSIX name of the table as Qt reads it: "sr_RS@latin" is "sr_Latn_RS".
+QLocale qtLocale(const QString& name)
+{
+    if (!name.endsWith(QLatin1StringView("@latin")))
+        return QLocale(name);
+    const QString bare = name.section(u'@', 0, 0);
+    return QLocale(bare.section(u'_', 0, 0) + QStringLiteral("_Latn_") + bare.section(u'_', 1));
+}
 
 // The locale name without its code set: "de_AT.UTF-8@euro" -> "de_AT@euro".
 QString withoutCodeSet(const QString& localeName)
@@ -329,7 +356,7 @@ QList<TMgLangListItem> BuildLanguageList(const QString& folder)
         }
         bool isNumber = false;
         const int languageId = TrimBlanks(QString::fromLatin1(identifierText)).toInt(&isNumber, 10);
-        const QString displayName = DecodeUserText(displayText);
+        const QString displayName = DecodeUserText(displayText, WesternCodePage);
         if (isNumber && languageId > 0 && !displayName.isEmpty())
             list.append({name, languageId, displayName});
     }
@@ -346,7 +373,7 @@ QList<TMgLangItem> ParseLanguageFile(const QByteArray& bytes)
         if (pending.size() >= 5) {
             const int key = keyOfLine(pending);
             if (key >= 0) {
-                const QString value = DecodeUserText(pending.mid(5));
+                const QString value = DecodeUserText(pending.mid(5), WesternCodePage);
                 storeItem(items, key, QString(value).replace(QStringLiteral("##"), QStringLiteral("\r\n")));
             }
         }
@@ -410,6 +437,28 @@ int SystemUiLanguageId(const std::function<QString(const char*)>& getenv)
     return kEnglishUs;
 }
 
+QLocale LocaleForLanguage(int languageId, const QLocale& userLocale)
+{
+    const QLocale stayIn =
+        userLocale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : userLocale;
+    const QString name = localeNameOfLanguageId(languageId);
+    if (name.isEmpty())
+        return stayIn;
+    const QLocale wanted = qtLocale(name);
+    if (wanted.language() == QLocale::C)
+        return stayIn;
+    const bool neutral = !name.contains(u'_');
+    // The user's own locale may carry their choice of formats (LC_TIME); it is kept wherever it fits.
+    if (wanted.language() == userLocale.language() && (neutral || wanted.territory() == userLocale.territory()))
+        return userLocale;
+    if (neutral && userLocale.territory() != QLocale::AnyTerritory) {
+        const QLocale inUsersCountry(wanted.language(), userLocale.territory());
+        if (inUsersCountry.language() == wanted.language() && inUsersCountry.territory() == userLocale.territory())
+            return inUsersCountry;
+    }
+    return wanted;
+}
+
 int StartupLanguageId(int systemLanguageId)
 {
     return (systemLanguageId & 0xFF) == EnglishLanguageId ? EnglishLanguageId : systemLanguageId;
@@ -419,7 +468,10 @@ TMgLang::TMgLang(const QString& languagesFolder, int systemUiLanguageId)
     : m_languagesFolder(languagesFolder)
     , m_languageList(BuildLanguageList(languagesFolder))
     , m_currentLanguageId(StartupLanguageId(systemUiLanguageId))
-{}
+{
+    // Settings are read before a language is loaded; the system's language tells their code page.
+    useCodePage();
+}
 
 int TMgLang::FindCurrentLanguage()
 {
@@ -445,9 +497,38 @@ void TMgLang::LoadLanguage(const QString& name, bool force)
     else
         m_items.clear();
     m_languageName = name;
-    if (name == english && !force)
-        return;
-    loadFile(name);
+    m_namedCodePage = 0;
+    if (name != english || force)
+        loadFile(name);
+    useCodePage();
+}
+
+int TMgLang::LoadedLanguageId() const
+{
+    if (m_languageName == QLatin1StringView("en"))
+        return EnglishLanguageId;
+    for (const TMgLangListItem& entry : m_languageList) {
+        if (entry.Name == m_languageName)
+            return entry.LanguageId;
+    }
+    return m_currentLanguageId;
+}
+
+QLocale TMgLang::Locale() const
+{
+    return LocaleForLanguage(LoadedLanguageId(), QLocale::system());
+}
+
+int TMgLang::CodePage() const
+{
+    if (m_namedCodePage > 0 && CanDecodeCodePage(m_namedCodePage))
+        return m_namedCodePage;
+    return CodePageOfLanguage(m_currentLanguageId);
+}
+
+void TMgLang::useCodePage()
+{
+    SetUserTextCodePage(CodePage());
 }
 
 void TMgLang::loadFile(const QString& name)
@@ -455,8 +536,11 @@ void TMgLang::loadFile(const QString& name)
     const std::optional<QByteArray> bytes = readLanguageFile(languageFilePath(m_languagesFolder, name));
     if (!bytes)
         return;
-    for (const TMgLangItem& item : ParseLanguageFile(*bytes))
+    for (const TMgLangItem& item : ParseLanguageFile(*bytes)) {
         storeItem(m_items, item.Key, item.Text);
+        if (item.Key == CodePageKey)
+            m_namedCodePage = TrimBlanks(item.Text).toInt();
+    }
 }
 
 void TMgLang::LoadStartupLanguage(int savedLanguageId)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,7 @@
 //   ; a comment (the first line keeps the byte-order mark, so it is never a key line)
 //   1000=Deutsch            display name in the language menu
 //   1001=7                  Windows language identifier in decimal
+//   1002=1250               optional: the 8-bit code page of files its users wrote without UTF-8
 //   0029=Jeden Tag          numbered string; "##" is a line break
 //   0004=Wecker %1          a line without "=" in the fifth place
 //   löschen?                continues the value above, joined without a separator
@@ -109,6 +111,7 @@ inline constexpr const char16_t* FileNotFound = u"File %1 is not found!";
 /** Keys that describe a language file itself rather than a string. */
 inline constexpr int DisplayNameKey = 1000;
 inline constexpr int LanguageIdKey = 1001;
+inline constexpr int CodePageKey = 1002;
 
 /** English, and the identifier that every English variant becomes. */
 inline constexpr int EnglishLanguageId = 9;
@@ -137,7 +140,8 @@ QList<TMgLangListItem> BuildLanguageList(const QString& folder);
  * The numbered strings of a language file's bytes: the first line loses its first three bytes (the
  * byte-order mark), ";" lines and blank lines are skipped, a line with "=" fifth starts a key, other
  * lines continue the value before them. Values are UTF-8 ("##" becomes CR LF); a value that is not
- * valid UTF-8 is read as Windows-1252. A later key replaces an earlier one in place.
+ * valid UTF-8 is read as Windows-1252, whatever code page the file names for its users' files. A later key replaces an
+ * earlier one in place.
  */
 QList<TMgLangItem> ParseLanguageFile(const QByteArray& bytes);
 
@@ -154,6 +158,15 @@ int LanguageIdFromLocaleName(const QString& localeName);
  * getenv defaults to the process environment.
  */
 int SystemUiLanguageId(const std::function<QString(const char*)>& getenv = {});
+
+/**
+ * The locale that goes with a language: the day names, dates and times of the user's own locale when
+ * that is in the same language (and, for a specific identifier such as 2055, the same country), else
+ * the language as written in the user's country where such a locale exists, else in the language's
+ * main country. An unknown identifier keeps userLocale; the "C" locale, which writes seconds into
+ * every time, is never the result: English (United States) stands in for it.
+ */
+QLocale LocaleForLanguage(int languageId, const QLocale& userLocale);
 
 /** The start-up language for a system identifier: any English (low byte 9) becomes plain English, 9. */
 int StartupLanguageId(int systemLanguageId);
@@ -201,6 +214,18 @@ public:
     QList<LanguageMenuItem> LanguageMenuItems() const;
 
     QString LanguageName() const { return m_languageName; }
+    /** The Windows language identifier of the loaded texts: that of the listed file, 9 for English. */
+    int LoadedLanguageId() const;
+    /**
+     * The locale of the loaded texts, so that day names and dates are in the language of the captions
+     * around them: LocaleForLanguage of LoadedLanguageId and the system's locale.
+     */
+    QLocale Locale() const;
+    /**
+     * The 8-bit code page of settings and backup files that are not UTF-8: the one the loaded file names
+     * (1002=), else that of CurrentLanguageId. Loading a language makes it the UserTextCodePage.
+     */
+    int CodePage() const;
     const QList<TMgLangItem>& Items() const { return m_items; }
     bool HasText(int key) const;
     QString GetText(int key, const QString& defaultText) const;
@@ -212,11 +237,13 @@ public:
 
 private:
     void loadFile(const QString& name);
+    void useCodePage();
 
     QString m_languagesFolder;
     QList<TMgLangListItem> m_languageList;
     int m_currentLanguageId = EnglishLanguageId;
     QString m_languageName = QStringLiteral("en");
+    int m_namedCodePage = 0; // 1002= of the loaded file; 0 when it names none
     QList<TMgLangItem> m_items;
     QString m_noneText = Text::NoSound.English();
 };

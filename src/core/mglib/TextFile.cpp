@@ -1,5 +1,7 @@
 #include "core/mglib/TextFile.h"
 
+#include "core/mglib/CodePages.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,17 +10,15 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-// Code points of Windows-1252 bytes 0x80..0x9F; the rest of the code page equals Latin-1.
-constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+// Read by the timer thread's saves as well as by the windows.
+std::atomic<int> userTextCodePage{WesternCodePage};
 
 QString failure(const QString& action, const QString& path, const QString& reason)
 {
@@ -105,18 +105,22 @@ QString fileBehindLinks(const QString& path)
 
 } // namespace
 
-QString DecodeWindows1252(const QByteArray& bytes)
+int UserTextCodePage()
 {
-    QString text;
-    text.reserve(bytes.size());
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        text.append(b >= 0x80 && b <= 0x9F ? QChar(kWindows1252High[b - 0x80]) : QChar(b));
-    }
-    return text;
+    return userTextCodePage.load();
 }
 
-QString DecodeUserText(const QByteArray& bytes)
+void SetUserTextCodePage(int codePage)
+{
+    userTextCodePage.store(codePage);
+}
+
+QString DecodeWindows1252(const QByteArray& bytes)
+{
+    return DecodeCodePage(bytes, WesternCodePage);
+}
+
+QString DecodeUserText(const QByteArray& bytes, int codePage)
 {
     // Exactly one byte-order mark is dropped, in both decodings: a second one is text, and a marked
     // file with a stray 8-bit byte must not begin with "ï»¿".
@@ -124,7 +128,12 @@ QString DecodeUserText(const QByteArray& bytes)
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = utf8.decode(body);
-    return utf8.hasError() ? DecodeWindows1252(body) : text;
+    return utf8.hasError() ? DecodeCodePage(body, codePage) : text;
+}
+
+QString DecodeUserText(const QByteArray& bytes)
+{
+    return DecodeUserText(bytes, UserTextCodePage());
 }
 
 void SetFileCommitSteps(FileCommitSteps steps)

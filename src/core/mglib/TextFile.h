@@ -6,7 +6,19 @@
 #include <functional>
 #include <string>
 
-/** Text of a file the user may have written anywhere: UTF-8 (a leading BOM is dropped), else read as Windows-1252. */
+/**
+ * The 8-bit code page in which a settings or backup file that is not UTF-8 is read: that of the language
+ * the user runs, kept current by the language unit (TMgLang). Windows-1252 until a language is known.
+ */
+int UserTextCodePage();
+void SetUserTextCodePage(int codePage);
+
+/**
+ * Text of a file the user may have written anywhere: UTF-8 (a leading BOM is dropped), else read in
+ * codePage, a Windows code page (see CodePages.h).
+ */
+QString DecodeUserText(const QByteArray& bytes, int codePage);
+/** The same in the user's code page, UserTextCodePage(). */
 QString DecodeUserText(const QByteArray& bytes);
 
 /** Windows-1252 to Unicode, byte by byte. */
