@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "core/mglib/CodePages.h"
 #include "core/mglib/MgLib.h"
 #include "core/mglib/TextFile.h"
 
@@ -29,6 +30,14 @@ private slots:
     void isAudioFileName_data();
     void isAudioFileName();
     void userTextIsUtf8OrWindows1252();
+    void userTextReadsTheUsersCodePage_data();
+    void userTextReadsTheUsersCodePage();
+    void codePagesOfLanguages_data();
+    void codePagesOfLanguages();
+    void timeDesignatorWhereverItStands_data();
+    void timeDesignatorWhereverItStands();
+    void shortTimeOfLocales_data();
+    void shortTimeOfLocales();
     void cleanup();
     void atomicWriteReplacesTheFile();
     void atomicWriteReportsARefusedFolder();
@@ -55,6 +64,7 @@ QStringList allFiles(const QString& folder)
 void TestMgLib::cleanup()
 {
     SetFileCommitSteps({});
+    SetUserTextCodePage(WesternCodePage);
 }
 
 void TestMgLib::padRight_data()
@@ -186,6 +196,13 @@ void TestMgLib::isAudioFileName_data()
     QTest::newRow("program") << "/usr/bin/player.sh" << false;
     QTest::newRow("no extension") << "/music/Birds" << false;
     QTest::newRow("dot only in a folder name") << "/music.mp3/song" << false;
+    QTest::newRow("Ogg Vorbis of a sound theme") << "/usr/share/sounds/freedesktop/stereo/bell.oga" << true;
+    QTest::newRow("Opus") << "ring.opus" << true;
+    QTest::newRow("upper-case OGA") << "RING.OGA" << true;
+    QTest::newRow("Sun audio") << "ring.au" << true;
+    QTest::newRow("Core Audio") << "ring.caf" << true;
+    QTest::newRow("a play list is no sound file") << "list.m3u" << false;
+    QTest::newRow("a text about a sound") << "ring.opus.txt" << false;
 }
 
 void TestMgLib::isAudioFileName()
@@ -330,6 +347,130 @@ void TestMgLib::atomicWriteThroughALinkReplacesTheFileBehindIt()
     QCOMPARE(QFile::permissions(real) & kOwnerGroupOther, QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(allFiles(dir.path()), QStringList{QStringLiteral("file.txt")});
     QCOMPARE(allFiles(elsewhere.path()), QStringList{QStringLiteral("file.txt")});
+}
+
+void TestMgLib::userTextReadsTheUsersCodePage_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("Russian in 1251") << 1251 << QByteArray("\xC1\xF3\xE4\xE8\xEB\xFC\xED\xE8\xEA")
+                                     << QStringLiteral("Будильник");
+    QTest::newRow("Ukrainian in 1251") << 1251 << QByteArray("\xB2\xE3\xEE\xF0 \xBF\xE6\xE0\xEA \xBA")
+                                       << QStringLiteral("Ігор їжак є");
+    QTest::newRow("Polish in 1250") << 1250 << QByteArray("Pobudka \xB3\xF3\xBF\xB9 \x9C\x9F")
+                                    << QStringLiteral("Pobudka łóżą śź");
+    QTest::newRow("French in 1252") << 1252 << QByteArray("R\xE9veil \x80") << QStringLiteral("Réveil €");
+    QTest::newRow("Greek in 1253") << 1253 << QByteArray("\xD5\xF0\xE5\xE3\xE5\xF1\xF3\xE7")
+                                   << QStringLiteral("Υπεγερση");
+    QTest::newRow("Turkish in 1254") << 1254 << QByteArray("\xDE\xE7\xFE") << QStringLiteral("Şçş");
+    QTest::newRow("UTF-8 stays UTF-8 in any code page")
+        << 1251 << QByteArray("\xD0\x91\xD1\x83\xD0\xB4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBD\xD0\xB8\xD0\xBA")
+        << QStringLiteral("Будильник");
+    QTest::newRow("a code page unknown here is read as 1252")
+        << 99999 << QByteArray("R\xE9veil") << QStringLiteral("Réveil");
+}
+
+void TestMgLib::userTextReadsTheUsersCodePage()
+{
+    QFETCH(int, codePage);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(DecodeUserText(bytes, codePage), expected);
+    SetUserTextCodePage(codePage);
+    QCOMPARE(DecodeUserText(bytes), expected);
+}
+
+void TestMgLib::codePagesOfLanguages_data()
+{
+    QTest::addColumn<int>("languageId");
+    QTest::addColumn<int>("codePage");
+    QTest::newRow("Russian") << 1049 << 1251;
+    QTest::newRow("Russian, neutral") << 25 << 1251;
+    QTest::newRow("Ukrainian") << 1058 << 1251;
+    QTest::newRow("Polish") << 1045 << 1250;
+    QTest::newRow("Czech") << 1029 << 1250;
+    QTest::newRow("Croatian") << 1050 << 1250;
+    QTest::newRow("Serbian, Latin") << 9242 << 1250;
+    QTest::newRow("Serbian, Cyrillic") << 10266 << 1251;
+    QTest::newRow("Greek") << 1032 << 1253;
+    QTest::newRow("Turkish") << 1055 << 1254;
+    QTest::newRow("Lithuanian") << 1063 << 1257;
+    QTest::newRow("German") << 1031 << 1252;
+    QTest::newRow("English") << 9 << 1252;
+    QTest::newRow("Japanese") << 1041 << 932;
+    QTest::newRow("Chinese, traditional") << 1028 << 950;
+    QTest::newRow("unknown") << 0x7F << 1252;
+}
+
+void TestMgLib::codePagesOfLanguages()
+{
+    QFETCH(int, languageId);
+    QFETCH(int, codePage);
+    QCOMPARE(CodePageOfLanguage(languageId), codePage);
+}
+
+void TestMgLib::timeDesignatorWhereverItStands_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<bool>("beforeHour");
+    QTest::newRow("after the time") << "h:mm AP"
+                                    << "AP" << false;
+    QTest::newRow("before the time, Korean") << "AP h:mm"
+                                             << "AP" << true;
+    QTest::newRow("glued to the hour") << "APh:mm"
+                                       << "AP" << true;
+    QTest::newRow("lower case, single letter") << "h:mm a"
+                                               << "a" << false;
+    QTest::newRow("24 hours") << "HH:mm"
+                              << "" << false;
+    QTest::newRow("a quoted letter is text") << "H 'a' mm"
+                                             << "" << false;
+    QTest::newRow("a quote inside quotes") << "'o''clock' h AP"
+                                           << "AP" << false;
+}
+
+void TestMgLib::timeDesignatorWhereverItStands()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, token);
+    QFETCH(bool, beforeHour);
+    const TimeDesignator designator = FindTimeDesignator(format);
+    QCOMPARE(designator.token, token);
+    QCOMPARE(designator.TwelveHour(), !token.isEmpty());
+    QCOMPARE(designator.beforeHour, beforeHour);
+}
+
+void TestMgLib::shortTimeOfLocales_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("twelveHour");
+    QTest::addColumn<bool>("beforeHour");
+    QTest::newRow("ko_KR") << "ko_KR" << true << true;
+    QTest::newRow("zh_TW") << "zh_TW" << true << true;
+    QTest::newRow("en_US") << "en_US" << true << false;
+    QTest::newRow("de_DE") << "de_DE" << false << false;
+    QTest::newRow("ru_RU") << "ru_RU" << false << false;
+}
+
+void TestMgLib::shortTimeOfLocales()
+{
+    QFETCH(QString, locale);
+    QFETCH(bool, twelveHour);
+    QFETCH(bool, beforeHour);
+    const QLocale qlocale(locale);
+    const QString format = LocaleTimeFormat(qlocale, QLocale::ShortFormat);
+    const TimeDesignator designator = FindTimeDesignator(format);
+    QCOMPARE(designator.TwelveHour(), twelveHour);
+    QCOMPARE(designator.beforeHour, beforeHour);
+    // Qt knows no day-period letter; it would stand in the text as a letter.
+    QVERIFY2(!format.contains(u'B'), qPrintable(format));
+    const QString evening = FormatShortTime(QTime(21, 5), qlocale);
+    QVERIFY2(evening.contains(twelveHour ? QStringLiteral("9") : QStringLiteral("21")), qPrintable(evening));
+    QCOMPARE(evening.contains(QStringLiteral("21")), !twelveHour);
+    QCOMPARE(evening.contains(qlocale.pmText()), twelveHour);
+    QVERIFY2(!evening.contains(QStringLiteral("05:00")), "no seconds in a short time");
 }
 
 QTEST_GUILESS_MAIN(TestMgLib)

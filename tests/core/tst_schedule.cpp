@@ -1,9 +1,13 @@
 #include "core/alarms/AlarmRecord.h"
+#include "core/alarms/AlarmScheduler.h"
 #include "core/alarms/LocalTime.h"
 #include "core/alarms/Schedule.h"
+#include "core/app/AppIni.h"
 #include "core/mglib/MgLib.h"
 
 #include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -89,6 +93,8 @@ private slots:
     void occurrencesCrossMonthAndYearEnds();
     void wakeTimerBeforeMidnightAlarm();
     void panelLineText();
+    void panelLineInALocaleWithTheDesignatorFirst();
+    void schedulerRedoesThePanelInANewLocale();
     void sortOrdersByTimeThenFirstDayOfTheLocaleWeek();
     void sortMatchesASelectionSortOnRandomLists();
     void localToUtc_data();
@@ -223,6 +229,52 @@ void TestSchedule::panelLineText()
     a.Sound.clear();
     const ScheduleResult silent = RebuildSchedule(QStringList{BuildAlarmString(a)}, at(2026, 12, 8, 8, 0), kLocale);
     QVERIFY(silent.panel.first().text.endsWith(QStringLiteral(" - Call||Mum")));
+}
+
+void TestSchedule::panelLineInALocaleWithTheDesignatorFirst()
+{
+    const QLocale taiwan(QStringLiteral("zh_TW"));
+    AlarmRecord a;
+    a.Time = QTime(21, 5);
+    a.Label = QStringLiteral("x");
+    const ScheduleResult r = RebuildSchedule(QStringList{BuildAlarmString(a)}, at(2026, 12, 8, 8, 0), taiwan);
+    const QString text = r.panel.first().text;
+    // Evening in a 12-hour day, not the hour of a 24-hour one behind a stray letter.
+    QVERIFY2(text.contains(taiwan.pmText() + QStringLiteral("9:05")), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("21")), qPrintable(text));
+}
+
+void TestSchedule::schedulerRedoesThePanelInANewLocale()
+{
+    struct Timers final : ScheduleTimers {
+        int armed = 0;
+        bool ArmAlarm(const QDateTime&) override { return ++armed > 0; }
+        WakeArming ArmWake(const QDateTime&, bool) override { return {}; }
+    } timers;
+    QTemporaryDir dir;
+    TAppIni ini(dir.path(), QString());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    SchedulerClock clock;
+    clock.now = [] { return QDateTime(QDate(2026, 12, 8), QTime(8, 0), Qt::UTC); };
+    clock.offsetAt = [](qint64) { return 0; };
+    AlarmScheduler scheduler(ini, timers, clock);
+    scheduler.SetLocale(kLocale);
+    QCOMPARE(timers.armed, 0); // nothing built yet: the list may not even be loaded
+    scheduler.SetAlarms({makeAlarm({540, kDaily})});
+    scheduler.Rebuild();
+    QVERIFY2(scheduler.Schedule().panel.first().text.contains(QStringLiteral("Tue")),
+             qPrintable(scheduler.Schedule().panel.first().text));
+
+    QSignalSpy changed(&scheduler, &AlarmScheduler::scheduleChanged);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    scheduler.SetLocale(german);
+    QCOMPARE(changed.count(), 1);
+    const QString text = scheduler.Schedule().panel.first().text;
+    QVERIFY2(text.startsWith(german.toString(QDate(2026, 12, 8), QLocale::ShortFormat) + QStringLiteral(" 09:00 ") +
+                             german.dayName(2, QLocale::ShortFormat)),
+             qPrintable(text));
+    scheduler.SetLocale(german);
+    QCOMPARE(changed.count(), 1); // the same locale again changes nothing
 }
 
 void TestSchedule::sortOrdersByTimeThenFirstDayOfTheLocaleWeek()

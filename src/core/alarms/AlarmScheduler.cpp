@@ -37,6 +37,16 @@ void AlarmScheduler::SetAlarms(const QStringList& alarms)
     m_alarms = alarms;
 }
 
+void AlarmScheduler::SetLocale(const QLocale& locale)
+{
+    if (locale == m_locale)
+        return;
+    m_locale = locale;
+    // Before the first build there is no panel to redo, and the list may not even be loaded yet.
+    if (m_built)
+        Rebuild();
+}
+
 void AlarmScheduler::LoadAlarms()
 {
     m_alarms = m_ini.ReadList(Settings::Alarms);
@@ -91,6 +101,7 @@ void AlarmScheduler::Rebuild()
     for (const FiredOccurrence& f : std::as_const(m_rung))
         rung.append(f.occurrence);
     m_schedule = RebuildSchedule(m_alarms, scheduleFrom(now), m_locale, rung);
+    m_built = true;
     armTimers(now);
     emit scheduleChanged();
 }

@@ -51,7 +51,8 @@ public:
     /** Replaces the list without saving it (loading at start-up and from a backup). */
     void SetAlarms(const QStringList& alarms);
     void LoadAlarms();
-    void SetLocale(const QLocale& locale) { m_locale = locale; }
+    /** The panel's dates, times and day names follow locale; a built schedule is rebuilt when it changes. */
+    void SetLocale(const QLocale& locale);
 
     /** Recomputes the schedule and re-arms both timers. Does nothing once terminating. */
     void Rebuild();
@@ -103,4 +104,5 @@ private:
     QTimer m_tmrFillAlarmsDelayed;
     QList<FiredOccurrence> m_rung; // within kRungMemorySecs of the clock, the last one rang last
     bool m_terminating = false;
+    bool m_built = false; // Rebuild ran at least once
 };

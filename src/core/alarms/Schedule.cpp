@@ -105,7 +105,7 @@ QString PanelLineText(const LocalDateTime& occurrence, const QString& label, con
                       const QLocale& locale)
 {
     QString text = locale.toString(occurrence.date, QLocale::ShortFormat) + u' ' +
-                   locale.toString(occurrence.time, QLocale::ShortFormat) + u' ' +
+                   FormatShortTime(occurrence.time, locale) + u' ' +
                    locale.dayName(occurrence.date.dayOfWeek(), QLocale::ShortFormat) + QStringLiteral(" - ") +
                    EncodeLineBreaks(label);
     if (!sound.isEmpty())

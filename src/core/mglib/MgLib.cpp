@@ -148,9 +148,54 @@ int WeekdayIndex(QDate date)
     return date.dayOfWeek() % 7 + 1;
 }
 
+QString LocaleTimeFormat(const QLocale& locale, QLocale::FormatType type)
+{
+    const QString format = locale.timeFormat(type);
+    QString result;
+    result.reserve(format.size() + 1);
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == u'\'') {
+            quoted = !quoted; // a doubled quote, a literal one, toggles twice
+        } else if (!quoted && (c == u'B' || c == u'b')) {
+            while (i + 1 < format.size() && format.at(i + 1) == c)
+                ++i; // "BBBB" is only the longer name of the same period
+            result += QStringLiteral("AP");
+            continue;
+        }
+        result += c;
+    }
+    return result;
+}
+
+TimeDesignator FindTimeDesignator(const QString& format)
+{
+    TimeDesignator designator;
+    qsizetype hourAt = -1;
+    qsizetype designatorAt = -1;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == u'\'') {
+            quoted = !quoted;
+        } else if (quoted) {
+            continue;
+        } else if ((c == u'h' || c == u'H') && hourAt < 0) {
+            hourAt = i;
+        } else if ((c == u'a' || c == u'A') && designatorAt < 0) {
+            designatorAt = i;
+            const bool pair = i + 1 < format.size() && (format.at(i + 1) == u'p' || format.at(i + 1) == u'P');
+            designator.token = format.mid(i, pair ? 2 : 1);
+        }
+    }
+    designator.beforeHour = designatorAt >= 0 && (hourAt < 0 || designatorAt < hourAt);
+    return designator;
+}
+
 QString FormatShortTime(QTime t, const QLocale& locale)
 {
-    return locale.toString(t, QLocale::ShortFormat);
+    return locale.toString(t, LocaleTimeFormat(locale, QLocale::ShortFormat));
 }
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -160,14 +205,21 @@ QString JoinPath(const QString& folder, const QString& name)
     return folder + u'/' + name;
 }
 
+const QStringList& AudioFileExtensions()
+{
+    static const QStringList extensions = {QStringLiteral(".mp3"),  QStringLiteral(".mp2"),  QStringLiteral(".mp1"),
+                                           QStringLiteral(".wav"),  QStringLiteral(".wma"),  QStringLiteral(".ogg"),
+                                           QStringLiteral(".oga"),  QStringLiteral(".opus"), QStringLiteral(".aif"),
+                                           QStringLiteral(".aiff"), QStringLiteral(".aifc"), QStringLiteral(".afc"),
+                                           QStringLiteral(".flac"), QStringLiteral(".au"),   QStringLiteral(".snd"),
+                                           QStringLiteral(".caf"),  QStringLiteral(".w64"),  QStringLiteral(".rf64")};
+    return extensions;
+}
+
 bool IsAudioFileName(const QString& path)
 {
-    static const QStringList extensions = {QStringLiteral(".mp3"), QStringLiteral(".mp2"),  QStringLiteral(".mp1"),
-                                           QStringLiteral(".wav"), QStringLiteral(".wma"),  QStringLiteral(".ogg"),
-                                           QStringLiteral(".aif"), QStringLiteral(".aiff"), QStringLiteral(".aifc"),
-                                           QStringLiteral(".afc"), QStringLiteral(".flac")};
     const qsizetype dot = path.lastIndexOf(u'.');
     if (dot < 0 || path.indexOf(u'/', dot) >= 0 || path.indexOf(u'\\', dot) >= 0)
         return false;
-    return extensions.contains(path.mid(dot).toLower());
+    return AudioFileExtensions().contains(path.mid(dot).toLower());
 }

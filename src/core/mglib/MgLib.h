@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <QTime>
-
-class QLocale;
 
 // Text helpers. Widths and positions count Unicode code points, so a label in
 // Cyrillic or with emoji is cut on a character boundary.
@@ -46,11 +46,33 @@ inline int DisplayDayToWeekday(int position, int firstWeekdayOffset)
 }
 /** Sunday-first day index 1..7 of a date. */
 int WeekdayIndex(QDate date);
+/**
+ * A locale's time format in Qt's notation. Some locales write the morning/afternoon designator with
+ * the day-period letter "B" ("Bh:mm" in Taiwan), which Qt would copy as a letter and then show a
+ * 24-hour hour; it becomes Qt's designator "AP".
+ */
+QString LocaleTimeFormat(const QLocale& locale, QLocale::FormatType type);
+
+/** The AM/PM designator of a Qt time format, wherever it stands. */
+struct TimeDesignator {
+    QString token;           // "AP", "ap", "A" or "a" as the format writes it; empty in a 24-hour format
+    bool beforeHour = false; // "AP h:mm" (Korean), "APh:mm"
+    bool TwelveHour() const { return !token.isEmpty(); }
+};
+TimeDesignator FindTimeDesignator(const QString& format);
+
+/** t in the locale's short time format (LocaleTimeFormat): hours and minutes. */
 QString FormatShortTime(QTime t, const QLocale& locale);
 
 // Paths and files.
 
 /** folder + separator (when folder does not already end in one) + name. */
 QString JoinPath(const QString& folder, const QString& name);
-/** True for the audio extensions the player decodes; the case of the extension does not matter. */
+/**
+ * The extensions of the audio files a sound may name, with their dots, in lower case: those the
+ * player's decoder reads (".oga" and ".opus" are Ogg Vorbis and Opus as sound themes name them), and
+ * ".wma" and ".afc", which old alarm lists may still name.
+ */
+const QStringList& AudioFileExtensions();
+/** True for an extension of AudioFileExtensions; the case of the extension does not matter. */
 bool IsAudioFileName(const QString& path);
