@@ -38,5 +38,6 @@ struct DecoderResult {
     int error = 0;
 };
 
-/** Opens path (UTF-8) with the built-in decoder: wav, aiff/aifc, flac, ogg, mp1/mp2/mp3. */
+/** Opens path (UTF-8) with the built-in decoder: wav, aiff/aifc, au, caf, w64, rf64, flac, Ogg Vorbis and Opus,
+ * mp1/mp2/mp3. */
 DecoderResult OpenSoundFile(const std::string& path);

@@ -128,12 +128,18 @@ void SoundPlayer::SetPreviewState(bool playing) const
         m_hooks.previewStateChanged(playing);
 }
 
+QStringList SoundPlayer::FolderSoundFiles(const QString& folder)
+{
+    // The same test as for a single file, so that whatever may be chosen alone is found in a folder too,
+    // whatever the case of its extension.
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    files.removeIf([](const QString& name) { return !IsAudioFileName(name); });
+    return files;
+}
+
 QString SoundPlayer::PickFolderFile(const QString& folder)
 {
-    const QDir dir(folder);
-    QStringList files;
-    for (const QString& pattern : {QStringLiteral("*.mp3"), QStringLiteral("*.wav"), QStringLiteral("*.wma")})
-        files += dir.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const QStringList files = FolderSoundFiles(folder);
     if (files.isEmpty())
         return {};
     return JoinPath(folder, files.at(static_cast<qsizetype>(m_random.bounded(static_cast<quint32>(files.size())))));

@@ -75,6 +75,11 @@ public:
     QString CurrentFile() const { return m_currentFile; }
     /** Code of the last failure to start or keep playing, 0 when none. */
     int LastError() const { return m_lastError; }
+    /**
+     * The files a folder sound picks from: those right in folder whose extension is an audio one
+     * (IsAudioFileName), hidden ones included, sorted by name.
+     */
+    static QStringList FolderSoundFiles(const QString& folder);
     /** Stock sound played at alarm time when the alarm's own file cannot be played. */
     static QString FallbackSoundName() { return QStringLiteral("Bells1"); }
 
