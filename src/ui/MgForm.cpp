@@ -5,12 +5,14 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -198,10 +200,39 @@ void KeepOnScreen(QWidget* form)
 {
     if (!form || (form->windowState() & kNotNormal))
         return;
-    const QRect frame = form->frameGeometry();
+    const QRect frame = ExpectedFrameGeometry(form);
     const QPoint place = KeptOnScreenPosition(frame, FormWorkArea(form));
     if (place != frame.topLeft())
         form->move(place);
+}
+
+QRect ExpectedFrameGeometry(const QWidget* form)
+{
+    const QRect frame = form->frameGeometry();
+    const QRect inside = form->geometry();
+    if (frame != inside || form->isVisible() || form->windowFlags().testFlag(Qt::FramelessWindowHint) ||
+        form->windowType() == Qt::Popup || form->windowType() == Qt::ToolTip)
+        return frame;
+    // Not framed yet: the window manager adds its title bar and borders only when the window is first
+    // shown, and a window kept on screen without them would end up that much below the work area.
+    QMargins margins;
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other != form && other->isVisible() && !other->windowFlags().testFlag(Qt::FramelessWindowHint) &&
+            other->windowType() == form->windowType() && other->frameGeometry() != other->geometry()) {
+            const QRect otherFrame = other->frameGeometry();
+            const QRect otherInside = other->geometry();
+            margins = QMargins(otherInside.left() - otherFrame.left(), otherInside.top() - otherFrame.top(),
+                               otherFrame.right() - otherInside.right(), otherFrame.bottom() - otherInside.bottom());
+            break;
+        }
+    }
+    if (margins.isNull()) {
+        // No framed window to learn from: the style's idea of a title bar and a frame edge.
+        const int border = form->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, form);
+        margins = QMargins(border, form->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, form) + border,
+                           border, border);
+    }
+    return QRect(frame.topLeft(), inside.size().grownBy(margins));
 }
 
 QRect FormWorkArea(const QWidget* form)

@@ -119,8 +119,13 @@ void SaveFormPlacement(const QWidget* form, TAppIni& ini);
 void LoadFormPlacement(QWidget* form, const TAppIni& ini, FormStartPosition start = FormStartPosition::Designed);
 /** Centres the window on the work area of its monitor. */
 void CenterOnWorkArea(QWidget* form);
-/** Pulls a normal window back inside the work area of its monitor; a larger window aligns to the left and top edges. */
+/**
+ * Pulls a normal window back inside the work area of its monitor; a larger window aligns to the left and
+ * top edges. Before its first show the title bar and borders it will get are counted too.
+ */
 void KeepOnScreen(QWidget* form);
+/** The window's outer frame; before the window manager framed it, the frame it is expected to get. */
+QRect ExpectedFrameGeometry(const QWidget* form);
 
 /** Work area (the monitor's space without panels) of the monitor holding most of the window, or the nearest one. */
 QRect FormWorkArea(const QWidget* form);

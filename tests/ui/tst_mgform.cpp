@@ -125,6 +125,8 @@ private slots:
     void keptOnScreenPosition_data();
     void keptOnScreenPosition();
     void keepOnScreenLeavesMaximizedWindows();
+    void keepOnScreenCountsTheFrameBeforeTheFirstShow_data();
+    void keepOnScreenCountsTheFrameBeforeTheFirstShow();
     void centeredPosition_data();
     void centeredPosition();
     void centerOnWorkArea();
@@ -283,7 +285,7 @@ void TestMgForm::positionOffEveryMonitorIsLeftToKeepOnScreen()
     LoadFormPlacement(form.get(), *m_ini);
     QCOMPARE(form->pos(), QPoint(area.right() + 5000, area.bottom() + 5000));
     KeepOnScreen(form.get());
-    QCOMPARE(form->frameGeometry().bottomRight(), area.bottomRight());
+    QCOMPARE(ExpectedFrameGeometry(form.get()).bottomRight(), area.bottomRight());
 }
 
 void TestMgForm::keepOnScreen_data()
@@ -354,6 +356,43 @@ void TestMgForm::keepOnScreenLeavesMaximizedWindows()
     const QPoint before = form->pos();
     KeepOnScreen(form.get());
     QCOMPARE(form->pos(), before);
+}
+
+void TestMgForm::keepOnScreenCountsTheFrameBeforeTheFirstShow_data()
+{
+    QTest::addColumn<bool>("framedBefore"); // whether another window was framed already
+    QTest::newRow("another window is framed") << true;
+    QTest::newRow("the first window of the program") << false;
+}
+
+void TestMgForm::keepOnScreenCountsTheFrameBeforeTheFirstShow()
+{
+    QFETCH(bool, framedBefore);
+    TMgLang lang(m_dir->filePath(QStringLiteral("Langs")), 1033);
+    const QRect area = workArea();
+    std::unique_ptr<TPlacementMainForm> other;
+    if (framedBefore) {
+        other = CreateForm<TPlacementMainForm>(lang);
+        other->resize(200, 100);
+        other->move(area.topLeft());
+        other->show();
+        QVERIFY(QTest::qWaitForWindowExposed(other.get()));
+        QVERIFY(other->frameGeometry() != other->geometry());
+    }
+    // Restored below the work area, kept on screen before it is shown, as at start-up.
+    auto form = CreateForm<TPlacementMainForm>(lang);
+    form->resize(300, 200);
+    form->move(area.left() + 50, area.bottom() + 400);
+    KeepOnScreen(form.get());
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    const QRect frame = form->frameGeometry();
+    QVERIFY(frame != form->geometry());
+    QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("frame bottom %1, work area bottom %2")
+                                                  .arg(frame.bottom())
+                                                  .arg(area.bottom())));
+    if (framedBefore)
+        QCOMPARE(frame.bottom(), area.bottom());
 }
 
 void TestMgForm::centeredPosition_data()
