@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -51,7 +52,9 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
     {
-        return {m_view.viewport()->width(), m_view.ItemHeight()};
+        // No width of its own: the list stretches every item to its viewport, which narrows when the
+        // vertical scroll bar appears. A width taken from the viewport before that would stick out.
+        return {1, m_view.ItemHeight()};
     }
 
 private:
@@ -70,6 +73,7 @@ TAlarmListView::TAlarmListView(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setContextMenuPolicy(Qt::DefaultContextMenu);
 }
 
@@ -118,13 +122,38 @@ std::pair<QString, QString> TAlarmListView::SplitTime(QTime time) const
     return {full.left(full.size() - designator.size()).trimmed(), designator};
 }
 
+int TAlarmListView::CurrentRow() const
+{
+    if (!selectionModel())
+        return -1;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
 void TAlarmListView::SetCurrentRow(int row)
 {
     if (!model() || row < 0 || row >= model()->rowCount()) {
-        setCurrentIndex(QModelIndex());
+        clearSelection();
         return;
     }
     setCurrentIndex(model()->index(row, 0));
+}
+
+void TAlarmListView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QListView::selectionChanged(selected, deselected);
+    // A click on empty space or Ctrl+click takes the highlight away but leaves the current row: the
+    // commands would act on an alarm that is not shown as chosen. Nothing highlighted, nothing current.
+    if (selectionModel() && !selectionModel()->hasSelection() && currentIndex().isValid())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void TAlarmListView::scrollContentsBy(int dx, int dy)
+{
+    // Items are as wide as the list: there is nothing to the side to scroll to.
+    QListView::scrollContentsBy(0, dy);
+    if (dx != 0 && horizontalScrollBar()->value() != 0)
+        horizontalScrollBar()->setValue(0);
 }
 
 void TAlarmListView::redrawItem(int row)
@@ -234,21 +263,29 @@ void TAlarmListView::leaveEvent(QEvent* event)
     QListView::leaveEvent(event);
 }
 
+bool TAlarmListView::toggleCheckUnderCursor()
+{
+    if (!IsCursorOverCheck(m_hoverIndex))
+        return false;
+    SetCurrentRow(m_hoverIndex);
+    emit enableRequested();
+    return true;
+}
+
 void TAlarmListView::mousePressEvent(QMouseEvent* event)
 {
     QListView::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton && IsCursorOverCheck(m_hoverIndex)) {
-        SetCurrentRow(m_hoverIndex);
-        emit enableRequested();
-    }
+    if (event->button() == Qt::LeftButton)
+        toggleCheckUnderCursor();
 }
 
 void TAlarmListView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    // The second press of a double click on the check image has toggled it already; it never edits.
-    if (IsCursorOverCheck(m_hoverIndex))
+    // The second press of a double click arrives as this event, not as a press: on the check image it
+    // toggles once more, as every press there does, and never edits.
+    if (toggleCheckUnderCursor())
         return;
     if (indexAt(event->position().toPoint()).isValid())
         emit editRequested();

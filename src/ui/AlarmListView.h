@@ -38,7 +38,9 @@ public:
     /** The time text without its AM/PM designator, and the designator ("" in 24-hour locales). */
     std::pair<QString, QString> SplitTime(QTime time) const;
 
-    int CurrentRow() const { return currentIndex().isValid() ? currentIndex().row() : -1; }
+    /** The selected row, the one the commands act on; -1 when nothing is highlighted. */
+    int CurrentRow() const;
+    /** Selects row and makes it current; an invalid row leaves nothing selected. */
     void SetCurrentRow(int row);
 
 signals:
@@ -59,11 +61,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     friend class AlarmItemDelegate;
 
     void redrawItem(int row);
+    /** The check image under the cursor was pressed: select its item and toggle it. */
+    bool toggleCheckUnderCursor();
     void paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected, bool hovered,
                    bool checkHot) const;
     /** The check image of index (0..3, as CheckImage), drawn once per scale factor. */

@@ -22,6 +22,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -45,6 +50,42 @@ QString trayIconName(int index)
 {
     static const char* names[] = {"tray-normal", "tray-empty", "tray-ringing"};
     return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[qBound(0, index, 2)]));
+}
+
+// WORKAROUND: where the desktop's opener is the xdg-open program, the toolkit starts it and forgets it,
+// so a desktop without a browser reports success and only the terminal hears of the failure. Started
+// here, its exit code tells. It is not waited for: it may live as long as the browser it started, and
+// it is left running at exit.
+void openUrlWatched(const QUrl& url, const std::function<void()>& failed)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        if (!QDesktopServices::openUrl(url))
+            failed();
+        return;
+    }
+    auto* process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    QObject::connect(process, &QProcess::finished, process, [process, failed](int code, QProcess::ExitStatus status) {
+        if (status != QProcess::NormalExit || code != 0)
+            failed();
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, failed](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        failed();
+        process->deleteLater();
+    });
+    process->start(opener, {url.toString(QUrl::FullyEncoded)});
+}
+
+QString describeAlarm(const QString& alarmString)
+{
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    return FormatShortTime(alarm.Time, QLocale()) + QStringLiteral(" - ") +
+           QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
 }
 
 } // namespace
@@ -313,10 +354,6 @@ void TMainForm::createToolBar()
         if (auto* button = qobject_cast<QToolButton*>(tbrMain->widgetForAction(imageOnly)))
             button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     }
-    for (QAction* text : {actAdd, actEdit, actDelete, actClone, actCockcrow}) {
-        if (auto* button = qobject_cast<QToolButton*>(tbrMain->widgetForAction(text)))
-            m_textButtons.append(button);
-    }
 }
 
 void TMainForm::createCentralWidget()
@@ -350,6 +387,8 @@ void TMainForm::createCentralWidget()
         pmMain->popup(at);
     });
     connect(lbAlarmView->selectionModel(), &QItemSelectionModel::currentChanged, this, &TMainForm::UpdateCommandStates);
+    connect(lbAlarmView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TMainForm::UpdateCommandStates);
     const auto panelRow = [](QTreeWidgetItem* item) { return item ? item->data(0, Qt::UserRole).toInt() : -1; };
     connect(tvNextAlarms, &QTreeWidget::itemClicked, this,
             [this, panelRow](QTreeWidgetItem* item) { lbAlarmView->SetCurrentRow(panelRow(item)); });
@@ -420,7 +459,10 @@ void TMainForm::SaveOptions()
 
 void TMainForm::OpenWindow()
 {
-    showNormal();
+    // showNormal() would undo a maximized window the user left that way, and at start its stored state.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
 }
@@ -509,34 +551,25 @@ void TMainForm::applySettingChange()
         m_editor->RefreshLocale();
     if (m_floating)
         m_floating->PrepareSamples();
-    collapseToolBar();
+    fitToolBar();
 }
 
 void TMainForm::applyLayout()
 {
     lbAlarmView->SetSingleLine(miSingleLine->isChecked());
-    collapseToolBar();
+    fitToolBar();
 }
 
-void TMainForm::collapseToolBar()
+void TMainForm::fitToolBar()
 {
-    // Captions give way to bare images when the window gets too narrow for them, last ones first.
-    int needed = 0;
-    for (QToolButton* button : std::as_const(m_textButtons)) {
-        if (!button->isVisible())
-            continue;
-        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        needed += button->sizeHint().width();
-    }
-    const int available = width() - 120;
-    for (int i = int(m_textButtons.size()) - 1; i >= 0 && needed > available; --i) {
-        QToolButton* button = m_textButtons.at(i);
-        if (!button->isVisible())
-            continue;
-        const int before = button->sizeHint().width();
-        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-        needed -= before - button->sizeHint().width();
-    }
+    // Every caption stays readable: the window is never narrower than its toolbar, which would hide the
+    // last commands behind an extension button. Longer captions (another language, Cancel Snooze shown)
+    // widen the window. Only a screen narrower than the toolbar wins.
+    const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
+    int wanted = tbrMain->sizeHint().width() + margins.left() + margins.right();
+    if (const QScreen* shownOn = screen())
+        wanted = qMin(wanted, shownOn->availableGeometry().width());
+    setMinimumWidth(wanted);
 }
 
 void TMainForm::changeEvent(QEvent* event)
@@ -544,6 +577,8 @@ void TMainForm::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange)
         applySettingChange();
+    else if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitToolBar();
 }
 
 // ---- schedule, tray, caption ----
@@ -598,6 +633,7 @@ void TMainForm::ShowCancelSnooze(bool visible)
 {
     actCancelSnooze->setVisible(visible);
     miSnoozeSepr->setVisible(visible);
+    fitToolBar();
 }
 
 void TMainForm::SetTrayIcon(int index)
@@ -716,7 +752,6 @@ void TMainForm::moveEvent(QMoveEvent* event)
 void TMainForm::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    collapseToolBar();
     restartLazySave();
 }
 
@@ -736,6 +771,13 @@ void TMainForm::setStayOnTop(bool on)
 {
     miStayOnTop->setChecked(on);
     m_context.ini.Write(Settings::StayOnTop, on);
+    applyStayOnTop(on);
+}
+
+void TMainForm::applyStayOnTop(bool on)
+{
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on)
+        return;
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, on);
     if (visible)
@@ -766,13 +808,14 @@ bool TMainForm::editAlarm(AlarmRecord& alarm)
 {
     if (!m_editor)
         return false;
-    // A stay-on-top main window would cover its own modal editor.
+    // A stay-on-top main window would cover its own modal editor. Only the window changes, never the
+    // stored option: a crash while the editor is open must not leave stay-on-top switched off.
     const bool onTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
     if (onTop)
-        setStayOnTop(false);
+        applyStayOnTop(false);
     const bool accepted = m_editor->Execute(alarm);
     if (onTop)
-        setStayOnTop(true);
+        applyStayOnTop(true);
     return accepted;
 }
 
@@ -911,27 +954,49 @@ void TMainForm::openWebPage(const QString& page)
 void TMainForm::openHelp()
 {
     if (!m_context.website.isEmpty())
-        openWebPage(QStringLiteral("alarmclock.html"));
+        openHelpUrl(QUrl(JoinPath(m_context.website, QStringLiteral("alarmclock.html"))),
+                    localHelpPath(QStringLiteral("index.html")));
     else
         OpenHelpPage(QStringLiteral("index.html"));
 }
 
 void TMainForm::OpenHelpPage(const QString& page)
 {
+    const QString local = localHelpPath(page);
     if (!m_context.website.isEmpty()) {
-        openWebPage(page);
+        openHelpUrl(QUrl(JoinPath(m_context.website, page)), local);
         return;
     }
+    if (local.isEmpty()) {
+        ShowWarningNonModal(QStringLiteral("The help pages are not installed beside the program."));
+        return;
+    }
+    openHelpUrl(QUrl::fromLocalFile(local), local);
+}
+
+QString TMainForm::localHelpPath(const QString& page) const
+{
     const QStringList folders = {JoinPath(m_context.folders.exeFolder, QStringLiteral("help")),
                                  JoinPath(m_context.folders.exeFolder, QStringLiteral("../share/larkbell/help"))};
     for (const QString& folder : folders) {
         const QString path = QDir::cleanPath(JoinPath(folder, page));
-        if (QFileInfo::exists(path)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-            return;
-        }
+        if (QFileInfo::exists(path))
+            return path;
     }
-    ShowWarning(this, QStringLiteral("The help pages are not installed beside the program."));
+    return {};
+}
+
+void TMainForm::openHelpUrl(const QUrl& url, const QString& helpPath)
+{
+    // The answer may come after the opener has run a while: the message must not wait, nor need the window.
+    openUrlWatched(url, [url, helpPath] {
+        WriteLog(QStringLiteral("No browser opened ") + url.toString());
+        if (helpPath.isEmpty())
+            ShowWarningNonModal(QStringLiteral("No browser could open %1").arg(url.toString()));
+        else
+            ShowWarningNonModal(QStringLiteral("No browser could open the help. It is in this file:\n\n") +
+                                QDir::toNativeSeparators(helpPath));
+    });
 }
 
 // ---- backups ----
@@ -973,10 +1038,58 @@ void TMainForm::LoadBackupFrom(const QString& path)
         ShowError(this, loaded.error);
         return;
     }
-    m_scheduler->SetAlarms(loaded.alarms);
+    QStringList alarms = loaded.alarms;
+    if (!confirmLoad(path, alarms))
+        return;
+    m_scheduler->SetAlarms(alarms);
     m_model->Reset();
-    lbAlarmView->SetCurrentRow(loaded.alarms.isEmpty() ? -1 : 0);
+    lbAlarmView->SetCurrentRow(alarms.isEmpty() ? -1 : 0);
     m_backupFolder = QFileInfo(path).absolutePath();
-    m_scheduler->Rebuild();
-    UpdateCommandStates();
+    // Saved at once: the list the user chose survives a crash before the next change or the exit.
+    saveAndRebuild();
+}
+
+bool TMainForm::confirmLoad(const QString& path, QStringList& alarms)
+{
+    const QList<int> programs = AlarmsStartingPrograms(alarms, m_context.folders.soundsFolder);
+    QString text = QStringLiteral("Replace the %1 alarm(s) in the list with the %2 alarm(s) of \"%3\"? The alarms "
+                                  "in the list now are lost.")
+                       .arg(m_scheduler->Alarms().size())
+                       .arg(alarms.size())
+                       .arg(QDir::toNativeSeparators(path));
+    if (!programs.isEmpty()) {
+        // A backup can come from anyone: what it would run at alarm time is shown before it is taken over.
+        constexpr int kListedPrograms = 10;
+        text += QStringLiteral("\n\nThese alarms do not play a sound but start a program or open a file or web "
+                               "page when they ring:\n");
+        for (int i = 0; i < int(programs.size()) && i < kListedPrograms; ++i) {
+            const QString& alarm = alarms.at(programs.at(i));
+            text += QStringLiteral("\n") + describeAlarm(alarm) + QStringLiteral(": ") + AlarmField::Sound(alarm);
+        }
+        if (programs.size() > kListedPrograms)
+            text += QStringLiteral("\n... and %1 more").arg(programs.size() - kListedPrograms);
+        text += QStringLiteral("\n\nKeep them only if you know what they do. Otherwise these alarms ring with "
+                               "the sound %1.")
+                    .arg(BackupSafeSound());
+    }
+    QMessageBox box(programs.isEmpty() ? QMessageBox::Question : QMessageBox::Warning, QStringLiteral("Larkbell"), text,
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("loadQuestion"));
+    QPushButton* keep = nullptr;
+    QPushButton* safe = nullptr;
+    if (programs.isEmpty()) {
+        keep = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
+    } else {
+        safe = box.addButton(QStringLiteral("Replace, ring with %1").arg(BackupSafeSound()), QMessageBox::AcceptRole);
+        keep = box.addButton(QStringLiteral("Replace, keep the programs"), QMessageBox::DestructiveRole);
+    }
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == safe && safe) {
+        alarms = ReplaceSounds(alarms, programs, BackupSafeSound());
+        return true;
+    }
+    return box.clickedButton() == keep;
 }

@@ -65,9 +65,12 @@ public:
 
     /** Writes the window's options and placement and the floating clock's (at exit). */
     void SaveOptions();
-    /** Shows, restores and raises the window. */
+    /** Shows and raises the window in the state it was left in; a minimized one comes back as before. */
     void OpenWindow();
-    /** Opens a page of the help: the web site's when one is configured, else the bundled one. */
+    /**
+     * Opens a page of the help: the web site's when one is configured, else the bundled one. When no
+     * browser takes it, a message that does not wait says where the bundled page is.
+     */
     void OpenHelpPage(const QString& page);
     bool TrayAvailable() const;
 
@@ -104,6 +107,7 @@ public:
     void miSaveClick();
     void miLoadClick();
     void SaveBackupTo(const QString& path);
+    /** Reads the backup, asks before it replaces the list (and before it takes over programs), then saves. */
     void LoadBackupFrom(const QString& path);
     void UpdateCommandStates();
 
@@ -164,7 +168,7 @@ private:
     void buildSnoozeMenu();
     void applySettingChange();
     void applyLayout();
-    void collapseToolBar();
+    void fitToolBar();
 
     void saveAndRebuild();
     void scheduleChanged();
@@ -172,9 +176,13 @@ private:
     /** Replaces the alarm at row, or appends it when row is the list's size, then sorts, saves and selects it. */
     void putAndSort(int row, const AlarmRecord& alarm);
     QString backupFilter() const;
+    /** Asks whether the loaded alarms replace the list; alarms that would start programs may lose them. */
+    bool confirmLoad(const QString& path, QStringList& alarms);
     bool editAlarm(AlarmRecord& alarm);
     void dismissShownAlarm();
     void setStayOnTop(bool on);
+    /** The window's style alone; the option and its menu check stay as they are. */
+    void applyStayOnTop(bool on);
     void tmrCaptionTimer();
     void startCaptionClock();
     void updateCaptionClock();
@@ -187,6 +195,10 @@ private:
     void balloonClicked();
     void openWebPage(const QString& page);
     void openHelp();
+    /** The bundled help page's path, or empty when the help is not installed. */
+    QString localHelpPath(const QString& page) const;
+    /** Opens url in the browser; when that fails, says that the help is in helpPath. */
+    void openHelpUrl(const QUrl& url, const QString& helpPath);
 
     MainFormContext m_context;
     AlarmScheduler* m_scheduler;
@@ -197,7 +209,6 @@ private:
     QActionGroup* m_snoozeGroup;
     QActionGroup* m_durationGroup;
     QActionGroup* m_languageGroup;
-    QList<QToolButton*> m_textButtons;
     int m_trayIcon = -1;
     int m_allowWakeStep = 0;
     QString m_backupFolder;

@@ -85,6 +85,7 @@ private slots:
     void aMessageBoxWhileRingingNeitherHidesNorSilences();
     void theWindowHiddenByOthersKeepsRinging();
     void aSecondStartDismissesAndShows();
+    void aMaximizedWindowStaysMaximized();
     void notificationButtonsHaveEnglishCaptionsFromTheStart();
 };
 
@@ -232,6 +233,45 @@ void TestAppController::aSecondStartDismissesAndShows()
     QVERIFY(!program.Wakeup().AlarmActive());
     QVERIFY(program.Main().isVisible());
     QVERIFY(!program.Controller().Exiting());
+}
+
+void TestAppController::aMaximizedWindowStaysMaximized()
+{
+    QTemporaryDir dir;
+    writeData(dir.path(), {alarmAt(7 * 60, QStringLiteral("ring"), true)});
+    {
+        // As an exit with the window maximized leaves it: the normal placement of earlier, and the state.
+        TAppIni ini(dir.path(), dir.path());
+        ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+        ini.WriteInteger(QStringLiteral("TMainFormLeft"), 40);
+        ini.WriteInteger(QStringLiteral("TMainFormTop"), 50);
+        ini.WriteInteger(QStringLiteral("TMainFormWidth"), 600);
+        ini.WriteInteger(QStringLiteral("TMainFormHeight"), 450);
+        ini.WriteInteger(QStringLiteral("TMainFormState"), 1);
+    }
+    TestProgram program(dir.path());
+    TMainForm& main = program.Main();
+    const auto showYourself = [&] {
+        QVERIFY(program.Platform().SendToInstance(exePath(dir), InstanceMessage::Show, InstanceMessage::Param1,
+                                                  InstanceMessage::Param2));
+    };
+    // Started in the tray; the first time it is asked for, it comes as it was left.
+    showYourself();
+    QTRY_VERIFY(main.isVisible());
+    QVERIFY(main.isMaximized());
+    // Asked for again while shown, and again after the user minimized it: maximized both times.
+    showYourself();
+    QVERIFY(main.isMaximized());
+    main.showMinimized();
+    QTRY_VERIFY(main.isMinimized());
+    showYourself();
+    QTRY_VERIFY(!main.isMinimized());
+    QVERIFY(main.isMaximized());
+    program.Controller().Exit();
+    TAppIni saved(dir.path(), dir.path());
+    saved.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    QCOMPARE(saved.ReadInteger(QStringLiteral("TMainFormState"), -1), 1);
+    QCOMPARE(saved.ReadInteger(QStringLiteral("TMainFormWidth"), -1), 600);
 }
 
 void TestAppController::notificationButtonsHaveEnglishCaptionsFromTheStart()

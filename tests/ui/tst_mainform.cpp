@@ -1,5 +1,7 @@
+#include "MessageBoxWatch.h"
 #include "TestProgram.h"
 #include "TestSupport.h"
+#include "core/alarms/BackupFile.h"
 #include "core/app/AppFolders.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/MgLib.h"
@@ -10,12 +12,20 @@
 #include "ui/WakeupForm.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace {
@@ -44,6 +54,85 @@ QString makeAlarm(int minutes, const QString& label, bool enabled = true)
     });
     poll->start();
     return poll;
+}
+
+// Answers the modal windows that open one after another, each with the next answer, while it lives.
+class ModalAnswers final
+{
+public:
+    explicit ModalAnswers(QList<std::function<void(QWidget*)>> answers)
+        : m_answers(std::move(answers))
+    {
+        m_poll.setInterval(10);
+        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == m_last || m_answers.isEmpty())
+                return;
+            m_last = modal;
+            m_answers.takeFirst()(modal);
+        });
+        m_poll.start();
+    }
+    /** The answers not given yet. */
+    qsizetype Left() const { return m_answers.size(); }
+
+private:
+    QList<std::function<void(QWidget*)>> m_answers;
+    QPointer<QWidget> m_last;
+    QTimer m_poll;
+};
+
+// The file the user picks in the open dialog.
+std::function<void(QWidget*)> pickFile(const QString& path)
+{
+    return [path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        // Typed into the file name box and confirmed with Enter, as the user would.
+        auto* name = Child<QLineEdit>(dialog, "fileNameEdit");
+        name->setFocus();
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
+        if (dialog->isVisible())
+            dialog->reject(); // no answer from here on: the test fails on what did not happen, not by hanging
+    };
+}
+
+QAbstractButton* buttonCaptioned(QWidget* box, const QString& caption)
+{
+    for (QAbstractButton* button : box->findChildren<QAbstractButton*>()) {
+        if (button->text() == caption)
+            return button;
+    }
+    return nullptr;
+}
+
+// The mouse arrives at point from beside it, so the list sees a move even when an earlier test left
+// the cursor exactly there.
+void moveMouseTo(QWidget* widget, QPoint point)
+{
+    for (const QPoint at : {point + QPoint(3, 3), point}) {
+        QCursor::setPos(widget->mapToGlobal(at));
+        QTest::mouseMove(widget, at);
+    }
+}
+
+// Press, release, double-click, release: the order in which a real double click arrives.
+void userDoubleClick(QWidget* widget, QPoint at)
+{
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+    QMouseEvent second(QEvent::MouseButtonDblClick, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                       Qt::NoModifier);
+    QApplication::sendEvent(widget, &second);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
+}
+
+QStringList savedOnDisk(const QString& folder)
+{
+    TAppIni ini(folder, folder);
+    ini.SetFileName(folder + QStringLiteral("/Data.ini"));
+    return ini.ReadList(Settings::Alarms);
 }
 
 QList<AlarmRecord> parsed(const QStringList& alarms)
@@ -96,7 +185,33 @@ struct Rig {
     {
         return view()->CheckRect(view()->visualRect(view()->model()->index(row, 0))).center();
     }
+    // A point on the row's label, away from the check image.
+    QPoint labelPoint(int row) const
+    {
+        const QRect item = view()->visualRect(view()->model()->index(row, 0));
+        return {view()->LabelLeft() + 10, item.center().y()};
+    }
+    void showMain() const
+    {
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main));
+    }
+    bool commandsEnabled() const
+    {
+        bool any = false;
+        for (const char* name : {"actEdit", "actDelete", "actClone", "actEnable"})
+            any = any || Child<QAction>(main, name)->isEnabled();
+        return any;
+    }
 };
+
+QStringList manyAlarms(int count)
+{
+    QStringList alarms;
+    for (int i = 0; i < count; ++i)
+        alarms.append(makeAlarm(360 + i, QStringLiteral("alarm %1").arg(i)));
+    return alarms;
+}
 
 } // namespace
 
@@ -106,17 +221,26 @@ class TestMainForm : public QObject
 
 private slots:
     void commandStatesFollowTheSelection();
+    void commandsActOnlyOnTheHighlightedAlarm();
     void deletingTheLastItemSelectsTheNewLast();
     void deleteAnsweredNoKeepsTheAlarm();
     void cloneOffersTheCopyLabelAndCancelChangesNothing();
     void addedAlarmIsSortedSelectedAndSaved();
     void spaceTogglesEnabledWithoutSorting();
     void clickOnTheCheckImageToggles();
-    void doubleClickOnTheCheckImageNeverEdits();
+    void doubleClickOnTheCheckImageTogglesTwiceAndNeverEdits();
+    void doubleClickOnTheLabelEdits();
     void singleLineLayout();
+    void itemsNeverScrollSideways();
+    void toolbarCaptionsStayVisible();
+    void theEditorLeavesTheStayOnTopOptionAlone();
     void nextAlarmsPanelSelectsItsAlarm();
     void backupRoundTripAndLineEnds();
     void failedBackupLoadLeavesTheListUnchanged();
+    void loadFromFileAsksFirstAndSavesAtOnce();
+    void programsInABackupAreKeptOnlyWhenTheUserAgrees();
+    void helpWithoutABrowserSaysWhereTheHelpIs_data();
+    void helpWithoutABrowserSaysWhereTheHelpIs();
     void closeWithoutATrayMinimizes();
     void languageMenuSwitchesEveryWindowAndIsSaved();
 };
@@ -137,6 +261,64 @@ void TestMainForm::commandStatesFollowTheSelection()
     QVERIFY(!Child<QAction>(rig.main, "actEnable")->isChecked());
     rig.view()->SetCurrentRow(0);
     QVERIFY(Child<QAction>(rig.main, "actEnable")->isChecked());
+}
+
+void TestMainForm::commandsActOnlyOnTheHighlightedAlarm()
+{
+    Rig rig({makeAlarm(420, QStringLiteral("Weekend run")), makeAlarm(500, QStringLiteral("b"))});
+    rig.showMain();
+    QWidget* viewport = rig.view()->viewport();
+    const QStringList before = rig.alarms();
+    // Any question or editor that opens is a command acting on what the user does not see as chosen.
+    int opened = 0;
+    QTimer refuse;
+    refuse.setInterval(10);
+    QObject::connect(&refuse, &QTimer::timeout, &refuse, [&opened] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            ++opened;
+            dialog->reject();
+        }
+    });
+    refuse.start();
+    const auto nothingActs = [&](const char* how) {
+        QVERIFY2(rig.view()->selectionModel()->selectedIndexes().isEmpty(), how);
+        QVERIFY2(!rig.view()->currentIndex().isValid(), how);
+        QCOMPARE(rig.view()->CurrentRow(), -1);
+        QVERIFY2(!rig.commandsEnabled(), how);
+        rig.view()->setFocus();
+        for (const Qt::Key key : {Qt::Key_Delete, Qt::Key_Space, Qt::Key_Return})
+            QTest::keyClick(rig.view(), key);
+        for (const char* name : {"actEdit", "actDelete", "actClone", "actEnable"})
+            Child<QAction>(rig.main, name)->trigger();
+        QCOMPARE(opened, 0);
+        QCOMPARE(rig.alarms(), before);
+    };
+
+    const QPoint first = rig.labelPoint(0);
+    moveMouseTo(viewport, first);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, first);
+    QCOMPARE(rig.view()->CurrentRow(), 0);
+    QVERIFY(rig.commandsEnabled());
+
+    // A click on the empty space below the last alarm takes the highlight away, and the commands with it.
+    const QPoint empty(viewport->width() / 2, viewport->height() - 5);
+    QVERIFY(!rig.view()->indexAt(empty).isValid());
+    moveMouseTo(viewport, empty);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, empty);
+    nothingActs("after a click on empty space");
+
+    // Ctrl+click on the highlighted alarm takes the highlight away too.
+    moveMouseTo(viewport, first);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, first);
+    QVERIFY(rig.commandsEnabled());
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, first);
+    nothingActs("after Ctrl+click on the highlighted alarm");
+
+    // The keyboard brings a highlight back, and the commands act on that alarm.
+    QTest::keyClick(rig.view(), Qt::Key_Down);
+    QVERIFY(rig.view()->CurrentRow() >= 0);
+    QVERIFY(rig.view()->selectionModel()->isSelected(rig.view()->currentIndex()));
+    QVERIFY(rig.commandsEnabled());
 }
 
 void TestMainForm::deletingTheLastItemSelectsTheNewLast()
@@ -227,23 +409,59 @@ void TestMainForm::clickOnTheCheckImageToggles()
     QVERIFY(AlarmField::Enabled(rig.alarms().at(0)));
 }
 
-void TestMainForm::doubleClickOnTheCheckImageNeverEdits()
+void TestMainForm::doubleClickOnTheCheckImageTogglesTwiceAndNeverEdits()
 {
-    Rig rig({makeAlarm(480, QStringLiteral("a"))});
-    rig.main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(rig.main));
+    Rig rig({makeAlarm(480, QStringLiteral("a")), makeAlarm(500, QStringLiteral("b"))});
+    rig.showMain();
+    int enableChanges = 0;
+    QObject::connect(Child<QAction>(rig.main, "actEnable"), &QAction::changed, rig.main, [&] {
+        static bool last = true;
+        const bool now = AlarmField::Enabled(rig.alarms().at(1));
+        if (now != last)
+            ++enableChanges;
+        last = now;
+    });
     bool editorOpened = false;
     const auto watch = whenModalOpens([&editorOpened](QWidget* modal) {
         editorOpened = true;
         qobject_cast<QDialog*>(modal)->reject();
     });
-    const QPoint check = rig.checkCentre(0);
-    QCursor::setPos(rig.view()->viewport()->mapToGlobal(check));
-    QTest::mouseMove(rig.view()->viewport(), check);
-    QTest::mouseDClick(rig.view()->viewport(), Qt::LeftButton, {}, check);
-    QTest::qWait(50); // lets a wrongly opened editor show itself before the verdict
+    QWidget* viewport = rig.view()->viewport();
+    const QPoint check = rig.checkCentre(1);
+    moveMouseTo(viewport, check);
+    // Each press toggles: after the first click the alarm is off, after the double click's second press on.
+    QTest::mousePress(viewport, Qt::LeftButton, {}, check);
+    QVERIFY(!AlarmField::Enabled(rig.alarms().at(1)));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, check);
+    QMouseEvent second(QEvent::MouseButtonDblClick, check, viewport->mapToGlobal(check), Qt::LeftButton, Qt::LeftButton,
+                       Qt::NoModifier);
+    QApplication::sendEvent(viewport, &second);
+    QVERIFY(AlarmField::Enabled(rig.alarms().at(1)));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, check);
+    QCOMPARE(parsed(rig.saved()), parsed(rig.alarms()));
+    QCOMPARE(rig.view()->CurrentRow(), 1);
+    // Another double click, as a whole: off and on again, and the other alarm untouched.
+    userDoubleClick(viewport, check);
+    QVERIFY(AlarmField::Enabled(rig.alarms().at(1)));
+    QVERIFY(AlarmField::Enabled(rig.alarms().at(0)));
+    QCOMPARE(enableChanges, 4);
     QVERIFY(!editorOpened);
-    QVERIFY(AlarmField::Enabled(rig.alarms().at(0))); // two presses: toggled twice
+}
+
+void TestMainForm::doubleClickOnTheLabelEdits()
+{
+    Rig rig({makeAlarm(480, QStringLiteral("a")), makeAlarm(500, QStringLiteral("b"))});
+    rig.showMain();
+    QString edited;
+    const auto watch = whenModalOpens([&rig, &edited](QWidget* modal) {
+        edited = rig.editor->SaveToRecord().Label;
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    const QPoint label = rig.labelPoint(1);
+    moveMouseTo(rig.view()->viewport(), label);
+    userDoubleClick(rig.view()->viewport(), label);
+    QCOMPARE(edited, QStringLiteral("b"));
+    QVERIFY(AlarmField::Enabled(rig.alarms().at(1)));
 }
 
 void TestMainForm::singleLineLayout()
@@ -256,6 +474,115 @@ void TestMainForm::singleLineLayout()
     QCOMPARE(rig.view()->CheckLeft(), 6);
     QCOMPARE(rig.view()->LabelLeft(), 220);
     QVERIFY(rig.ini.Read(Settings::IsSingleLine));
+}
+
+void TestMainForm::itemsNeverScrollSideways()
+{
+    Rig rig(manyAlarms(30));
+    rig.main->resize(560, 520);
+    rig.showMain();
+    QScrollBar* sideways = rig.view()->horizontalScrollBar();
+    const auto fitsTheList = [&](const char* when) {
+        QTRY_VERIFY2(rig.view()->verticalScrollBar()->isVisible(), when);
+        QTRY_COMPARE(rig.view()->visualRect(rig.view()->model()->index(0, 0)).width(), rig.view()->viewport()->width());
+        QVERIFY2(!sideways->isVisible(), when);
+        QCOMPARE(sideways->maximum(), 0);
+        // Neither the wheel nor the keyboard moves the items sideways.
+        const QPoint centre = rig.view()->viewport()->rect().center();
+        QWheelEvent wheel(centre, rig.view()->viewport()->mapToGlobal(centre), QPoint(), QPoint(-120, 0), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rig.view()->viewport(), &wheel);
+        QTest::keyClick(rig.view(), Qt::Key_Right);
+        QCOMPARE(sideways->value(), 0);
+        QCOMPARE(rig.view()->visualRect(rig.view()->model()->index(0, 0)).left(), 0);
+    };
+    fitsTheList("overflowing at start");
+    QAction* singleLine = Child<QAction>(rig.main, "miSingleLine");
+    singleLine->trigger();
+    fitsTheList("in single-line mode");
+    singleLine->trigger();
+    fitsTheList("after single-line mode was switched off");
+    rig.main->resize(700, 600);
+    fitsTheList("after the window grew");
+}
+
+void TestMainForm::toolbarCaptionsStayVisible()
+{
+    AlarmRecord snoozable = ParseAlarmString(makeAlarm(420, QStringLiteral("snooze me")));
+    snoozable.Snooze = true;
+    snoozable.ShowMessage = true;
+    Rig rig({BuildAlarmString(snoozable)}, QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
+    rig.showMain();
+    auto* toolbar = Child<QToolBar>(rig.main, "tbrMain");
+    const auto allCaptionsShow = [&](const char* when) {
+        // The narrowest the user can make it.
+        rig.main->resize(50, rig.main->height());
+        QTRY_VERIFY2(rig.main->width() >= toolbar->sizeHint().width(), when);
+        QTRY_COMPARE(toolbar->width(), rig.main->width());
+        const auto* more = toolbar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"));
+        QVERIFY2(!more || !more->isVisible(), when);
+        for (QAction* action : toolbar->actions()) {
+            if (action->isSeparator() || !action->isVisible())
+                continue;
+            auto* button = qobject_cast<QToolButton*>(toolbar->widgetForAction(action));
+            QVERIFY2(button && button->isVisible(), qPrintable(action->objectName() + u' ' + QLatin1String(when)));
+            QVERIFY2(toolbar->rect().contains(button->geometry()),
+                     qPrintable(action->objectName() + u' ' + QLatin1String(when)));
+            const bool imageOnly = action->objectName() == u"actWWW" || action->objectName() == u"actHelp";
+            QCOMPARE(button->toolButtonStyle(), imageOnly ? Qt::ToolButtonIconOnly : Qt::ToolButtonTextBesideIcon);
+        }
+    };
+    allCaptionsShow("in English");
+    // A snoozed alarm adds Cancel Snooze to the toolbar.
+    QVERIFY(rig.program.FireNextAlarm());
+    QTRY_VERIFY(rig.wakeup->isVisible());
+    QTest::mouseClick(rig.wakeup->btnSnooze, Qt::LeftButton);
+    QAction* cancelSnooze = Child<QAction>(rig.main, "actCancelSnooze");
+    QTRY_VERIFY(cancelSnooze->isVisible());
+    allCaptionsShow("with Cancel Snooze");
+    for (QAction* item : Child<QMenu>(rig.main, "miLanguage")->actions()) {
+        if (item->data().toInt() == 7)
+            item->trigger();
+    }
+    QCOMPARE(Child<QAction>(rig.main, "actAdd")->text(), QStringLiteral("Hinzufügen"));
+    allCaptionsShow("in German with Cancel Snooze");
+    Child<QAction>(rig.main, "actCancelSnooze")->trigger();
+    QTRY_VERIFY(!cancelSnooze->isVisible());
+    allCaptionsShow("in German after the snooze was cancelled");
+}
+
+void TestMainForm::theEditorLeavesTheStayOnTopOptionAlone()
+{
+    Rig rig({makeAlarm(480, QStringLiteral("a"))});
+    rig.showMain();
+    Child<QAction>(rig.main, "miStayOnTop")->trigger();
+    QVERIFY(rig.main->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(rig.ini.Read(Settings::StayOnTop));
+    const auto storedOnTop = [&rig] {
+        TAppIni disk(rig.dir.path(), rig.dir.path());
+        disk.SetFileName(rig.dir.filePath(QStringLiteral("Data.ini")));
+        return disk.Read(Settings::StayOnTop);
+    };
+    QVERIFY(storedOnTop());
+    bool editorShown = false;
+    bool storedWhileOpen = false;
+    bool mainOnTopWhileOpen = true;
+    const auto watch = whenModalOpens([&](QWidget* modal) {
+        editorShown = modal == rig.editor;
+        // What a crash now would leave behind: the option as the user set it.
+        storedWhileOpen = storedOnTop();
+        mainOnTopWhileOpen = rig.main->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    rig.view()->setFocus();
+    QTest::keyClick(rig.view(), Qt::Key_Return);
+    QVERIFY(editorShown);
+    QVERIFY(storedWhileOpen);
+    QVERIFY(!mainOnTopWhileOpen); // it would cover its own editor
+    QVERIFY(rig.main->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(rig.main->isVisible());
+    QVERIFY(storedOnTop());
+    QVERIFY(Child<QAction>(rig.main, "miStayOnTop")->isChecked());
 }
 
 void TestMainForm::nextAlarmsPanelSelectsItsAlarm()
@@ -279,10 +606,13 @@ void TestMainForm::backupRoundTripAndLineEnds()
     lfOnly.replace("\r\n", "\n");
     const QString lfFile = rig.dir.filePath(QStringLiteral("lf.alm"));
     WriteFileBytes(lfFile, lfOnly + "\n"); // an empty last line is an alarm with the defaults
+    const auto replace = [](QWidget* modal) { buttonCaptioned(modal, QStringLiteral("Replace"))->click(); };
+    const ModalAnswers answers({replace, replace});
     rig.main->LoadBackupFrom(lfFile);
     QCOMPARE(rig.alarms().size(), 3);
     QCOMPARE(ParseAlarmString(rig.alarms().at(2)).Time, QTime(8, 0));
     rig.main->LoadBackupFrom(first);
+    QCOMPARE(answers.Left(), 0);
     const QString second = rig.dir.filePath(QStringLiteral("second.alm"));
     rig.main->SaveBackupTo(second);
     QCOMPARE(ReadFileBytes(second), ReadFileBytes(first));
@@ -300,6 +630,140 @@ void TestMainForm::failedBackupLoadLeavesTheListUnchanged()
     rig.main->LoadBackupFrom(rig.dir.filePath(QStringLiteral("missing.alm")));
     QCOMPARE(rig.alarms(), before);
     QVERIFY(message.contains(QStringLiteral("missing.alm")));
+}
+
+void TestMainForm::loadFromFileAsksFirstAndSavesAtOnce()
+{
+    Rig rig({makeAlarm(420, QStringLiteral("mine"))});
+    const QStringList backup = {makeAlarm(600, QStringLiteral("late")), makeAlarm(360, QStringLiteral("early"))};
+    const QString file = rig.dir.filePath(QStringLiteral("other.alm"));
+    QVERIFY(WriteBackupFile(file, backup).isEmpty());
+    const QStringList mine = rig.alarms();
+    rig.showMain();
+    QAction* load = Child<QAction>(rig.main, "miLoad");
+
+    // Enter takes the default button: nothing is replaced.
+    QString question;
+    {
+        const ModalAnswers answers({pickFile(file), [&question](QWidget* modal) {
+                                        question = qobject_cast<QMessageBox*>(modal)->text();
+                                        QTest::keyClick(modal, Qt::Key_Return);
+                                    }});
+        load->trigger();
+        QCOMPARE(answers.Left(), 0);
+    }
+    QVERIFY(question.contains(QDir::toNativeSeparators(file)));
+    QCOMPARE(rig.alarms(), mine);
+    QCOMPARE(parsed(savedOnDisk(rig.dir.path())), parsed(mine));
+
+    // Replace: the list is the file's, in the file's order, and already in Data.ini.
+    {
+        const ModalAnswers answers(
+            {pickFile(file), [](QWidget* modal) { buttonCaptioned(modal, QStringLiteral("Replace"))->click(); }});
+        load->trigger();
+        QCOMPARE(answers.Left(), 0);
+    }
+    QCOMPARE(rig.alarms(), backup);
+    QCOMPARE(parsed(savedOnDisk(rig.dir.path())), parsed(backup));
+    QCOMPARE(rig.view()->CurrentRow(), 0);
+    QVERIFY(rig.main->Tray()->toolTip().contains(QStringLiteral("early")) ||
+            rig.main->Tray()->toolTip().contains(QStringLiteral("late")));
+}
+
+void TestMainForm::programsInABackupAreKeptOnlyWhenTheUserAgrees()
+{
+    Rig rig({});
+    const QString script = rig.dir.filePath(QStringLiteral("wake.sh"));
+    const QString program = rig.dir.filePath(QStringLiteral("run-me"));
+    for (const QString& path : {script, program}) {
+        WriteFileBytes(path, "#!/bin/sh\nexit 0\n");
+        QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const auto withSound = [](int minutes, const QString& label, const QString& sound) {
+        AlarmRecord alarm = ParseAlarmString(makeAlarm(minutes, label));
+        alarm.Sound = sound;
+        return BuildAlarmString(alarm);
+    };
+    const QStringList backup = {withSound(420, QStringLiteral("plain"), QStringLiteral("Bells1")),
+                                withSound(430, QStringLiteral("Weekend run"), script),
+                                withSound(440, QStringLiteral("job"), program),
+                                withSound(450, QStringLiteral("own file"), rig.dir.filePath(QStringLiteral("a.mp3")))};
+    const QString file = rig.dir.filePath(QStringLiteral("received.alm"));
+    QVERIFY(WriteBackupFile(file, backup).isEmpty());
+    rig.showMain();
+    QAction* load = Child<QAction>(rig.main, "miLoad");
+
+    const auto loadAnswering = [&](const QString& caption) {
+        QString question;
+        const ModalAnswers answers({pickFile(file), [&question, caption](QWidget* modal) {
+                                        question = qobject_cast<QMessageBox*>(modal)->text();
+                                        if (QAbstractButton* button = buttonCaptioned(modal, caption))
+                                            button->click();
+                                        else
+                                            qobject_cast<QDialog*>(modal)->reject();
+                                    }});
+        load->trigger();
+        return question;
+    };
+
+    // The question names what would run; Esc keeps the list as it was.
+    const QString question = loadAnswering(QString());
+    QVERIFY(question.contains(script));
+    QVERIFY(question.contains(program));
+    QVERIFY(question.contains(QStringLiteral("Weekend run")));
+    QVERIFY(!question.contains(QStringLiteral("plain")));
+    QVERIFY(!question.contains(QStringLiteral("a.mp3")));
+    QVERIFY(question.contains(BackupSafeSound()));
+    QVERIFY(rig.alarms().isEmpty());
+
+    // Not agreed: those alarms ring with the stock sound, everything else as in the file.
+    loadAnswering(QStringLiteral("Replace, ring with %1").arg(BackupSafeSound()));
+    QCOMPARE(rig.alarms().size(), backup.size());
+    const QList<AlarmRecord> safe = parsed(rig.alarms());
+    QCOMPARE(safe.at(0).Sound, QStringLiteral("Bells1"));
+    QCOMPARE(safe.at(1).Sound, BackupSafeSound());
+    QCOMPARE(safe.at(1).Label, QStringLiteral("Weekend run"));
+    QCOMPARE(safe.at(1).Time, QTime(7, 10));
+    QCOMPARE(safe.at(2).Sound, BackupSafeSound());
+    QCOMPARE(safe.at(3).Sound, rig.dir.filePath(QStringLiteral("a.mp3")));
+    QCOMPARE(parsed(savedOnDisk(rig.dir.path())), parsed(rig.alarms()));
+
+    // Agreed: the programs stay.
+    loadAnswering(QStringLiteral("Replace, keep the programs"));
+    QCOMPARE(rig.alarms(), backup);
+    QCOMPARE(parsed(savedOnDisk(rig.dir.path())), parsed(backup));
+}
+
+void TestMainForm::helpWithoutABrowserSaysWhereTheHelpIs_data()
+{
+    QTest::addColumn<bool>("opener"); // whether the desktop has an opener program that finds no browser
+    QTest::newRow("the opener finds no browser") << true;
+    QTest::newRow("no opener at all") << false;
+}
+
+void TestMainForm::helpWithoutABrowserSaysWhereTheHelpIs()
+{
+    QFETCH(bool, opener);
+    Rig rig({makeAlarm(480, QStringLiteral("a"))});
+    QVERIFY(QDir(rig.dir.path()).mkpath(QStringLiteral("help")));
+    const QString page = rig.dir.filePath(QStringLiteral("help/index.html"));
+    WriteFileBytes(page, "<html><body>Help</body></html>\n");
+    QTemporaryDir bin;
+    if (opener) {
+        // What xdg-open does on a desktop without a browser.
+        const QString path = bin.filePath(QStringLiteral("xdg-open"));
+        WriteFileBytes(path, "#!/bin/sh\necho 'xdg-open: no method available for opening '\"$1\"'' >&2\nexit 3\n");
+        QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const ScopedEnv path("PATH", QFile::encodeName(bin.path()));
+    MessageBoxWatch boxes;
+    rig.showMain();
+    rig.main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(rig.main));
+    QTest::keyClick(rig.view(), Qt::Key_F1);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, 10000);
+    QVERIFY2(boxes.Texts().first().contains(QDir::toNativeSeparators(page)), qPrintable(boxes.Texts().first()));
+    QCOMPARE(boxes.ModalCount(), 0);
 }
 
 void TestMainForm::closeWithoutATrayMinimizes()

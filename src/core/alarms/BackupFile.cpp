@@ -1,5 +1,7 @@
 #include "core/alarms/BackupFile.h"
 
+#include "core/alarms/AlarmRecord.h"
+#include "core/mglib/MgLib.h"
 #include "core/mglib/TextFile.h"
 
 #include <QFile>
@@ -85,4 +87,34 @@ QString WriteBackupFile(const QString& path, const QStringList& alarms)
 QString BackupFileNameWithExtension(const QString& path)
 {
     return QFileInfo(path).fileName().contains(u'.') ? path : path + QStringLiteral(".alm");
+}
+
+bool SoundStartsProgram(const QString& sound, const QString& soundsFolder)
+{
+    const QString path = ResolveSoundName(sound, soundsFolder);
+    if (path.isEmpty() || IsAudioFileName(path))
+        return false;
+    return !QFileInfo(path).isDir();
+}
+
+QList<int> AlarmsStartingPrograms(const QStringList& alarms, const QString& soundsFolder)
+{
+    QList<int> rows;
+    for (int row = 0; row < int(alarms.size()); ++row) {
+        if (SoundStartsProgram(AlarmField::Sound(alarms.at(row)), soundsFolder))
+            rows.append(row);
+    }
+    return rows;
+}
+
+QStringList ReplaceSounds(QStringList alarms, const QList<int>& rows, const QString& sound)
+{
+    for (const int row : rows) {
+        if (row < 0 || row >= int(alarms.size()))
+            continue;
+        AlarmRecord alarm = ParseAlarmString(alarms.at(row));
+        alarm.Sound = sound;
+        alarms[row] = BuildAlarmString(alarm);
+    }
+    return alarms;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,3 +32,22 @@ inline constexpr int kMaxBackupAlarms = 50000;
 
 /** The lines DecodeBackup would make of bytes, counted without decoding them. */
 qsizetype CountBackupLines(const QByteArray& bytes);
+
+// A backup may come from someone else. An alarm whose sound is not audio starts a program, or opens a
+// document or web page, at alarm time; the user decides before such alarms are taken over.
+
+/**
+ * Whether ringing with sound would hand it to the system to run or open rather than play it: any name
+ * but an audio file, an existing folder (of audio files) or nothing. Judged by the name, not by what
+ * exists now, as the file may be put there later.
+ */
+bool SoundStartsProgram(const QString& sound, const QString& soundsFolder);
+/** The rows of alarms whose sounds start programs, in list order. */
+QList<int> AlarmsStartingPrograms(const QStringList& alarms, const QString& soundsFolder);
+/** alarms with the sound of each alarm in rows replaced by sound; every other field stays as it was. */
+QStringList ReplaceSounds(QStringList alarms, const QList<int>& rows, const QString& sound);
+/** The stock sound that alarms ring with when their programs are not taken over. */
+inline QString BackupSafeSound()
+{
+    return QStringLiteral("Bells1");
+}
