@@ -17,7 +17,6 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSlider>
 #include <QStyle>
@@ -74,14 +73,13 @@ QString linkStyle(const QColor& colour)
 EditorTimeFormat EditorTimeFormat::FromLocale(const QLocale& locale)
 {
     EditorTimeFormat format;
-    const QString shortFormat = locale.timeFormat(QLocale::ShortFormat);
+    const QString shortFormat = LocaleTimeFormat(locale, QLocale::ShortFormat);
     if (shortFormat.contains(QLatin1String("hh")) || shortFormat.contains(QLatin1String("HH")))
         format.hourFormat = QStringLiteral("hh");
-    static const QRegularExpression trailingDesignator(QStringLiteral("\\s(AP|Ap|aP|ap|A|a)$"));
-    const QRegularExpressionMatch match = trailingDesignator.match(shortFormat);
-    if (!match.hasMatch())
+    const TimeDesignator designator = FindTimeDesignator(shortFormat);
+    if (!designator.TwelveHour())
         return format;
-    const QString token = match.captured(1);
+    const QString token = designator.token;
     const QString am = locale.toString(QTime(10, 0), token);
     const QString pm = locale.toString(QTime(23, 20), token);
     if (am.isEmpty() && pm.isEmpty())
@@ -673,11 +671,14 @@ void TAlarmForm::translateAudioDialog()
         return;
     const TMgLang& lang = Lang();
     odAudio->setWindowTitle(lang.GetText(Text::BrowseForSound));
+    QStringList audioPatterns;
+    for (const QString& extension : AudioFileExtensions())
+        audioPatterns.append(u'*' + extension);
+    audioPatterns.append(QStringLiteral("*.m3u"));
     // Programs on Linux rarely carry an extension; scripts and application images are the usual ones.
     odAudio->setNameFilters({
         lang.GetText(Text::Mp3Files) + QStringLiteral(" (*.mp3)"),
-        lang.GetText(Text::AudioFiles) +
-            QStringLiteral(" (*.mp3 *.mp2 *.ogg *.wav *.wma *.flac *.aif *.aiff *.aifc *.afc *.m3u)"),
+        lang.GetText(Text::AudioFiles) + QStringLiteral(" (") + audioPatterns.join(u' ') + u')',
         lang.GetText(Text::ExecutableFiles) + QStringLiteral(" (*.sh *.AppImage *.desktop)"),
         lang.GetText(Text::AllFilesSound) + QStringLiteral(" (*)"),
     });

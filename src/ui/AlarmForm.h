@@ -44,8 +44,8 @@ struct EditorTimeFormat {
     bool TwelveHour() const { return !amText.isEmpty() || !pmText.isEmpty(); }
 
     /**
-     * Twelve hours only when the short time format ends with a designator after a blank (as the alarm
-     * list shows it) and the locale has designator texts; every other locale gets the 24-hour list.
+     * Twelve hours when the short time format holds a designator, before the time ("AP h:mm") or after
+     * it, and the locale has designator texts; every other locale gets the 24-hour list.
      */
     static EditorTimeFormat FromLocale(const QLocale& locale);
 };

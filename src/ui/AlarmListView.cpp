@@ -115,8 +115,8 @@ bool TAlarmListView::IsCursorOverCheck(int row) const
 
 std::pair<QString, QString> TAlarmListView::SplitTime(QTime time) const
 {
-    const QString full = m_locale.toString(time, QLocale::ShortFormat);
-    if (!designatorFollowsTime(m_locale.timeFormat(QLocale::ShortFormat)))
+    const QString full = FormatShortTime(time, m_locale);
+    if (!designatorFollowsTime(LocaleTimeFormat(m_locale, QLocale::ShortFormat)))
         return {full, QString()};
     const QString designator = m_locale.toString(time, QStringLiteral("AP"));
     return {full.left(full.size() - designator.size()).trimmed(), designator};

@@ -106,6 +106,7 @@ TMainForm::TMainForm(MainFormContext context)
     createMenus();
     createToolBar();
     m_context.lang.LoadStartupLanguage(m_context.ini.Read(Settings::Language, m_context.lang.CurrentLanguageId()));
+    QLocale::setDefault(m_context.lang.Locale());
     buildLanguageMenu();
     lbAlarmView->SetSingleLine(m_context.ini.Read(Settings::IsSingleLine));
     miSingleLine->setChecked(lbAlarmView->IsSingleLine());
@@ -330,6 +331,7 @@ void TMainForm::buildLanguageMenu()
         m_languageGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, id = entry.LanguageId] {
             m_context.lang.ChooseLanguage(id);
+            QLocale::setDefault(m_context.lang.Locale());
             ApplyLanguage(m_context.lang);
             m_context.ini.Write(Settings::Language, m_context.lang.CurrentLanguageId());
         });
@@ -541,6 +543,8 @@ void TMainForm::applySettingChange()
     texts.everyDay = Lang().GetText(Text::EveryDay);
     texts.weekdays = Lang().GetText(Text::Weekdays);
     texts.weekends = Lang().GetText(Text::Weekends);
+    // Day names and dates in the language of the captions around them, also after the system's locale changed.
+    QLocale::setDefault(Lang().Locale());
     const QLocale locale;
     for (int day = 1; day <= 7; ++day)
         texts.shortDayNames[day - 1] = locale.dayName(day == 1 ? 7 : day - 1, QLocale::ShortFormat);

@@ -192,8 +192,12 @@ void TestAlarmForm::hourListFollowsTheLocale_data()
         << QStringLiteral("de_DE") << numbers(0, 23, 2) << QStringList();
     QTest::newRow("Hebrew writes hours with one digit, 0 to 23, without designators")
         << QStringLiteral("he_IL") << numbers(0, 23, 1) << QStringList();
-    QTest::newRow("Korean puts the designator first and gets the 24-hour list")
-        << QStringLiteral("ko_KR") << numbers(0, 23, 1) << QStringList();
+    const QLocale korea(QStringLiteral("ko_KR"));
+    QTest::newRow("Korean puts the designator first and lists 1 to 12")
+        << QStringLiteral("ko_KR") << numbers(1, 12, 1) << QStringList{korea.amText(), korea.pmText()};
+    const QLocale taiwan(QStringLiteral("zh_TW"));
+    QTest::newRow("Taiwan names the day period before the hour and lists 1 to 12")
+        << QStringLiteral("zh_TW") << numbers(1, 12, 1) << QStringList{taiwan.amText(), taiwan.pmText()};
 }
 
 void TestAlarmForm::hourListFollowsTheLocale()
