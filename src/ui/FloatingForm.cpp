@@ -13,8 +13,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QToolButton>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -193,8 +193,39 @@ void TFloatingForm::SetStayOnTop(bool on)
 
 QString TFloatingForm::ClockTimeFormat(const QLocale& locale)
 {
-    static const QRegularExpression zone(QStringLiteral("(^|\\s+)t(?=\\s|$)"));
-    return locale.timeFormat(QLocale::LongFormat).remove(zone).trimmed();
+    // The zone is a run of "t" outside quotes; the brackets around it and the blanks or comma that
+    // part it from the time go with it ("HH:mm:ss (t)", "h:mm:ss AP, t", "t HH:mm:ss").
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        if (format.at(i) == u'\'') {
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        if (quoted || format.at(i) != u't') {
+            ++i;
+            continue;
+        }
+        qsizetype start = i;
+        qsizetype end = i;
+        while (end < format.size() && format.at(end) == u't')
+            ++end;
+        if (start > 0 && end < format.size() &&
+            ((format.at(start - 1) == u'(' && format.at(end) == u')') ||
+             (format.at(start - 1) == u'[' && format.at(end) == u']'))) {
+            --start;
+            ++end;
+        }
+        while (start > 0 && (format.at(start - 1).isSpace() || format.at(start - 1) == u','))
+            --start;
+        while (end < format.size() && format.at(end).isSpace())
+            ++end;
+        const bool between = start > 0 && end < format.size();
+        format.replace(start, end - start, between ? QStringLiteral(" ") : QString());
+        i = start;
+    }
+    return format.trimmed();
 }
 
 QString TFloatingForm::ClockText(const QDateTime& now, const QLocale& locale, bool small)

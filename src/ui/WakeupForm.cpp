@@ -2,15 +2,21 @@
 
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AppClock.h"
+#include "ui/FloatingForm.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextLayout>
 #include <QTime>
 #include <QTimer>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -53,6 +59,65 @@ private:
     QEventLoop& m_loop;
 };
 
+// Shows what does not fit as an ellipsis rather than cutting the text off at the label's edges.
+class FittingLabel final : public QLabel
+{
+public:
+    FittingLabel(bool wrap, QWidget* parent)
+        : QLabel(parent)
+        , m_wrap(wrap)
+    {
+        setWordWrap(wrap);
+        setTextFormat(Qt::PlainText);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const QRect room = contentsRect();
+        const QStringList lines = TWakeupForm::FittedLines(text(), font(), room.size(), m_wrap);
+        const int lineHeight = fontMetrics().lineSpacing();
+        QPainter painter(this);
+        int top = room.top() + (room.height() - static_cast<int>(lines.size()) * lineHeight) / 2;
+        for (const QString& line : lines) {
+            style()->drawItemText(&painter, QRect(room.left(), top, room.width(), lineHeight), Qt::AlignCenter,
+                                  palette(), isEnabled(), line, foregroundRole());
+            top += lineHeight;
+        }
+    }
+
+private:
+    bool m_wrap;
+};
+
+const QString kEllipsis = QStringLiteral("\u2026");
+
+// text cut at its end until it fits width with an ellipsis after it.
+QString withEllipsis(QString text, const QFontMetrics& metrics, int width)
+{
+    while (!text.isEmpty() && metrics.horizontalAdvance(text + kEllipsis) > width) {
+        text.chop(1);
+        if (!text.isEmpty() && text.back().isHighSurrogate())
+            text.chop(1);
+    }
+    return text + kEllipsis;
+}
+
+QString withoutTrailingBlanks(QString text)
+{
+    while (!text.isEmpty() && text.back().isSpace())
+        text.chop(1);
+    return text;
+}
+
+// The alarm's time or the current time in the locale's long time format, without the zone: a zone name
+// tells nobody woken by an alarm anything, and it can push the time out of its label.
+QString longTime(QTime time)
+{
+    const QLocale locale;
+    return locale.toString(time, TFloatingForm::ClockTimeFormat(locale));
+}
+
 } // namespace
 
 TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
@@ -68,16 +133,14 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     big.setPointSize(20);
     setFont(big);
 
-    lblTime = new QLabel(this);
+    lblTime = new FittingLabel(false, this);
     lblTime->setObjectName(QStringLiteral("lblTime"));
     lblTime->setGeometry(16, 56, 393, 41);
     lblTime->setAlignment(Qt::AlignCenter);
-    lblInfo = new QLabel(this);
+    lblInfo = new FittingLabel(true, this);
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
     lblInfo->setGeometry(16, 104, 393, 129);
     lblInfo->setAlignment(Qt::AlignCenter);
-    lblInfo->setWordWrap(true);
-    lblInfo->setTextFormat(Qt::PlainText);
 
     btnOK = new QPushButton(Text::Ok.English(), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -111,6 +174,41 @@ void TWakeupForm::DoLanguageChanged()
 int TWakeupForm::LabelFontSize(const QString& label)
 {
     return label.size() > kLongLabelCharacters || label.count(u'\r') > 2 ? 10 : 20;
+}
+
+QStringList TWakeupForm::FittedLines(const QString& text, const QFont& font, const QSize& room, bool wrap)
+{
+    const QFontMetrics metrics(font);
+    const int width = room.width();
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    if (!wrap) {
+        const QString line = plain.replace(u'\n', u' ');
+        return {metrics.horizontalAdvance(line) > width ? withEllipsis(line, metrics, width) : line};
+    }
+    QStringList lines;
+    QTextOption option;
+    // Only between words: a word wider than the label ends in an ellipsis instead of being broken up.
+    option.setWrapMode(QTextOption::WordWrap);
+    for (const QString& paragraph : plain.split(u'\n')) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString piece = withoutTrailingBlanks(paragraph.mid(line.textStart(), line.textLength()));
+            lines.append(metrics.horizontalAdvance(piece) > width ? withEllipsis(piece, metrics, width) : piece);
+        }
+        layout.endLayout();
+    }
+    const qsizetype fitting = std::max(1, room.height() / metrics.lineSpacing());
+    if (lines.size() > fitting) {
+        lines.resize(fitting);
+        QString& last = lines.last();
+        if (!last.endsWith(kEllipsis))
+            last = withEllipsis(last, metrics, width);
+    }
+    return lines;
 }
 
 void TWakeupForm::layoutButtons(bool snooze)
@@ -179,8 +277,7 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
         waitUntilPainted();
     } else if (m_hooks.showBalloon) {
         const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
-        m_hooks.showBalloon(QStringLiteral("Larkbell"),
-                            QLocale().toString(alarm.Time, QLocale::LongFormat) + QStringLiteral("\r\n") + alarm.Label,
+        m_hooks.showBalloon(QStringLiteral("Larkbell"), longTime(alarm.Time) + QStringLiteral("\r\n") + alarm.Label,
                             ms);
     }
     updateTime();
@@ -253,7 +350,7 @@ void TWakeupForm::btnSnoozeClick()
 
 void TWakeupForm::updateTime()
 {
-    lblTime->setText(QLocale().toString(AppClock::Program().CurrentTime(), QLocale::LongFormat));
+    lblTime->setText(longTime(AppClock::Program().CurrentTime()));
 }
 
 void TWakeupForm::tmrClockTimer()

@@ -61,6 +61,12 @@ public:
     bool SnoozePending() const { return tmrSnooze.isActive(); }
     /** Label font size for a label: small for long or many-line texts. */
     static int LabelFontSize(const QString& label);
+    /**
+     * The lines a label of this window shows of text in room: one line, or with wrap as many as fit,
+     * broken between words. Where text is left out (a word or a line too wide, lines below the last that
+     * fits) the line ends in an ellipsis.
+     */
+    static QStringList FittedLines(const QString& text, const QFont& font, const QSize& room, bool wrap);
 
     QLabel* lblTime;
     QLabel* lblInfo;

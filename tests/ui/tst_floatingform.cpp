@@ -295,6 +295,11 @@ void TestFloatingForm::clockTextLeavesOutTheTimeZone_data()
                             << QStringLiteral("19:08:09\nDienstag\n05.03.24");
     QTest::newRow("Chinese, whose zone comes first")
         << QStringLiteral("zh_CN") << QStringLiteral("19:08:09") << QStringLiteral("19:08:09\n星期二\n2024/3/5");
+    QTest::newRow("Basque, whose zone is in brackets")
+        << QStringLiteral("eu_ES") << QStringLiteral("19:08:09") << QStringLiteral("19:08:09\nasteartea\n24/3/5");
+    QTest::newRow("Albanian, whose zone follows a comma")
+        << QStringLiteral("sq_AL") << QStringLiteral("7:08:09 E PASDITES")
+        << QStringLiteral("7:08:09 E PASDITES\ne martë\n5.3.24");
 }
 
 void TestFloatingForm::clockTextLeavesOutTheTimeZone()

@@ -1,8 +1,11 @@
+#include "TimeZoneScope.h"
 #include "core/alarms/AlarmRecord.h"
 #include "core/mglib/MgLanguages.h"
 #include "platform/fake/FakePlatform.h"
+#include "ui/FloatingForm.h"
 #include "ui/WakeupForm.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -30,6 +33,7 @@ struct Recorder {
     int volumeSaved = 0;
     QList<int> volumes;
     QList<int> balloonMs;
+    QStringList balloonTexts;
     int balloonsCancelled = 0;
     QList<int> trayIcons;
     bool cancelSnoozeVisible = false;
@@ -45,12 +49,37 @@ struct Recorder {
         h.monitorOn = [this] { platform.MonitorOn(); };
         h.setTrayIcon = [this](int index) { trayIcons.append(index); };
         h.normalTrayIcon = [] { return 0; };
-        h.showBalloon = [this](const QString&, const QString&, int ms) { balloonMs.append(ms); };
+        h.showBalloon = [this](const QString&, const QString& text, int ms) {
+            balloonMs.append(ms);
+            balloonTexts.append(text);
+        };
         h.cancelBalloon = [this] { ++balloonsCancelled; };
         h.showCancelSnooze = [this](bool visible) { cancelSnoozeVisible = visible; };
         return h;
     }
 };
+
+const QString kEllipsis = QStringLiteral("\u2026");
+
+// The lines the label shows of its text as it stands.
+QStringList shownLines(const QLabel* label)
+{
+    return TWakeupForm::FittedLines(label->text(), label->font(), label->contentsRect().size(), label->wordWrap());
+}
+
+// Whether the window, as painted, has anything but background in the outermost pixel column of the label on
+// either side: text running into both is text cut off at the label's edges.
+bool inkOnTheEdges(QWidget* window, const QLabel* label)
+{
+    const QImage image = window->grab().toImage();
+    const QRect area = label->geometry();
+    const QRgb background = image.pixel(area.left(), area.top());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        if (image.pixel(area.left(), y) != background || image.pixel(area.right(), y) != background)
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -69,6 +98,9 @@ private slots:
     void balloonOnlyAlarmDisplayTimes();
     void trayIconBlinksWhileRinging();
     void newAlarmReplacesTheRingingOne();
+    void aLongWordEndsInAnEllipsisInsideTheLabel();
+    void labelWrapsBetweenWordsAndEndsInAnEllipsisWhenLinesRunOut();
+    void timeLeavesOutTheZoneAndEndsInAnEllipsisWhenTooLong();
 
 private:
     TMgLang m_lang{QString(), 9};
@@ -204,6 +236,91 @@ void TestWakeupForm::newAlarmReplacesTheRingingOne()
     QCOMPARE(form->lblInfo->text(), QStringLiteral("second"));
     QCOMPARE(recorder.volumeSaved, 2); // the saver keeps the first state; it is asked again
     QVERIFY(form->AlarmActive());
+}
+
+void TestWakeupForm::aLongWordEndsInAnEllipsisInsideTheLabel()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    const QString word = QStringLiteral("pneumonoultramicroscopicsilicovolcanoconiosis");
+    const QString label = QStringLiteral("Revise ") + word + QStringLiteral(" for the biology exam at ten");
+    QCOMPARE(label.size(), TWakeupForm::kLongLabelCharacters); // still the large font
+    form->ShowAlarm(alarmString(true, true, label));
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+    QCOMPARE(form->lblInfo->text(), label); // the whole text stays the label's, for screen readers too
+    const QStringList lines = shownLines(form->lblInfo);
+    const QFontMetrics metrics(form->lblInfo->font());
+    const int width = form->lblInfo->contentsRect().width();
+    qsizetype wordLine = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QVERIFY2(metrics.horizontalAdvance(lines.at(i)) <= width, qPrintable(lines.at(i)));
+        if (lines.at(i).endsWith(kEllipsis))
+            wordLine = i;
+    }
+    QVERIFY(wordLine >= 0);
+    const QString shownWord = lines.at(wordLine).chopped(1);
+    QVERIFY2(shownWord.size() > 3 && word.startsWith(shownWord), qPrintable(lines.at(wordLine)));
+    QCOMPARE(lines.first(), QStringLiteral("Revise")); // the long word starts a line of its own
+    QCOMPARE(lines.last(), QStringLiteral("for the biology exam at ten").left(lines.last().size()));
+    QVERIFY(!inkOnTheEdges(form.get(), form->lblInfo));
+}
+
+void TestWakeupForm::labelWrapsBetweenWordsAndEndsInAnEllipsisWhenLinesRunOut()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    const QString words = QStringLiteral("Take the blue folder and the charger to the meeting room");
+    form->ShowAlarm(alarmString(true, true, words));
+    const QStringList wrapped = shownLines(form->lblInfo);
+    QVERIFY(wrapped.size() > 1);
+    QCOMPARE(wrapped.join(u' '), words); // broken only where a blank was
+    const QFontMetrics large(form->lblInfo->font());
+    for (const QString& line : wrapped)
+        QVERIFY2(large.horizontalAdvance(line) <= form->lblInfo->contentsRect().width(), qPrintable(line));
+    form->DismissAlarm();
+
+    QStringList many;
+    for (int n = 1; n <= 20; ++n)
+        many.append(QStringLiteral("Step %1").arg(n));
+    form->ShowAlarm(alarmString(true, true, many.join(QStringLiteral("\r\n"))));
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    const QStringList lines = shownLines(form->lblInfo);
+    const QFontMetrics small(form->lblInfo->font());
+    QVERIFY(lines.size() > 1 && lines.size() < many.size());
+    QVERIFY(lines.size() * small.lineSpacing() <= form->lblInfo->contentsRect().height());
+    QCOMPARE(lines.mid(0, lines.size() - 1), many.mid(0, lines.size() - 1));
+    QCOMPARE(lines.last(), many.at(lines.size() - 1) + kEllipsis);
+    QVERIFY(!inkOnTheEdges(form.get(), form->lblInfo));
+}
+
+void TestWakeupForm::timeLeavesOutTheZoneAndEndsInAnEllipsisWhenTooLong()
+{
+    const TimeZoneScope utc(QByteArray("UTC"));
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->ShowAlarm(alarmString(true, true));
+    const QString shown = form->lblTime->text();
+    QVERIFY2(!shown.contains(QStringLiteral("UTC")), qPrintable(shown));
+    const QString format = TFloatingForm::ClockTimeFormat(QLocale());
+    QVERIFY2(QTime::fromString(shown, format).isValid(), qPrintable(shown));
+    form->DismissAlarm();
+    form->ShowAlarm(alarmString(true, false));
+    QCOMPARE(recorder.balloonTexts.size(), 1);
+    QCOMPARE(recorder.balloonTexts.first(),
+             QLocale().toString(AlarmRecord().Time, format) + QStringLiteral("\r\nWake up"));
+
+    // However the locale writes the time, it never runs out of its label.
+    const QString tooLong = QString(40, u'W');
+    const QStringList line =
+        TWakeupForm::FittedLines(tooLong, form->lblTime->font(), form->lblTime->contentsRect().size(), false);
+    QCOMPARE(line.size(), 1);
+    QVERIFY(line.first().endsWith(kEllipsis));
+    QVERIFY(tooLong.startsWith(line.first().chopped(1)));
+    form->ShowAlarm(alarmString(true, true));
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->lblTime->setText(tooLong); // the clock's next tick is a second away; the picture is taken now
+    QVERIFY(!inkOnTheEdges(form.get(), form->lblTime));
 }
 
 QTEST_MAIN(TestWakeupForm)
