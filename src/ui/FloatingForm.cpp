@@ -100,6 +100,10 @@ TFloatingForm::TFloatingForm(TMgLang& lang, TAppIni& ini, QWidget* parent)
     imgGrip->installEventFilter(this);
     imgGrip->hide();
 
+    // The next alarm's time is the alarm button's tooltip: a clock that floats beside other work is rarely
+    // the active window, and a glance with the mouse should tell it all the same.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+
     btnAlarm = new QToolButton(this);
     btnAlarm->setObjectName(QStringLiteral("btnAlarm"));
     btnAlarm->setAutoRaise(true);
@@ -180,13 +184,39 @@ void TFloatingForm::SetStayOnTop(bool on)
 {
     m_stayOnTop = on;
     pmiStayOnTop->setChecked(on);
+    applyStayOnTop();
+}
+
+void TFloatingForm::applyStayOnTop()
+{
+    // While a modal dialog is open the clock leaves the top layer, so that it cannot cover the dialog's
+    // buttons; the user's choice comes back when the dialog closes.
+    const bool on = m_stayOnTop && !m_blocked;
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on)
         return;
-    // Changing a window flag hides the window; it comes back where it was.
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    if (visible)
-        show();
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, on);
+    if (QWindow* window = windowHandle()) {
+        // In place: setWindowFlags would hide the clock and make its window anew.
+        overrideWindowFlags(flags);
+        window->setFlags(flags);
+    } else {
+        setWindowFlags(flags);
+    }
+}
+
+bool TFloatingForm::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::WindowBlocked:
+    case QEvent::WindowUnblocked:
+        m_blocked = event->type() == QEvent::WindowBlocked;
+        applyStayOnTop();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
 }
 
 // ---- text and font ----

@@ -112,6 +112,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     struct Press {
@@ -120,6 +121,7 @@ private:
     };
 
     void FormClick();
+    void applyStayOnTop();
     void FitFont();
     void tmrSaveTimer();
     void tmrHighlightTimer();
@@ -135,6 +137,7 @@ private:
     bool m_pressed = false; // left button held on the window
     bool m_moved = false;   // the current press is no click: the window moved, or it is a double click's second
     bool m_stayOnTop = true;
+    bool m_blocked = false; // a modal dialog is open
     bool m_highlighting = false;
     int m_blinkCounter = 0;    // counts down once per blink step; odd shows the highlight colours
     bool m_showsClock = false; // the text comes from ShowTime, so a resize recomposes it

@@ -3,6 +3,7 @@
 #include "ui/FloatingForm.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,9 +11,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
+#include <QWindow>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -51,6 +56,8 @@ private slots:
     void closeRequestOnlyHides();
     void highlightBlinksEveryHalfSecond();
     void alarmButtonAsksForTheNextAlarm();
+    void alarmButtonHintShowsWhileAnotherWindowIsActive();
+    void modalDialogsStandInFrontOfTheClock();
     void edgesStickToTheWorkArea_data();
     void edgesStickToTheWorkArea();
 
@@ -451,6 +458,59 @@ void TestFloatingForm::alarmButtonAsksForTheNextAlarm()
     QCOMPARE(open.size(), 0);
     form->SetAlarmIndicator(false, QString());
     QVERIFY(form->btnAlarm->isHidden());
+}
+
+void TestFloatingForm::alarmButtonHintShowsWhileAnotherWindowIsActive()
+{
+    const auto form = makeForm();
+    showAt(*form, {200, 200});
+    form->SetAlarmIndicator(true, QStringLiteral("Next: 7:30"));
+    QWidget work;
+    work.setGeometry(500, 200, 200, 100);
+    work.show();
+    work.activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(work.isActiveWindow(), kSettleMs);
+    QVERIFY(!form->isActiveWindow());
+
+    QTest::mouseMove(form.get(), form->rect().center());
+    QTest::mouseMove(form->btnAlarm);
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), kSettleMs);
+    QCOMPARE(QToolTip::text(), QStringLiteral("Next: 7:30"));
+    QToolTip::hideText();
+}
+
+void TestFloatingForm::modalDialogsStandInFrontOfTheClock()
+{
+    const auto form = makeForm();
+    showAt(*form, {200, 200});
+    QVERIFY(form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    const QWindow* const clockWindow = form->windowHandle();
+
+    const auto clockOnTopWhileOpen = [&form](QDialog& dialog) {
+        std::optional<bool> onTop;
+        QTimer::singleShot(0, &dialog, [&] {
+            onTop = form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+            QVERIFY(form->isVisible()); // behind, not away
+            dialog.accept();
+        });
+        dialog.exec();
+        return onTop;
+    };
+    QDialog dialog;
+    QCOMPARE(clockOnTopWhileOpen(dialog), std::optional<bool>(false));
+    QVERIFY(form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(form->windowHandle(), clockWindow); // the same window, not one made anew
+    QVERIFY(form->isVisible());
+    QVERIFY(form->StayOnTop());
+    QVERIFY(form->pmiStayOnTop->isChecked());
+
+    // A clock the user took off the top stays off it after the dialog.
+    form->pmiStayOnTop->trigger();
+    QCOMPARE(clockOnTopWhileOpen(dialog), std::optional<bool>(false));
+    QVERIFY(!form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!form->StayOnTop());
+    QVERIFY(form->isVisible());
 }
 
 void TestFloatingForm::edgesStickToTheWorkArea_data()
