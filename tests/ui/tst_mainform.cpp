@@ -12,6 +12,7 @@
 #include "ui/WakeupForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -233,6 +235,7 @@ private slots:
     void singleLineLayout();
     void itemsNeverScrollSideways();
     void toolbarCaptionsStayVisible();
+    void chosenLanguageNamesTheDaysAndDates();
     void theEditorLeavesTheStayOnTopOptionAlone();
     void nextAlarmsPanelSelectsItsAlarm();
     void backupRoundTripAndLineEnds();
@@ -549,6 +552,53 @@ void TestMainForm::toolbarCaptionsStayVisible()
     Child<QAction>(rig.main, "actCancelSnooze")->trigger();
     QTRY_VERIFY(!cancelSnooze->isVisible());
     allCaptionsShow("in German after the snooze was cancelled");
+}
+
+void TestMainForm::chosenLanguageNamesTheDaysAndDates()
+{
+    Rig rig({makeAlarm(480, QStringLiteral("a"))}, QStringLiteral(LARKBELL_SHIPPED_LANGS_DIR));
+    const auto restoreLocale = qScopeGuard([before = QLocale()] { QLocale::setDefault(before); });
+    const auto choose = [&](int languageId) {
+        for (QAction* item : Child<QMenu>(rig.main, "miLanguage")->actions()) {
+            if (item->data().toInt() == languageId)
+                item->trigger();
+        }
+    };
+    const auto dayCaptions = [&] {
+        QStringList captions;
+        for (QCheckBox* box : rig.editor->chkDay)
+            captions.append(box->text());
+        captions.sort();
+        return captions;
+    };
+    const auto expectedCaptions = [](const QString& every, const QLocale& locale) {
+        QStringList captions;
+        for (int day = 1; day <= 7; ++day)
+            captions.append(every + u' ' + locale.dayName(day));
+        captions.sort();
+        return captions;
+    };
+    // The panel line: date, time, short day name, " - ", label.
+    const auto panelDayName = [&] {
+        const QString line = Child<QTreeWidget>(rig.main, "tvNextAlarms")->topLevelItem(0)->text(0);
+        return line.section(QStringLiteral(" - "), 0, 0).section(u' ', -1);
+    };
+    const auto shortDayNames = [](const QLocale& locale) {
+        QStringList names;
+        for (int day = 1; day <= 7; ++day)
+            names.append(locale.dayName(day, QLocale::ShortFormat));
+        return names;
+    };
+
+    choose(7);
+    const QLocale german(QLocale::German);
+    QCOMPARE(dayCaptions(), expectedCaptions(QStringLiteral("Jeden"), german));
+    QVERIFY2(shortDayNames(german).contains(panelDayName()), qPrintable(panelDayName()));
+
+    choose(9);
+    const QLocale english(QLocale::English);
+    QCOMPARE(dayCaptions(), expectedCaptions(QStringLiteral("Every"), english));
+    QVERIFY2(shortDayNames(english).contains(panelDayName()), qPrintable(panelDayName()));
 }
 
 void TestMainForm::theEditorLeavesTheStayOnTopOptionAlone()
