@@ -17,12 +17,16 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -155,7 +159,9 @@ TAlarmForm::TAlarmForm(TMgLang& lang, QWidget* parent)
 {
     setObjectName(object("AlarmForm"));
     setWindowTitle(Text::Alarm.English());
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // A fixed-size dialog: nothing to minimize or maximize, and no help button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setModal(true);
     createControls();
     translateDays();
@@ -266,21 +272,35 @@ void TAlarmForm::createControls()
     buttons->addWidget(btnOk);
     buttons->addWidget(btnCancel);
 
+    // The fields scroll when the screen is too small for them (a low screen, a large scale); the buttons
+    // below them stay in view. Where they fit, the scroll area is exactly their size and shows no bars.
+    auto* page = new QWidget;
+    page->setObjectName(object("pgFields"));
+    auto* fields = new QVBoxLayout(page);
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->addLayout(top);
+    fields->addSpacing(4);
+    fields->addWidget(lblLabel);
+    fields->addWidget(memoLabel);
+    fields->addWidget(chkShowMessage);
+    fields->addSpacing(4);
+    fields->addWidget(lblSound);
+    fields->addLayout(soundRow);
+    fields->addLayout(volumeRow);
+    fields->addWidget(chkSoundLoop);
+    fields->addWidget(chkSnooze);
+    fields->addLayout(wakeRow);
+    fields->addWidget(chkMonitorOn);
+    sbxFields = named(new QScrollArea(this), "sbxFields");
+    sbxFields->setFrameShape(QFrame::NoFrame);
+    sbxFields->setWidgetResizable(true);
+    sbxFields->setWidget(page);
+    sbxFields->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+
     auto* form = new QVBoxLayout(this);
     form->setSizeConstraint(QLayout::SetFixedSize);
-    form->addLayout(top);
-    form->addSpacing(4);
-    form->addWidget(lblLabel);
-    form->addWidget(memoLabel);
-    form->addWidget(chkShowMessage);
-    form->addSpacing(4);
-    form->addWidget(lblSound);
-    form->addLayout(soundRow);
-    form->addLayout(volumeRow);
-    form->addWidget(chkSoundLoop);
-    form->addWidget(chkSnooze);
-    form->addLayout(wakeRow);
-    form->addWidget(chkMonitorOn);
+    form->addWidget(sbxFields);
     form->addSpacing(8);
     form->addLayout(buttons);
     setMinimumWidth(kClientWidth);
@@ -520,16 +540,55 @@ void TAlarmForm::accept()
 void TAlarmForm::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
+        updateWakeControls();
+        updatePlayButton();
+        fitToScreen();
         if (QWidget* owner = parentWidget(); owner && owner->isVisible())
             move(owner->frameGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
         else
             CenterOnWorkArea(this);
         KeepOnScreen(this);
-        updateWakeControls();
-        updatePlayButton();
         cbHours->setFocus();
     }
     QDialog::showEvent(event);
+}
+
+void TAlarmForm::fitToScreen()
+{
+    QWidget* owner = parentWidget();
+    QScreen* where = owner && owner->isVisible() ? owner->screen() : screen();
+    if (!where)
+        return;
+    // The window manager's frame is known once the window has been shown; until then a title bar's height
+    // and a frame's width stand for it.
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull()) {
+        const int edge = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+        frame = QMargins(edge, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + edge, edge, edge);
+    }
+    const QSize room = where->availableGeometry().size().shrunkBy(frame);
+
+    // The fields were shown just now, together with the dialog: their layouts have yet to count them in.
+    for (QLayout* part : sbxFields->widget()->findChildren<QLayout*>())
+        part->invalidate();
+    const QSize natural = sbxFields->widget()->sizeHint();
+    sbxFields->setFixedSize(natural);
+    layout()->activate();
+    const QSize around = sizeHint() - natural; // margins and the button row
+
+    QSize shown = natural;
+    if (around.height() + shown.height() > room.height()) {
+        shown.setHeight(room.height() - around.height());
+        shown.rwidth() += sbxFields->verticalScrollBar()->sizeHint().width();
+    }
+    if (around.width() + shown.width() > room.width()) {
+        shown.setWidth(room.width() - around.width());
+        shown.rheight() -= sbxFields->horizontalScrollBar()->sizeHint().height();
+    }
+    // Never less than a few lines: a screen that small gets a dialog that runs off it rather than none.
+    const int lineHeight = fontMetrics().height();
+    sbxFields->setFixedSize(shown.expandedTo(QSize(lineHeight * 8, lineHeight * 3)));
+    layout()->activate();
 }
 
 void TAlarmForm::hideEvent(QHideEvent* event)

@@ -17,6 +17,7 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QToolButton;
 
@@ -100,6 +101,7 @@ public:
     /** 0 play, 1 stop. */
     int PlayGlyph() const { return m_playGlyph; }
 
+    QScrollArea* sbxFields; // every control above the buttons
     QGroupBox* gbTime;
     QComboBox* cbHours;
     QComboBox* cbMinutes;
@@ -139,6 +141,8 @@ private:
     void createControls();
     void translateDays();
     void updateWakeControls();
+    /** Sizes the fields' scroll area so that the dialog, buttons included, fits the available screen. */
+    void fitToScreen();
     void updatePlayButton();
     void updateDonateButton();
     void selectTime(QTime time);

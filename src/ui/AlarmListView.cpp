@@ -96,7 +96,7 @@ int TAlarmListView::ItemHeight() const
 {
     if (m_singleLine)
         return 24;
-    const QFontMetrics metrics(sizedFont(font(), m_theme.fontSize, false));
+    const QFontMetrics metrics(sizedFont(font(), theme().fontSize, false));
     return qMax(55, 3 * metrics.boundingRect(QStringLiteral("Wq")).height() + 7);
 }
 
@@ -165,12 +165,15 @@ void TAlarmListView::redrawItem(int row)
 void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& alarmString, bool selected, bool hovered,
                                bool checkHot) const
 {
+    const TMgTheme& colourSet = theme();
     p.save();
     p.translate(rect.topLeft());
     const int w = rect.width();
     const int h = rect.height();
-    p.fillRect(0, 0, w, h, selected ? m_theme.selectedBackground : QColor(Qt::white));
-    const TMgTheme::StateColours& colours = selected ? m_theme.selected : hovered ? m_theme.hovered : m_theme.normal;
+    p.fillRect(0, 0, w, h, selected ? colourSet.selectedBackground : colourSet.background);
+    const TMgTheme::StateColours& colours = selected  ? colourSet.selected
+                                            : hovered ? colourSet.hovered
+                                                      : colourSet.normal;
 
     // With a scroll bar the items get a right edge of their own.
     const bool overflow = model() && model()->rowCount() * h >= viewport()->height();
@@ -210,14 +213,14 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
                QFontMetrics(daysFont).elidedText(days, Qt::ElideRight, daysRect.width()));
 
     t.setLeft(LabelLeft());
-    const QFont textFont = sizedFont(font(), m_theme.fontSize, false);
+    const QFont textFont = sizedFont(font(), colourSet.fontSize, false);
     const QFontMetrics textMetrics(textFont);
     p.setFont(textFont);
     const QString label = QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     p.drawText(t, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                textMetrics.elidedText(label, Qt::ElideRight, t.width()));
     if (!m_singleLine) {
-        p.setPen(m_theme.soundText);
+        p.setPen(colourSet.soundText);
         p.drawText(t, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                    textMetrics.elidedText(alarm.Sound, Qt::ElideMiddle, t.width()));
     }
@@ -227,13 +230,26 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
     p.restore();
 }
 
+const TMgTheme& TAlarmListView::theme() const
+{
+    // A desktop that switches to a dark scheme changes the palette of a running program.
+    const qint64 key = palette().cacheKey();
+    if (key != m_themePalette) {
+        m_theme = TMgTheme::ForPalette(palette());
+        m_themePalette = key;
+        m_checkImageRatio = 0;
+    }
+    return m_theme;
+}
+
 const QPixmap& TAlarmListView::checkImage(int index) const
 {
     // Every visible item shows one on every paint; drawing it anew each time was a seventh of a frame.
+    const TMgTheme& colours = theme();
     const qreal ratio = devicePixelRatioF();
     if (ratio != m_checkImageRatio) {
         for (int i = 0; i < int(m_checkImages.size()); ++i)
-            m_checkImages[size_t(i)] = CheckImage(i, ratio);
+            m_checkImages[size_t(i)] = CheckImage(i, ratio, colours);
         m_checkImageRatio = ratio;
     }
     return m_checkImages[size_t(qBound(0, index, int(m_checkImages.size()) - 1))];

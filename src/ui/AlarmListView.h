@@ -75,7 +75,11 @@ private:
     /** The check image of index (0..3, as CheckImage), drawn once per scale factor. */
     const QPixmap& checkImage(int index) const;
 
-    const TMgTheme& m_theme = TMgTheme::Default();
+    /** The colours for the list's current palette. */
+    const TMgTheme& theme() const;
+
+    mutable TMgTheme m_theme;
+    mutable qint64 m_themePalette = -1; // cache key of the palette m_theme and m_checkImages were made for
     bool m_singleLine = false;
     int m_hoverIndex = -1;
     QLocale m_locale;

@@ -32,10 +32,6 @@ constexpr int kAlarmButtonHeight = 18;
 // Starts odd and counts down every half second: about a year and a half of blinking at most.
 constexpr int kBlinkStart = 100000001;
 
-// The theme has no pair for a ringing alarm; a warm one stands out against the normal grey.
-const TMgTheme::StateColours kHighlight{QColor(255, 236, 179), QColor(255, 200, 87), QColor(214, 135, 0),
-                                        QColor(40, 40, 40)};
-
 QPixmap gripPixmap()
 {
     // Six dots in a triangle towards the corner, the common sign of a resize grip.
@@ -88,9 +84,7 @@ TFloatingForm::TFloatingForm(TMgLang& lang, TAppIni& ini, QWidget* parent)
     lblTime->setTextFormat(Qt::PlainText);
     // The label is part of the window's face: presses on it drag and click the window.
     lblTime->setAttribute(Qt::WA_TransparentForMouseEvents);
-    QPalette text = lblTime->palette();
-    text.setColor(QPalette::WindowText, TMgTheme::Default().normal.text);
-    lblTime->setPalette(text);
+    applyThemeText();
 
     imgGrip = new QLabel(this);
     imgGrip->setObjectName(QStringLiteral("imgGrip"));
@@ -334,8 +328,9 @@ void TFloatingForm::paintEvent(QPaintEvent*)
 {
     if (terminating())
         return;
-    const TMgTheme& theme = TMgTheme::Default();
-    const TMgTheme::StateColours& colours = m_pressed ? theme.selected : (HighlightPhase() ? kHighlight : theme.normal);
+    const TMgTheme theme = TMgTheme::ForPalette(palette());
+    const TMgTheme::StateColours& colours =
+        m_pressed ? theme.selected : (HighlightPhase() ? theme.ringing : theme.normal);
     QPainter p(this);
     p.fillRect(rect(), colours.line);
     const QRect inside = rect().adjusted(1, 1, -1, -1);
@@ -343,6 +338,24 @@ void TFloatingForm::paintEvent(QPaintEvent*)
     gradient.setColorAt(0, colours.gradientTop);
     gradient.setColorAt(1, colours.gradientBottom);
     p.fillRect(inside, gradient);
+}
+
+void TFloatingForm::applyThemeText()
+{
+    // Every state of the theme takes the same text colour, so the label follows the palette only.
+    const QColor wanted = TMgTheme::ForPalette(palette()).normal.text;
+    if (lblTime->palette().color(QPalette::WindowText) == wanted)
+        return;
+    QPalette text = lblTime->palette();
+    text.setColor(QPalette::WindowText, wanted);
+    lblTime->setPalette(text);
+}
+
+void TFloatingForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyThemeText();
 }
 
 void TFloatingForm::SetHighlight(bool on)

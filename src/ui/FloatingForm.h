@@ -113,6 +113,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     struct Press {
@@ -122,6 +123,8 @@ private:
 
     void FormClick();
     void applyStayOnTop();
+    /** The clock's text in the theme's colour for the current palette. */
+    void applyThemeText();
     void FitFont();
     void tmrSaveTimer();
     void tmrHighlightTimer();

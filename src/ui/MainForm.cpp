@@ -446,7 +446,7 @@ void TMainForm::PostCreate()
     m_floating->LoadSettings();
     showFloatingWindow(miShowFloatingWindow->isChecked());
     if (m_editor)
-        m_editor->SetDonateVisible(!m_context.ini.Read(Settings::HideDonate));
+        m_editor->SetDonateVisible(actDonate->isVisible() && !m_context.ini.Read(Settings::HideDonate));
     setStayOnTop(m_context.ini.Read(Settings::StayOnTop));
     WriteLog(QStringLiteral("Tray icon shown (%1)")
                  .arg(TrayAvailable() ? QStringLiteral("in the tray") : QStringLiteral("no tray on this desktop")));

@@ -1,21 +1,32 @@
+#include "TestProgram.h"
 #include "TestSupport.h"
+#include "core/app/AppIni.h"
 #include "core/mglib/MgLanguages.h"
 #include "ui/AlarmForm.h"
+#include "ui/MainForm.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 Q_DECLARE_METATYPE(AlarmRecord)
 
@@ -126,6 +137,10 @@ private slots:
     void hidingStopsOnlyItsOwnPreview();
     void wakeLinkReplacesTheCheckBox();
     void donateButtonNeedsTheHookAndTheMainWindow();
+    void donateIsHiddenWhereTheMainWindowOffersNone();
+    void editorFitsAScreenTooSmallForIt();
+    void editorLooksTheSameWhereItFits();
+    void editorOffersNeitherMinimizeNorMaximize();
     void cancelLeavesTheRecordUnchanged();
     void okWritesTheRecordBackEnabled();
 
@@ -633,6 +648,110 @@ void TestAlarmForm::donateButtonNeedsTheHookAndTheMainWindow()
     noDonate.donate = nullptr;
     form->SetHooks(noDonate);
     QVERIFY(form->btnDonate->isHidden());
+}
+
+void TestAlarmForm::donateIsHiddenWhereTheMainWindowOffersNone()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    {
+        TAppIni ini(folder.path(), folder.path());
+        ini.SetFileName(folder.filePath(QStringLiteral("Data.ini")));
+        ini.Write(Settings::FirstStarted, true);
+    }
+    TestProgram program(folder.path());
+    QVERIFY(program.Started());
+    const QAction* mainDonate = Child<QAction>(&program.Main(), "actDonate");
+    QVERIFY(!mainDonate->isVisible()); // this build names no web site
+
+    std::optional<bool> editorDonate;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            poll.stop();
+            editorDonate = program.Editor().btnDonate->isVisible();
+            qobject_cast<QDialog*>(modal)->reject();
+        }
+    });
+    poll.start(10);
+    Child<QAction>(&program.Main(), "actAdd")->trigger();
+    QCOMPARE(editorDonate, std::optional<bool>(false));
+    QVERIFY(!program.Ini().Read(Settings::HideDonate));
+}
+
+void TestAlarmForm::editorFitsAScreenTooSmallForIt()
+{
+    const auto form = makeForm("en_US");
+    // Three times the text size makes the fields taller than the screen, as a large display scale does.
+    QFont large = form->font();
+    large.setPointSizeF(large.pointSizeF() * 3);
+    form->setFont(large);
+    AlarmRecord alarm = sampleAlarm();
+    bool checked = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        // A failed check must not leave the dialog open.
+        const auto closes = qScopeGuard([&form] {
+            if (form->isVisible())
+                form->reject();
+        });
+        const QRect screen = form->screen()->availableGeometry();
+        QVERIFY2(screen.contains(form->frameGeometry()), qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                                                        .arg(form->frameGeometry().width())
+                                                                        .arg(form->frameGeometry().height())
+                                                                        .arg(screen.width())
+                                                                        .arg(screen.height())));
+        for (const QPushButton* button : {form->btnOk, form->btnCancel})
+            QVERIFY(screen.contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())));
+        QVERIFY(form->sbxFields->widget()->sizeHint().height() > screen.height()); // what the test is about
+        QVERIFY(form->sbxFields->verticalScrollBar()->isVisible());
+
+        // Tab runs down to the last field, which scrolls into view.
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        QVERIFY(QApplication::focusWidget());
+        for (int presses = 0; presses < 40 && QApplication::focusWidget() != form->chkMonitorOn; ++presses)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form->chkMonitorOn);
+        const QWidget* view = form->sbxFields->viewport();
+        const QRect box(form->chkMonitorOn->mapTo(view, QPoint(0, 0)), form->chkMonitorOn->size());
+        QVERIFY(view->rect().contains(box));
+        QTest::keyClick(form->chkMonitorOn, Qt::Key_Space);
+        checked = true;
+        QTest::mouseClick(form->btnOk, Qt::LeftButton);
+    });
+    QVERIFY(form->Execute(alarm));
+    QVERIFY(checked);
+    QVERIFY(alarm.MonitorOn);
+}
+
+void TestAlarmForm::editorLooksTheSameWhereItFits()
+{
+    const auto form = makeForm("en_US");
+    AlarmRecord alarm = sampleAlarm();
+    QTimer::singleShot(0, form.get(), [&form] {
+        const auto closes = qScopeGuard([&form] { form->reject(); }); // nothing to change: it is cancelled
+        QVERIFY(form->screen()->availableGeometry().contains(form->frameGeometry()));
+        // The fields at their own size: nothing to scroll, nothing squeezed.
+        QCOMPARE(form->sbxFields->size(), form->sbxFields->widget()->sizeHint());
+        QVERIFY(!form->sbxFields->verticalScrollBar()->isVisible());
+        QVERIFY(!form->sbxFields->horizontalScrollBar()->isVisible());
+        QVERIFY(form->btnOk->geometry().top() > form->sbxFields->geometry().bottom());
+    });
+    QVERIFY(!form->Execute(alarm));
+}
+
+void TestAlarmForm::editorOffersNeitherMinimizeNorMaximize()
+{
+    const auto form = makeForm("en_US");
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    for (const Qt::WindowFlags flags : {form->windowFlags(), form->windowHandle()->flags()}) {
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint)); // only the hints given, no platform defaults
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    }
+    form->hide();
 }
 
 void TestAlarmForm::cancelLeavesTheRecordUnchanged()
