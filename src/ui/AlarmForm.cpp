@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -166,6 +167,7 @@ TAlarmForm::TAlarmForm(TMgLang& lang, QWidget* parent)
     createControls();
     translateDays();
     FillTimeLists();
+    applyAccessibleTexts();
 }
 
 TAlarmForm::~TAlarmForm() = default;
@@ -229,6 +231,7 @@ void TAlarmForm::createControls()
     chkWakeup = named(new QCheckBox(this), "chkWakeup");
     lblWakeup = named(new QLabel(QStringLiteral("Wake up computer from a sleep mode"), this), "lblWakeup");
     lblWakeup->setCursor(Qt::PointingHandCursor);
+    lblWakeup->setFocusPolicy(Qt::TabFocus); // a link is a command: Tab reaches it, Enter or Space opens it
     lblWakeup->setStyleSheet(linkStyle(kLinkColour));
     lblWakeup->installEventFilter(this);
     lblWakeup->hide();
@@ -305,8 +308,17 @@ void TAlarmForm::createControls()
     form->addLayout(buttons);
     setMinimumWidth(kClientWidth);
 
-    setTabOrder(cbHours, cbMinutes);
-    setTabOrder(cbMinutes, cbAMPM);
+    // Group by group as they stand: the time, the days, then from the label down to the buttons.
+    QList<QWidget*> tabOrder{cbHours, cbMinutes, cbAMPM};
+    for (QCheckBox* day : chkDay)
+        tabOrder.append(day);
+    tabOrder.append({memoLabel, chkShowMessage, cbSound, btnPlaySound, btnSoundFile, chkVolumeOn, trbVolume,
+                     chkSoundLoop, chkSnooze, chkWakeup, lblWakeup, chkMonitorOn, btnDonate, btnOk, btnCancel});
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+    // A container is no stop of its own: Tab goes from field to field, and the area follows the focus.
+    for (QAbstractScrollArea* area : findChildren<QScrollArea*>())
+        area->setFocusPolicy(Qt::NoFocus);
 
     connect(cbSound, &QComboBox::editTextChanged, this, &TAlarmForm::updatePlayButton);
     connect(cbSound, &QComboBox::activated, this, &TAlarmForm::cbSoundSelected);
@@ -368,6 +380,55 @@ void TAlarmForm::DoLanguageChanged()
     translateDays();
     updateWakeControls();
     FillSoundList();
+    applyAccessibleTexts();
+}
+
+void TAlarmForm::applyAccessibleTexts()
+{
+    const TMgLang& lang = Lang();
+    const auto text = [&lang](LangText key) { return WithoutMnemonic(lang.GetText(key)).remove(u':').trimmed(); };
+    const auto caption = [](const QString& shown) { return WithoutMnemonic(shown).remove(u':').trimmed(); };
+    const QString time = text(Text::TimeGroup);
+    const QString alarm = text(Text::Alarm);
+    const QString sound = text(Text::Sound);
+    // Some desktops read a combo box's value in place of its name, and the group box's title as its label:
+    // the description tells the three lists apart there.
+    cbHours->setAccessibleName(text(Text::Hour));
+    cbMinutes->setAccessibleName(text(Text::Minutes));
+    cbAMPM->setAccessibleName(m_timeFormat.amText + QStringLiteral(" / ") + m_timeFormat.pmText);
+    for (QComboBox* combo : {cbHours, cbMinutes, cbAMPM})
+        combo->setAccessibleDescription(combo->accessibleName());
+    gbTime->setAccessibleName(time);
+    for (QCheckBox* day : chkDay) {
+        day->setAccessibleName(caption(day->text()));
+        day->setAccessibleDescription(text(Text::RepeatGroup));
+    }
+    memoLabel->setAccessibleName(caption(lblLabel->text()));
+    memoLabel->setAccessibleDescription(alarm);
+    cbSound->setAccessibleName(sound);
+    cbSound->setAccessibleDescription(caption(lblSound->text()));
+    btnPlaySound->setAccessibleName(text(Text::PlaySound));
+    btnPlaySound->setAccessibleDescription(sound);
+    btnSoundFile->setAccessibleName(caption(btnSoundFile->text()));
+    btnSoundFile->setAccessibleDescription(text(Text::BrowseForSound));
+    // The slider stands right after the check box that switches it on: that caption is its label.
+    trbVolume->setAccessibleName(caption(chkVolumeOn->text()));
+    trbVolume->setAccessibleDescription(sound);
+    for (QCheckBox* box : {chkShowMessage, chkVolumeOn, chkSoundLoop, chkSnooze, chkMonitorOn}) {
+        box->setAccessibleName(caption(box->text()));
+        box->setAccessibleDescription(box == chkVolumeOn || box == chkSoundLoop ? sound : alarm);
+    }
+    // Without wake timers the box has no caption; the link beside it says what it would do.
+    chkWakeup->setAccessibleName(caption(m_wakeCaption));
+    chkWakeup->setAccessibleDescription(alarm);
+    lblWakeup->setAccessibleName(caption(m_wakeCaption));
+    lblWakeup->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, text(Text::Help)));
+    btnDonate->setAccessibleName(caption(btnDonate->text()));
+    btnDonate->setAccessibleDescription(text(Text::OpenWebSite));
+    btnOk->setAccessibleName(caption(btnOk->text()));
+    btnOk->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, btnOk->text()));
+    btnCancel->setAccessibleName(caption(btnCancel->text()));
+    btnCancel->setAccessibleDescription(KeyCommandText(Qt::Key_Escape, btnCancel->text()));
 }
 
 void TAlarmForm::translateDays()
@@ -393,6 +454,7 @@ void TAlarmForm::RefreshLocale()
     translateDays();
     for (int column = 1; column <= 7; ++column)
         chkDay[column - 1]->setChecked(days[DayOfColumn(column, m_weekOffset) - 1]);
+    applyAccessibleTexts();
 }
 
 void TAlarmForm::FillTimeLists()
@@ -622,6 +684,18 @@ bool TAlarmForm::eventFilter(QObject* watched, QEvent* event)
             if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && m_hooks.openLink)
                 m_hooks.openLink(QStringLiteral("waketimers.html"));
             return true;
+        case QEvent::KeyPress:
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                if (m_hooks.openLink)
+                    m_hooks.openLink(QStringLiteral("waketimers.html"));
+                return true;
+            default:
+                break;
+            }
+            break;
         default:
             break;
         }

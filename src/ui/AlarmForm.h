@@ -140,6 +140,8 @@ protected:
 private:
     void createControls();
     void translateDays();
+    /** Names and descriptions for screen readers, in the current language. */
+    void applyAccessibleTexts();
     void updateWakeControls();
     /** Sizes the fields' scroll area so that the dialog, buttons included, fits the available screen. */
     void fitToScreen();

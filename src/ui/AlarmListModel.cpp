@@ -1,6 +1,31 @@
 #include "ui/AlarmListModel.h"
 
+#include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AlarmScheduler.h"
+#include "core/mglib/MgLanguages.h"
+#include "core/mglib/MgLib.h"
+
+namespace {
+
+QString word(const TMgLang* lang, LangText text)
+{
+    return lang ? lang->GetText(text) : text.English();
+}
+
+// The list's own repeat texts: the language's words, the locale's day names and week order.
+DayTexts dayTexts(const QLocale& locale, const TMgLang* lang)
+{
+    DayTexts texts;
+    texts.everyDay = word(lang, Text::EveryDay);
+    texts.weekdays = word(lang, Text::Weekdays);
+    texts.weekends = word(lang, Text::Weekends);
+    for (int day = 1; day <= 7; ++day)
+        texts.shortDayNames[size_t(day - 1)] = locale.dayName(day == 1 ? 7 : day - 1, QLocale::LongFormat);
+    texts.firstWeekdayOffset = FirstWeekdayOffset(locale);
+    return texts;
+}
+
+} // namespace
 
 AlarmListModel::AlarmListModel(AlarmScheduler& scheduler, QObject* parent)
     : QAbstractListModel(parent)
@@ -14,9 +39,33 @@ int AlarmListModel::rowCount(const QModelIndex& parent) const
 
 QVariant AlarmListModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_scheduler.Alarms().size())
+    if (!index.isValid() || index.row() >= m_scheduler.Alarms().size())
         return {};
-    return m_scheduler.Alarms().at(index.row());
+    const QString& alarmString = m_scheduler.Alarms().at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return alarmString;
+    case Qt::AccessibleTextRole:
+        return ReadableText(alarmString, QLocale(), m_lang);
+    case Qt::CheckStateRole:
+        return AlarmField::Enabled(alarmString) ? Qt::Checked : Qt::Unchecked;
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags AlarmListModel::flags(const QModelIndex& index) const
+{
+    // Checkable only so that assistive technology reports the state; the view toggles it itself.
+    Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    if (index.isValid())
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+void AlarmListModel::SetLanguage(const TMgLang* lang)
+{
+    m_lang = lang;
 }
 
 void AlarmListModel::Reset()
@@ -29,4 +78,23 @@ void AlarmListModel::RowChanged(int row)
 {
     const QModelIndex changed = index(row);
     emit dataChanged(changed, changed);
+}
+
+QString AlarmListModel::ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang)
+{
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    QStringList parts;
+    parts.append(locale.toString(alarm.Time, QLocale::ShortFormat));
+    const QString days = DescribeDays(alarmString, dayTexts(locale, lang));
+    if (!days.isEmpty())
+        parts.append(days);
+    const QString label = QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
+    if (!label.isEmpty())
+        parts.append(label);
+    const QString none = lang ? lang->NoneText() : Text::NoSound.English();
+    parts.append(word(lang, Text::Sound).remove(u':').trimmed() + u' ' + (alarm.Sound.isEmpty() ? none : alarm.Sound));
+    // The language files have no words for the two states; the check state carries them in the
+    // reader's own language as well.
+    parts.append(alarm.Enabled ? QStringLiteral("on") : QStringLiteral("off"));
+    return parts.join(QStringLiteral(", "));
 }

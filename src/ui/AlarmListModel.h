@@ -1,10 +1,16 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QLocale>
 
 class AlarmScheduler;
+class TMgLang;
 
-/** The scheduler's alarm list as the list view shows it; each row's display data is its AlarmString. */
+/**
+ * The scheduler's alarm list as the list view shows it; each row's display data is its AlarmString.
+ * Screen readers get a sentence instead ("7:00 AM, Weekdays, Good morning!, Sound Birds, on") and the
+ * alarm's Enabled as the row's check state.
+ */
 class AlarmListModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -14,12 +20,20 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    /** The language whose words the rows are read out in; none gives the built-in English. */
+    void SetLanguage(const TMgLang* lang);
 
     /** The list changed as a whole (load, sort, delete); views re-read every row. */
     void Reset();
     /** One row's text changed in place. */
     void RowChanged(int row);
 
+    /** What a screen reader says for an alarm: time, repeat days, label, sound and whether it is on. */
+    static QString ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang);
+
 private:
     AlarmScheduler& m_scheduler;
+    const TMgLang* m_lang = nullptr;
 };

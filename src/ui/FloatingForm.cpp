@@ -140,6 +140,8 @@ void TFloatingForm::DoLanguageChanged()
     TMgForm::DoLanguageChanged();
     TranslateMenuItem(Lang(), pmiStayOnTop, Text::StayOnTop);
     TranslateMenuItem(Lang(), pmiClose, Text::Close);
+    // An image only: the name is the word for what it opens; its tooltip, the next alarm, describes it.
+    btnAlarm->setAccessibleName(WithoutMnemonic(Lang().GetText(Text::Alarm)));
 }
 
 // ---- settings ----

@@ -11,6 +11,7 @@
 #include "ui/AlarmListView.h"
 #include "ui/FloatingForm.h"
 #include "ui/MessageBoxes.h"
+#include "ui/Theme.h"
 #include "ui/WakeupForm.h"
 
 #include <QActionGroup>
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -133,6 +135,7 @@ TMainForm::TMainForm(MainFormContext context)
     tmrAllowWakeTimers.setInterval(kAllowWakeTimersMs);
     connect(&tmrAllowWakeTimers, &QTimer::timeout, this, &TMainForm::tmrAllowWakeTimersTimer);
     resize(560, 520);
+    applyAccessibleTexts();
 }
 
 TMainForm::~TMainForm()
@@ -366,7 +369,7 @@ void TMainForm::createCentralWidget()
     lbAlarmView = new TAlarmListView(central);
     m_model = new AlarmListModel(*m_scheduler, this);
     lbAlarmView->setModel(m_model);
-    lbAlarmView->setStyleSheet(QStringLiteral("QListView#lbAlarmView { border: 1px solid rgb(125,162,206); }"));
+    applyListFrame();
     layout->addWidget(lbAlarmView, 1);
     lblNextAlarms = new QLabel(central);
     lblNextAlarms->setObjectName(QStringLiteral("lblNextAlarms"));
@@ -398,6 +401,17 @@ void TMainForm::createCentralWidget()
         lbAlarmView->SetCurrentRow(panelRow(item));
         actEditExecute();
     });
+    // Enter does on the panel what a double click does.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* edit = new QShortcut(QKeySequence(key), tvNextAlarms);
+        edit->setContext(Qt::WidgetShortcut);
+        connect(edit, &QShortcut::activated, this, [this, panelRow] {
+            if (QTreeWidgetItem* item = tvNextAlarms->currentItem()) {
+                lbAlarmView->SetCurrentRow(panelRow(item));
+                actEditExecute();
+            }
+        });
+    }
 }
 
 void TMainForm::createTray()
@@ -535,6 +549,49 @@ void TMainForm::DoLanguageChanged()
         item->setText(CountWithUnit(item->data().toInt(), minute, minutes));
     applySettingChange();
     applyLayout();
+    applyAccessibleTexts();
+}
+
+void TMainForm::applyListFrame()
+{
+    // A style sheet fixes the palette its widget had when it was set, so it is set anew for a new palette:
+    // otherwise the list would stay light in a desktop that turned dark.
+    lbAlarmView->setStyleSheet(QStringLiteral("QListView#lbAlarmView { border: 1px solid %1; }")
+                                   .arg(TMgTheme::ForPalette(palette()).frame.name()));
+}
+
+void TMainForm::applyAccessibleTexts()
+{
+    const TMgLang& lang = Lang();
+    m_model->SetLanguage(&lang);
+    // The list and the panel are the window's only stops for Tab; everything else is in the menus.
+    setTabOrder(lbAlarmView, tvNextAlarms);
+    lbAlarmView->setAccessibleName(WithoutMnemonic(lang.GetText(Text::Alarm)));
+    lbAlarmView->setAccessibleDescription(QStringList{KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)),
+                                                      KeyCommandText(Qt::Key_Space, lang.GetText(Text::Enabled)),
+                                                      KeyCommandText(Qt::Key_Insert, lang.GetText(Text::Add)),
+                                                      KeyCommandText(Qt::Key_Delete, lang.GetText(Text::Delete))}
+                                              .join(QStringLiteral(", ")));
+    QString panel = lblNextAlarms->text().trimmed();
+    if (panel.endsWith(u':'))
+        panel.chop(1);
+    tvNextAlarms->setAccessibleName(panel);
+    tvNextAlarms->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)));
+    for (QAction* action : tbrMain->actions()) {
+        QWidget* button = tbrMain->widgetForAction(action);
+        if (!button || action->isSeparator())
+            continue;
+        button->setAccessibleName(WithoutMnemonic(action->text()));
+        const QString hint = WithoutMnemonic(action->toolTip());
+        button->setAccessibleDescription(action->shortcut().isEmpty() ? hint
+                                                                      : KeyCommandText(action->shortcut(), hint));
+    }
+    // Alt and a letter open the menus; the letters follow the current language's titles.
+    QString taken;
+    for (QAction* title : menuBar()->actions()) {
+        if (QMenu* menu = title->menu())
+            menu->setTitle(WithMnemonic(menu->title(), taken));
+    }
 }
 
 void TMainForm::applySettingChange()
@@ -579,6 +636,8 @@ void TMainForm::fitToolBar()
 void TMainForm::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyListFrame();
     if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange)
         applySettingChange();
     else if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)

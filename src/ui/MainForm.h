@@ -169,6 +169,10 @@ private:
     void applySettingChange();
     void applyLayout();
     void fitToolBar();
+    /** Names and descriptions for screen readers and the menu bar's mnemonics, in the current language. */
+    void applyAccessibleTexts();
+    /** The line around the list, in the colours of the current palette. */
+    void applyListFrame();
 
     void saveAndRebuild();
     void scheduleChanged();

@@ -30,19 +30,6 @@ std::vector<TMgForm*>& openForms()
 
 constexpr Qt::WindowStates kNotNormal = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
 
-// A tooltip shows "&" literally, so the caption's mnemonic marker is taken out ("&&" is a real "&").
-QString withoutMnemonic(const QString& caption)
-{
-    QString text;
-    text.reserve(caption.size());
-    for (qsizetype i = 0; i < caption.size(); ++i) {
-        if (caption.at(i) == u'&' && i + 1 < caption.size())
-            ++i;
-        text.append(caption.at(i));
-    }
-    return text;
-}
-
 qint64 squaredDistance(const QRect& a, const QRect& b)
 {
     const qint64 dx = std::max({qint64(0), qint64(b.left()) - a.right(), qint64(a.left()) - b.right()});
@@ -110,7 +97,45 @@ void TranslateAction(const TMgLang& lang, QAction* action, LangText text)
         return;
     const QString caption = lang.GetText(text.key, action->text());
     action->setText(caption);
-    action->setToolTip(withoutMnemonic(caption));
+    action->setToolTip(WithoutMnemonic(caption));
+}
+
+QString WithoutMnemonic(const QString& caption)
+{
+    QString text;
+    text.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == u'&' && i + 1 < caption.size())
+            ++i;
+        text.append(caption.at(i));
+    }
+    return text;
+}
+
+QString WithMnemonic(const QString& caption, QString& taken)
+{
+    for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+        if (caption.at(i) != u'&')
+            continue;
+        if (caption.at(i + 1) != u'&') {
+            taken.append(caption.at(i + 1).toLower());
+            return caption;
+        }
+        ++i;
+    }
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        const QChar letter = caption.at(i).toLower();
+        if (letter.isLetterOrNumber() && !taken.contains(letter)) {
+            taken.append(letter);
+            return caption.left(i) + u'&' + caption.mid(i);
+        }
+    }
+    return caption;
+}
+
+QString KeyCommandText(const QKeySequence& key, const QString& command)
+{
+    return key.toString(QKeySequence::NativeText) + QStringLiteral(": ") + WithoutMnemonic(command);
 }
 
 void TranslateMenuItem(const TMgLang& lang, QAction* item, LangText text)

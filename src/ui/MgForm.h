@@ -3,6 +3,7 @@
 #include "core/mglib/MgLanguages.h"
 
 #include <QDateTime>
+#include <QKeySequence>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -90,6 +91,18 @@ void TranslateLabel(const TMgLang& lang, QLabel* label, LangText text);
 void TranslateCheckBox(const TMgLang& lang, QCheckBox* checkBox, LangText text);
 /** Only when the language has the key: the title, framed by a space on each side. */
 void TranslateGroupBox(const TMgLang& lang, QGroupBox* groupBox, LangText text);
+
+// Texts for the keyboard and for screen readers.
+
+/** A caption as a tooltip or a screen reader says it: without its mnemonic marker ("&&" is a real "&"). */
+QString WithoutMnemonic(const QString& caption);
+/**
+ * caption with a mnemonic on its first letter or digit that is not in taken, unless it has one already;
+ * the letter chosen (lower case) is added to taken.
+ */
+QString WithMnemonic(const QString& caption, QString& taken);
+/** "Key: command", as a control's accessible description names a key and what it does. */
+QString KeyCommandText(const QKeySequence& key, const QString& command);
 
 // Window placement, stored in Data.ini under the window's class name followed by "Top", "Left",
 // "Height", "Width" and "State" (TMainFormTop, TFloatingFormLeft, ...). The class name is the one

@@ -147,8 +147,10 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     btnOK->setDefault(true);
     btnSnooze = new QPushButton(Text::SnoozeButton.English(), this);
     btnSnooze->setObjectName(QStringLiteral("btnSnooze"));
-    setTabOrder(btnOK, btnSnooze);
+    // Left to right as they stand: Snooze, then OK.
+    setTabOrder(btnSnooze, btnOK);
     layoutButtons(true);
+    applyAccessibleTexts();
     connect(btnOK, &QPushButton::clicked, this, &TWakeupForm::DismissAlarm);
     connect(btnSnooze, &QPushButton::clicked, this, &TWakeupForm::btnSnoozeClick);
 
@@ -169,6 +171,15 @@ void TWakeupForm::DoLanguageChanged()
     // Back to built-in English too: a language without these keys must not leave the last one's words.
     btnSnooze->setText(Lang().GetText(Text::SnoozeButton));
     btnOK->setText(Lang().GetText(Text::Ok));
+    applyAccessibleTexts();
+}
+
+void TWakeupForm::applyAccessibleTexts()
+{
+    btnOK->setAccessibleName(WithoutMnemonic(btnOK->text()));
+    btnOK->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, btnOK->text()));
+    btnSnooze->setAccessibleName(WithoutMnemonic(btnSnooze->text()));
+    btnSnooze->setAccessibleDescription(KeyCommandText(Qt::Key_Escape, btnSnooze->text()));
 }
 
 int TWakeupForm::LabelFontSize(const QString& label)

@@ -84,6 +84,8 @@ protected:
 
 private:
     void layoutButtons(bool snooze);
+    /** Names and descriptions for screen readers, in the current language. */
+    void applyAccessibleTexts();
     void btnSnoozeClick();
     void tmrClockTimer();
     void tmrTrayTimer();
