@@ -3,6 +3,7 @@
 #include "core/alarms/AppClock.h"
 #include "core/app/AppIni.h"
 #include "ui/Theme.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -148,13 +149,18 @@ void TFloatingForm::DoLanguageChanged()
 
 void TFloatingForm::LoadSettings()
 {
-    // Without a stored place the clock starts in the top right corner, out of the way.
-    const QRect area = FormWorkArea(this);
-    move(area.right() + 1 - width() - kSnapDistance * 2, area.top() + kSnapDistance * 2);
+    move(defaultPlace());
     LoadFormPlacement(this, m_ini);
     SetStayOnTop(m_ini.Read(Settings::FloatingOnTop));
     // Being put in place is no change by the user.
     tmrSave.stop();
+}
+
+QPoint TFloatingForm::defaultPlace() const
+{
+    // Without a stored place the clock starts in the top right corner, out of the way.
+    const QRect area = FormWorkArea(this);
+    return {area.right() + 1 - width() - kSnapDistance * 2, area.top() + kSnapDistance * 2};
 }
 
 void TFloatingForm::SaveSettings()
@@ -162,7 +168,8 @@ void TFloatingForm::SaveSettings()
     tmrSave.stop();
     // The clock's size is the user's choice as much as its place, so it is stored like that of a
     // window that can be maximized (which a frameless window cannot tell about itself).
-    const FormGeometry current{y(), x(), height(), width(), false};
+    const QPoint place = PositionToStore(this, m_ini, defaultPlace());
+    const FormGeometry current{place.y(), place.x(), height(), width(), false};
     m_ini.SaveFormGeometry(FormClassName(this), current, false, true);
     try {
         m_ini.Write(Settings::FloatingOnTop, m_stayOnTop);
@@ -412,6 +419,14 @@ void TFloatingForm::mouseMoveEvent(QMouseEvent* event)
 {
     if (!m_drag)
         return;
+    if (StartSystemMove(this)) {
+        // The compositor moves the clock from here on and keeps the pointer until it is let go.
+        m_drag.reset();
+        m_pressed = false;
+        m_moved = true;
+        update();
+        return;
+    }
     // Measured from the press rather than step by step, so a window held by an edge follows again
     // once the cursor has gone far enough, and a slow window manager cannot make it lag.
     const QPoint wanted = m_drag->origin + event->globalPosition().toPoint() - m_drag->cursor;

@@ -130,6 +130,7 @@ private:
     void tmrHighlightTimer();
     void pmiCloseClick();
     void layoutChildren();
+    QPoint defaultPlace() const;
     void refreshText();
     bool imgGripMouse(QEvent* event);
 

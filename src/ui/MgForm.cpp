@@ -2,6 +2,7 @@
 
 #include "core/alarms/AppClock.h"
 #include "core/app/AppIni.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -189,7 +190,9 @@ void SaveFormPlacement(const QWidget* form, TAppIni& ini)
 {
     if (!form)
         return;
-    const FormGeometry current{form->y(), form->x(), form->height(), form->width(),
+    const QPoint place =
+        PositionToStore(form, ini, CenteredPosition(FormWorkArea(form), ExpectedFrameGeometry(form).size()));
+    const FormGeometry current{place.y(), place.x(), form->height(), form->width(),
                                (form->windowState() & kNotNormal) != 0};
     ini.SaveFormGeometry(FormClassName(form), current, false, HasMaximizeButton(form));
 }

@@ -3,6 +3,7 @@
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AppClock.h"
 #include "ui/FloatingForm.h"
+#include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -283,13 +284,19 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     layoutButtons(alarm.Snooze);
     m_shownTick.start();
     call(m_hooks.cancelBalloon);
+    m_notifiedBesideWindow = false;
     if (alarm.ShowMessage) {
         show();
         waitUntilPainted();
-    } else if (m_hooks.showBalloon) {
+    }
+    // Where the compositor decides whether the window comes to the front, it may ring behind others:
+    // the notification, which stays until answered, is there besides.
+    const bool notifyToo = alarm.ShowMessage && !ProgramPlacesWindows();
+    if ((!alarm.ShowMessage || notifyToo) && m_hooks.showBalloon) {
         const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
         m_hooks.showBalloon(QStringLiteral("Larkbell"), longTime(alarm.Time) + QStringLiteral("\r\n") + alarm.Label,
                             ms);
+        m_notifiedBesideWindow = notifyToo;
     }
     updateTime();
     if (alarm.VolumeOn) {
@@ -298,8 +305,7 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
             m_hooks.setSystemVolume(alarm.Volume);
     }
     if (isVisible()) {
-        raise();
-        activateWindow();
+        DemandAttention(this);
         if (btnSnooze->isVisible())
             btnSnooze->setFocus();
     }
@@ -331,6 +337,10 @@ void TWakeupForm::DismissAlarm()
     tmrClock.stop();
     tmrTray.stop();
     tmrMonitorOn.stop();
+    if (m_notifiedBesideWindow) {
+        m_notifiedBesideWindow = false;
+        call(m_hooks.cancelBalloon);
+    }
     if (m_hooks.setTrayIcon && m_hooks.normalTrayIcon)
         m_hooks.setTrayIcon(m_hooks.normalTrayIcon());
 }

@@ -100,4 +100,5 @@ private:
     int m_monitorOnRepeats = 0;
     int m_snoozeSeconds = 540;
     bool m_trayRinging = false;
+    bool m_notifiedBesideWindow = false; // the notification that doubles the window goes with it
 };

@@ -16,6 +16,10 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 constexpr int kCallTimeoutMs = 2000; // an answer later than this counts as a refusal
+// Only a ringing alarm asks to be shown this long. Critical urgency keeps it on screen until it is
+// answered, even where the server expires others or a full-screen window holds notifications back.
+constexpr int kCriticalFromMs = 30000;
+constexpr uchar kUrgencyCritical = 2;
 
 QDBusConnection bus()
 {
@@ -68,8 +72,11 @@ bool LinuxDesktopNotifications::Show(const std::string& title, const std::string
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     QString body = QString::fromStdString(text);
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QVariantMap hints;
+    if (timeoutMs >= kCriticalFromMs)
+        hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
     call << QStringLiteral("Larkbell") << m_id << QStringLiteral("larkbell") << QString::fromStdString(title) << body
-         << QStringList{QStringLiteral("default"), QStringLiteral("OK")} << QVariantMap() << timeoutMs;
+         << QStringList{QStringLiteral("default"), QStringLiteral("OK")} << hints << timeoutMs;
     if (m_pending)
         m_pending->deleteLater(); // its answer no longer matters: this one replaces it
     m_cancelWhenAnswered = false;
