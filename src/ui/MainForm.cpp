@@ -27,8 +27,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>

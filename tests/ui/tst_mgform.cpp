@@ -388,9 +388,8 @@ void TestMgForm::keepOnScreenCountsTheFrameBeforeTheFirstShow()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     const QRect frame = form->frameGeometry();
     QVERIFY(frame != form->geometry());
-    QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("frame bottom %1, work area bottom %2")
-                                                  .arg(frame.bottom())
-                                                  .arg(area.bottom())));
+    QVERIFY2(area.contains(frame),
+             qPrintable(QStringLiteral("frame bottom %1, work area bottom %2").arg(frame.bottom()).arg(area.bottom())));
     if (framedBefore)
         QCOMPARE(frame.bottom(), area.bottom());
 }
