@@ -2,6 +2,7 @@
 
 #include "core/alarms/AppClock.h"
 #include "core/app/AppIni.h"
+#include "core/mglib/MgLib.h"
 #include "ui/Theme.h"
 #include "ui/WindowPlacement.h"
 
@@ -228,7 +229,7 @@ QString TFloatingForm::ClockTimeFormat(const QLocale& locale)
 {
     // The zone is a run of "t" outside quotes; the brackets around it and the blanks or comma that
     // part it from the time go with it ("HH:mm:ss (t)", "h:mm:ss AP, t", "t HH:mm:ss").
-    QString format = locale.timeFormat(QLocale::LongFormat);
+    QString format = LocaleTimeFormat(locale, QLocale::LongFormat);
     bool quoted = false;
     for (qsizetype i = 0; i < format.size();) {
         if (format.at(i) == u'\'') {

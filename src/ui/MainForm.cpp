@@ -778,7 +778,8 @@ void TMainForm::tmrCaptionTimer()
     const QDateTime now = AppClock::Program().Now();
     if (isVisible()) {
         setWindowTitle(locale.toString(now.date(), QLocale::LongFormat) + u' ' +
-                       locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral(" - Larkbell"));
+                       locale.toString(now.time(), TFloatingForm::ClockTimeFormat(locale)) +
+                       QStringLiteral(" - Larkbell"));
     }
     if (m_floating->isVisible())
         m_floating->ShowTime(now);

@@ -21,10 +21,12 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -229,6 +231,7 @@ private slots:
     void cloneOffersTheCopyLabelAndCancelChangesNothing();
     void addedAlarmIsSortedSelectedAndSaved();
     void spaceTogglesEnabledWithoutSorting();
+    void titleClockLeavesOutTheZone();
     void clickOnTheCheckImageToggles();
     void doubleClickOnTheCheckImageTogglesTwiceAndNeverEdits();
     void doubleClickOnTheLabelEdits();
@@ -396,6 +399,19 @@ void TestMainForm::spaceTogglesEnabledWithoutSorting()
     QCOMPARE(parsed(rig.saved()), parsed(rig.alarms()));
     QTest::keyClick(rig.view(), Qt::Key_Space);
     QVERIFY(AlarmField::Enabled(rig.alarms().at(0)));
+}
+
+void TestMainForm::titleClockLeavesOutTheZone()
+{
+    QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    Rig rig({makeAlarm(480, QStringLiteral("a"))});
+    rig.showMain();
+    const QString title = rig.main->windowTitle();
+    QVERIFY2(title.endsWith(QStringLiteral(" - Larkbell")), qPrintable(title));
+    const QString zone = QTimeZone::systemTimeZone().abbreviation(QDateTime::currentDateTime());
+    QVERIFY2(!title.contains(zone), qPrintable(title + QStringLiteral(" names ") + zone));
+    QVERIFY2(title.contains(QRegularExpression(QStringLiteral("\\d:\\d\\d:\\d\\d [AP]M - Larkbell$"))),
+             qPrintable(title));
 }
 
 void TestMainForm::clickOnTheCheckImageToggles()
