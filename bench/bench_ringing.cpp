@@ -187,6 +187,15 @@ int main(int argc, char* argv[])
     AlarmScheduler alarmScheduler(ini, shifted, clock);
     scheduler = &alarmScheduler;
     alarmScheduler.SetLocale(QLocale());
+    // As in the program: the next alarm's sound waits prepared.
+    QObject::connect(
+        &alarmScheduler, &AlarmScheduler::scheduleChanged, &player,
+        [&] {
+            const ScheduleResult& schedule = alarmScheduler.Schedule();
+            player.PrepareForAlarm(
+                alarmScheduler.Alarms().value(schedule.dueIndexes.value(0, schedule.nextAlarmIndex)));
+        },
+        Qt::QueuedConnection);
 
     std::optional<WallClock::time_point> handled;
     QObject::connect(&alarmScheduler, &AlarmScheduler::alarmsDue, [&handled] { handled = WallClock::now(); });
@@ -208,6 +217,7 @@ int main(int argc, char* argv[])
     }
 
     std::vector<double> handlerMs, showReturnedMs, handlerDoneMs, exposedMs, shownMs, soundMs;
+    std::optional<double> firstShownMs, firstSoundMs; // the first firing after start, apart as well
     QEventLoop loop;
     QTimer deadline; // one timer for every round, so that no round's deadline ends a later one
     deadline.setSingleShot(true);
@@ -259,8 +269,12 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "round %d: %s%s%s\n", round, handled ? "" : "did not fire; ",
                          probe.shown ? "" : "no window; ", heard ? "" : "no sound at the sink");
             ++failures;
-        } else if (round >= 0) {
-            // The first round is not counted: it pays for loading the sound code and fonts once.
+        } else if (round < 0) {
+            // The first firing after start pays for loading fonts once; its sound counts like every other.
+            firstShownMs = MsBetween(due, *probe.shown);
+            firstSoundMs = MsBetween(due, *heard);
+            soundMs.push_back(*firstSoundMs);
+        } else {
             handlerMs.push_back(MsBetween(due, *handled));
             showReturnedMs.push_back(showReturned ? MsBetween(due, *showReturned) : 0);
             handlerDoneMs.push_back(handlerDone ? MsBetween(due, *handlerDone) : 0);
@@ -289,6 +303,9 @@ int main(int argc, char* argv[])
     std::printf("%s\n", qPrintable(row("due -> window exposed", exposedMs)));
     std::printf("%s\n", qPrintable(row("due -> window painted", shownMs)));
     std::printf("%s\n", qPrintable(row("due -> sound at the sink", soundMs)));
+    if (firstShownMs && firstSoundMs)
+        std::printf("first firing after start: window painted %.1f ms, sound at the sink %.1f ms\n", *firstShownMs,
+                    *firstSoundMs);
     for (const auto& [step, ms] : stepMs)
         std::printf("  in ShowAlarm, %-16s p50 %.2f  max %.2f ms\n", step.c_str(), Median(ms), Max(ms));
     const QString n = QString::number(firings);
@@ -311,12 +328,14 @@ int main(int argc, char* argv[])
                 .arg(over),
             QStringLiteral("p99 <= 10 ms"), Percentile(shownMs, 0.99) <= 10);
     }
-    PrintResult(QStringLiteral("sound latency: due second -> first loud sample at the sink (%1 firings, %2)")
+    PrintResult(QStringLiteral("sound latency: due second -> first loud sample at the sink (%1 firings and the first "
+                               "after start, %2)")
                     .arg(n, ownSound ? QFileInfo(sound).fileName() : QStringLiteral("a tone")),
-                QStringLiteral("p50 %1 / p99 %2 / max %3 ms")
+                QStringLiteral("p50 %1 / p99 %2 / max %3 ms; first %4 ms")
                     .arg(Median(soundMs), 0, 'f', 0)
                     .arg(Percentile(soundMs, 0.99), 0, 'f', 0)
-                    .arg(Max(soundMs), 0, 'f', 0),
-                QStringLiteral("p99 <= 150 ms"), Percentile(soundMs, 0.99) <= 150);
+                    .arg(Max(soundMs), 0, 'f', 0)
+                    .arg(firstSoundMs.value_or(-1), 0, 'f', 0),
+                QStringLiteral("p99 <= 50 ms"), Percentile(soundMs, 0.99) <= 50);
     return 0;
 }

@@ -85,7 +85,7 @@ SoundPlayerHooks soundPlayerHooks(const std::unique_ptr<TWakeupForm>& wakeup, co
     // and the timers must stay armed and the alarm window answerable meanwhile.
     hooks.showWarning = [](const QString& text) { ShowWarningNonModal(text); };
     hooks.dismissAlarmIfHidden = [&wakeup] {
-        if (wakeup && !wakeup->isVisible())
+        if (wakeup && !wakeup->ShownOrComing())
             wakeup->DismissAlarm();
     };
     hooks.previewStateChanged = [&editor](bool playing) {
@@ -192,6 +192,17 @@ bool AppController::createServices()
         return false;
     m_scheduler = std::make_unique<AlarmScheduler>(*m_ini, *m_timers, m_environment.clock.value_or(SchedulerClock{}));
     m_clockWatch = m_platform->WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
+    // The next alarm's sound waits prepared, so that its due second has only to start it. Queued: at a
+    // firing the schedule moves on before the due alarm's sound starts, and that start must find the
+    // stream prepared for it still there.
+    connect(
+        m_scheduler.get(), &AlarmScheduler::scheduleChanged, m_player.get(),
+        [this] {
+            const ScheduleResult& schedule = m_scheduler->Schedule();
+            m_player->PrepareForAlarm(
+                m_scheduler->Alarms().value(schedule.dueIndexes.value(0, schedule.nextAlarmIndex)));
+        },
+        Qt::QueuedConnection);
     // Made before the main window, so its events reach the window through here once it exists.
     const auto answered = [this] {
         if (m_mainForm)

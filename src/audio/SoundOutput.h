@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioErrors.h"
 #include "audio/SoundDecoder.h"
 
 #include <chrono>
@@ -51,6 +52,19 @@ public:
     virtual int LastError() const = 0;
     /** Stops and releases the current stream, or the start under way; harmless when nothing plays. */
     virtual void Stop() = 0;
+    /**
+     * Makes a paused stream for decoder's sound and lets the server buffer its start, so that StartPrepared has
+     * only to release it; returns at once like Play, and stops any current stream. While prepared, nothing plays
+     * and IsActive is false. An output that cannot prepare returns an AudioError code, and the caller plays.
+     */
+    virtual int Prepare(std::unique_ptr<ISoundDecoder> decoder, bool loop)
+    {
+        (void)decoder;
+        (void)loop;
+        return AudioError::StreamCreateFailed;
+    }
+    /** Starts the stream Prepare made; false when there is none or it failed (then Play it instead). */
+    virtual bool StartPrepared() { return false; }
 
 protected:
     ISoundOutput() = default;

@@ -107,6 +107,8 @@ void SoundPlayer::ReportTrouble(const QString& text, bool showErrors)
 
 void SoundPlayer::FreeAudio()
 {
+    m_nextSound.clear();
+    m_preparedFile.clear();
     tmrCheckActivePlaying.stop();
     tmrStopSound.stop();
     if (m_output)
@@ -157,15 +159,20 @@ void SoundPlayer::OpenThroughShell(const QString& path)
         WriteLog(QStringLiteral("PlaySound: cannot open ") + path);
 }
 
+void SoundPlayer::Started(const QString& path)
+{
+    m_streamExists = true;
+    m_currentFile = path;
+    m_lastError = AudioError::None;
+    SetPreviewState(true);
+    tmrCheckActivePlaying.start();
+}
+
 int SoundPlayer::StartFile(const QString& path, bool loop)
 {
     const int error = PlaySoundFile(*m_output, QFile::encodeName(path).toStdString(), loop);
     if (error == AudioError::None) {
-        m_streamExists = true;
-        m_currentFile = path;
-        m_lastError = AudioError::None;
-        SetPreviewState(true);
-        tmrCheckActivePlaying.start();
+        Started(path);
     } else {
         m_lastError = error;
         WriteLog(QStringLiteral("PlaySound: %1 (%2): %3")
@@ -174,15 +181,75 @@ int SoundPlayer::StartFile(const QString& path, bool loop)
     return error;
 }
 
+void SoundPlayer::PrepareSound(const QString& sound, bool loop)
+{
+    if (sound == m_nextSound && loop == m_nextLoop && (!m_preparedFile.isEmpty() || sound.isEmpty()))
+        return;
+    m_nextSound = sound;
+    m_nextLoop = loop;
+    DropPrepared();
+    PrepareNext();
+}
+
+void SoundPlayer::PrepareForAlarm(const QString& alarmString)
+{
+    if (alarmString.isEmpty())
+        PrepareSound({}, false);
+    else
+        PrepareSound(AlarmField::Sound(alarmString), AlarmField::SoundLoop(alarmString));
+}
+
+void SoundPlayer::DropPrepared()
+{
+    if (m_preparedFile.isEmpty())
+        return;
+    m_preparedFile.clear();
+    if (!m_streamExists)
+        m_output->Stop();
+}
+
+void SoundPlayer::PrepareNext()
+{
+    // One stream at a time: a sound that plays now is left alone, and the next one is prepared when it stops.
+    if (m_streamExists || m_nextSound.isEmpty() || !m_preparedFile.isEmpty())
+        return;
+    QString path = ResolveSoundName(m_nextSound, m_soundsFolder);
+    if (path.isEmpty())
+        return;
+    // Whatever is not a plain audio file (a folder left empty, a program, a web address) takes the
+    // ordinary way at the due second.
+    if (QFileInfo(path).isDir())
+        path = PickFolderFile(path);
+    if (path.isEmpty() || path.contains(QStringLiteral("://")) || !IsAudioFileName(path) || !QFileInfo(path).isFile())
+        return;
+    DecoderResult opened = OpenSoundFile(QFile::encodeName(path).toStdString());
+    if (opened.decoder && m_output->Prepare(std::move(opened.decoder), m_nextLoop) == AudioError::None)
+        m_preparedFile = path;
+}
+
+bool SoundPlayer::StartPrepared(const QString& sound, bool loop)
+{
+    if (m_preparedFile.isEmpty() || sound != m_nextSound || loop != m_nextLoop)
+        return false;
+    const QString path = std::exchange(m_preparedFile, QString());
+    if (!m_output->StartPrepared())
+        return false;
+    Started(path);
+    return true;
+}
+
 void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors, Fallback fallback)
 {
+    m_showErrors = showErrors;
+    if (!m_streamExists && StartPrepared(sound, loop))
+        return;
+    DropPrepared();
     if (m_streamExists) {
         m_output->Stop();
         m_streamExists = false;
         m_currentFile.clear();
     }
 
-    m_showErrors = showErrors;
     QString path = ResolveSoundName(sound, m_soundsFolder);
     if (path.isEmpty()) {
         if (m_hooks.dismissAlarmIfHidden)
@@ -250,6 +317,8 @@ void SoundPlayer::StopSound()
     }
     SetPreviewState(false);
     RestoreSystemVolume();
+    // Not at once: a dismissal is not held up by opening the next alarm's file.
+    QTimer::singleShot(0, this, [this] { PrepareNext(); });
 }
 
 void SoundPlayer::StartFailed(int error)

@@ -54,6 +54,15 @@ public:
                    Fallback fallback = Fallback::None);
     /** Stops the sound and the timers, ends the preview state and restores the system volume. */
     void StopSound();
+    /**
+     * The sound the next alarm plays (empty: none). While nothing plays, its file is opened and a paused
+     * stream made for it, so that PlaySound of the same sound at the due second has only to start it.
+     */
+    void PrepareSound(const QString& sound, bool loop);
+    /** PrepareSound for the sound of an alarm (an AlarmString; empty: none). */
+    void PrepareForAlarm(const QString& alarmString);
+    /** The file a prepared stream waits with, or empty. */
+    QString PreparedFile() const { return m_preparedFile; }
     /** Arms tmrStopSound from the play duration; called right after PlaySound at alarm time. */
     void StartStopSoundTimer();
     /** Has the volume object read the volume and mute exactly as they are, once per alarm. */
@@ -101,6 +110,11 @@ private:
     void OpenThroughShell(const QString& path);
     /** Starts path; 0 or an AudioError code. */
     int StartFile(const QString& path, bool loop);
+    void Started(const QString& path);
+    /** Starts the prepared stream when it is for this sound; false when PlaySound must start it. */
+    bool StartPrepared(const QString& sound, bool loop);
+    void PrepareNext();
+    void DropPrepared();
     void SetPreviewState(bool playing) const;
 
     std::unique_ptr<ISoundOutput> m_output;
@@ -116,4 +130,7 @@ private:
     bool m_volumeSaved = false;
     bool m_initPending = false;     // InitAudio waits for the outcome of its connection attempt
     bool m_troubleReported = false; // a sound system failure was shown and nothing has worked since
+    QString m_nextSound;            // what PrepareSound asked for
+    bool m_nextLoop = false;
+    QString m_preparedFile; // the file the output's paused stream plays; empty when none
 };

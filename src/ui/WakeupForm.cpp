@@ -286,8 +286,13 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     call(m_hooks.cancelBalloon);
     m_notifiedBesideWindow = false;
     if (alarm.ShowMessage) {
+        // The sound starts first: it is only released at the server (the stream waits prepared), while
+        // the window's first paint takes the window system a few milliseconds.
+        m_windowComing = true;
+        startSound(alarm);
         show();
         waitUntilPainted();
+        m_windowComing = false;
     }
     // Where the compositor decides whether the window comes to the front, it may ring behind others:
     // the notification, which stays until answered, is there besides.
@@ -299,11 +304,6 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
         m_notifiedBesideWindow = notifyToo;
     }
     updateTime();
-    if (alarm.VolumeOn) {
-        call(m_hooks.saveSystemVolume);
-        if (m_hooks.setSystemVolume)
-            m_hooks.setSystemVolume(alarm.Volume);
-    }
     if (isVisible()) {
         DemandAttention(this);
         if (btnSnooze->isVisible())
@@ -318,10 +318,22 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     m_trayRinging = false;
     tmrTray.start();
     m_alarmActive = true;
-    if (m_hooks.playSound)
-        m_hooks.playSound(alarm.Sound, alarm.SoundLoop);
+    // Last for a balloon alone: a sound that cannot start ends such an alarm, once everything is set up.
+    if (!alarm.ShowMessage)
+        startSound(alarm);
     if (m_hooks.highlightFloatingClock)
         m_hooks.highlightFloatingClock(true);
+}
+
+void TWakeupForm::startSound(const AlarmRecord& alarm)
+{
+    if (alarm.VolumeOn) {
+        call(m_hooks.saveSystemVolume);
+        if (m_hooks.setSystemVolume)
+            m_hooks.setSystemVolume(alarm.Volume);
+    }
+    if (m_hooks.playSound)
+        m_hooks.playSound(alarm.Sound, alarm.SoundLoop);
 }
 
 void TWakeupForm::DismissAlarm()

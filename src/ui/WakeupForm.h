@@ -8,6 +8,7 @@
 
 #include <functional>
 
+struct AlarmRecord;
 class QLabel;
 class QPushButton;
 
@@ -54,6 +55,8 @@ public:
     int SnoozeTime() const { return m_snoozeSeconds; }
 
     bool AlarmActive() const { return m_alarmActive; }
+    /** Visible, or about to be: the ringing alarm's window is on its way to the screen. */
+    bool ShownOrComing() const { return isVisible() || m_windowComing; }
     /** Milliseconds since the alarm was shown; a balloon that closes sooner belongs to an older alarm. */
     qint64 MsSinceShown() const { return m_shownTick.isValid() ? m_shownTick.elapsed() : -1; }
     QString ActiveAlarm() const { return m_alarmStrings.value(0); }
@@ -92,10 +95,12 @@ private:
     void tmrMonitorOnTimer();
     void updateTime();
     void waitUntilPainted();
+    void startSound(const AlarmRecord& alarm);
 
     WakeupHooks m_hooks;
     QStringList m_alarmStrings;
     bool m_alarmActive = false;
+    bool m_windowComing = false; // the sound starts before the window's show
     QElapsedTimer m_shownTick;
     int m_monitorOnRepeats = 0;
     int m_snoozeSeconds = 540;

@@ -84,6 +84,7 @@ private slots:
     void everyWayOfAskingEndsTheProgram();
     void aMessageBoxWhileRingingNeitherHidesNorSilences();
     void theWindowHiddenByOthersKeepsRinging();
+    void aSilentAlarmKeepsItsWindowUp();
     void aSecondStartDismissesAndShows();
     void aMaximizedWindowStaysMaximized();
     void notificationButtonsHaveEnglishCaptionsFromTheStart();
@@ -220,6 +221,35 @@ void TestAppController::theWindowHiddenByOthersKeepsRinging()
     wakeup.btnOK->click();
     QVERIFY(!wakeup.AlarmActive());
     QVERIFY(!program.Controller().Player()->IsPlaying());
+}
+
+// The sound starts before the window shows: an alarm without a sound must not take its window, still
+// on its way, for one that is not there, even while a balloon-only alarm rings hidden.
+void TestAppController::aSilentAlarmKeepsItsWindowUp()
+{
+    QTemporaryDir dir;
+    AlarmRecord balloon;
+    balloon.Time = MinutesToTime(7 * 60);
+    balloon.Days = {true, true, true, true, true, true, true};
+    balloon.Label = QStringLiteral("balloon");
+    balloon.Sound = QStringLiteral("Bells1");
+    balloon.SoundLoop = true;
+    balloon.ShowMessage = false;
+    AlarmRecord silent = balloon;
+    silent.Time = MinutesToTime(7 * 60 + 1);
+    silent.Label = QStringLiteral("quiet");
+    silent.Sound.clear();
+    silent.ShowMessage = true;
+    writeData(dir.path(), {BuildAlarmString(balloon), BuildAlarmString(silent)});
+    TestProgram program(dir.path());
+    TWakeupForm& wakeup = program.Wakeup();
+    QVERIFY(program.FireNextAlarm());
+    QVERIFY(wakeup.AlarmActive());
+    QVERIFY(!wakeup.isVisible());
+    QVERIFY(program.FireNextAlarm());
+    QVERIFY(wakeup.AlarmActive());
+    QVERIFY(wakeup.isVisible());
+    QCOMPARE(AlarmField::Label(wakeup.ActiveAlarm()), QStringLiteral("quiet"));
 }
 
 void TestAppController::aSecondStartDismissesAndShows()

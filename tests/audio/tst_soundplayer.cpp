@@ -162,6 +162,75 @@ private slots:
         QCOMPARE(calls.previewStates, (QList<bool>{true, false}));
     }
 
+    void aPreparedSoundWaitsSilentAndIsStartedByItsAlarm()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PrepareSound(File(QStringLiteral("tone.wav")), false);
+        QCOMPARE(player->PreparedFile(), File(QStringLiteral("tone.wav")));
+        QVERIFY(!player->IsPlaying());
+        QCOMPARE(m_monitor.WaitForSound(400), qint64(-1)); // paused at the server: nothing is heard
+
+        player->PlaySound(File(QStringLiteral("tone.wav")), false, true, false);
+        QVERIFY(player->IsPlaying());
+        QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.wav")));
+        QCOMPARE(player->PreparedFile(), QString());
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+
+        // Once it stops, the next alarm's sound waits prepared again.
+        player->StopSound();
+        QTRY_COMPARE(player->PreparedFile(), File(QStringLiteral("tone.wav")));
+        QCOMPARE(calls.warnings, QStringList());
+    }
+
+    void anotherSoundIsPlayedInsteadOfThePreparedOne()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PrepareSound(File(QStringLiteral("tone.wav")), false);
+        QVERIFY(!player->PreparedFile().isEmpty());
+        player->PlaySound(File(QStringLiteral("tone.flac")), false, true, false);
+        QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.flac")));
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        player->StopSound();
+        // The loop switch belongs to the preparation: the same file looping is another sound.
+        QTRY_VERIFY(!player->PreparedFile().isEmpty());
+        player->PlaySound(File(QStringLiteral("tone.wav")), true, true, false);
+        QVERIFY(player->IsPlaying());
+        QCOMPARE(player->PreparedFile(), QString());
+        player->StopSound();
+    }
+
+    void aFolderIsPickedFromWhenItIsPrepared()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        QTemporaryDir folder;
+        for (const char* name : {"a.wav", "b.flac", "notes.txt"})
+            QVERIFY(QFile::copy(File(QStringLiteral("tone.wav")), folder.filePath(QString::fromLatin1(name))));
+        player->PrepareSound(folder.path(), true);
+        const QString picked = player->PreparedFile();
+        QVERIFY2(picked.endsWith(QStringLiteral("/a.wav")) || picked.endsWith(QStringLiteral("/b.flac")),
+                 qPrintable(picked));
+        player->PlaySound(folder.path(), true, true, false);
+        QCOMPARE(player->CurrentFile(), picked);
+        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        player->StopSound();
+    }
+
+    void programsAndAddressesAreNotPrepared()
+    {
+        Calls calls;
+        auto player = MakePlayer(calls);
+        player->PrepareSound(QStringLiteral("https://example.org/alarm.mp3"), false);
+        QCOMPARE(player->PreparedFile(), QString());
+        player->PrepareSound(File(QStringLiteral("missing.wav")), false);
+        QCOMPARE(player->PreparedFile(), QString());
+        player->PrepareSound(QString(), false);
+        QCOMPARE(player->PreparedFile(), QString());
+        QCOMPARE(m_monitor.WaitForSound(200), qint64(-1));
+    }
+
     void stockNameResolvesIntoTheSoundsFolder()
     {
         Calls calls;

@@ -81,6 +81,46 @@ public:
 
     int Play(std::unique_ptr<ISoundDecoder> decoder, bool loop) override
     {
+        return Begin(std::move(decoder), loop, false);
+    }
+
+    int Prepare(std::unique_ptr<ISoundDecoder> decoder, bool loop) override
+    {
+        return Begin(std::move(decoder), loop, true);
+    }
+
+    bool StartPrepared() override
+    {
+        if (!m_connection.Running())
+            return false;
+        PulseConnection::Lock lock(m_connection);
+        if (!m_prepared)
+            return false;
+        m_prepared = false;
+        m_active = true;
+        // Still on its way to the server: it is made running instead of paused.
+        if (m_stream && PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream))) {
+            if (pa_operation* uncork = pa_stream_cork(m_stream, 0, nullptr, nullptr))
+                pa_operation_unref(uncork);
+        }
+        return true;
+    }
+
+    bool IsActive() const override { return m_active; }
+    bool HasStarted() const override { return m_started; }
+    int LastError() const override { return m_lastError; }
+
+    void Stop() override
+    {
+        if (!m_connection.Running())
+            return;
+        PulseConnection::Lock lock(m_connection);
+        StopLocked();
+    }
+
+private:
+    int Begin(std::unique_ptr<ISoundDecoder> decoder, bool loop, bool paused)
+    {
         if (!m_connection.Running())
             return AudioError::AudioSystemFailed;
         PulseConnection::Lock lock(m_connection);
@@ -102,7 +142,8 @@ public:
         m_endOfSound = false;
         m_readSinceRewind = false;
         m_started = false;
-        m_active = true;
+        m_prepared = paused;
+        m_active = !paused;
         if (m_connection.ReadyLocked()) {
             if (const int error = StartStreamLocked()) {
                 StopLocked();
@@ -120,19 +161,6 @@ public:
         return AudioError::None;
     }
 
-    bool IsActive() const override { return m_active; }
-    bool HasStarted() const override { return m_started; }
-    int LastError() const override { return m_lastError; }
-
-    void Stop() override
-    {
-        if (!m_connection.Running())
-            return;
-        PulseConnection::Lock lock(m_connection);
-        StopLocked();
-    }
-
-private:
     void TellListenerLocked(int error)
     {
         if (m_listener)
@@ -184,12 +212,15 @@ private:
         // alarm sets) is what the listener gets, in flat-volume mode too.
         pa_cvolume full;
         pa_cvolume_reset(&full, m_sampleFormat.channels);
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED |
-                                                          PA_STREAM_RELATIVE_VOLUME);
+        // A prepared stream waits paused with its start buffered at the server, so that the alarm's due
+        // second has only to release it.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_UNMUTED |
+                                           PA_STREAM_RELATIVE_VOLUME | (m_prepared ? PA_STREAM_START_CORKED : 0));
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, &full, nullptr) < 0)
             return AudioError::StreamConnectFailed;
         m_startTimer.StartLocked(m_options.connectTimeout, [this] {
-            if (m_active && !m_started)
+            if ((m_active || m_prepared) && !m_started)
                 FailLocked(m_connection.ReadyLocked() ? AudioError::StreamTimeout : AudioError::ServerLost);
         });
         return AudioError::None;
@@ -219,6 +250,7 @@ private:
     {
         ReleaseStreamLocked();
         m_active = false;
+        m_prepared = false;
     }
 
     // A stream that did not start, or broke, is released at once: should the server wake up later, it must
@@ -234,6 +266,7 @@ private:
         if (m_active && error != AudioError::None)
             m_lastError = error;
         m_active = false;
+        m_prepared = false;
     }
 
     void FillLocked(pa_stream* stream, std::size_t requested)
@@ -320,6 +353,7 @@ private:
     bool m_endOfSound = false;
     bool m_readSinceRewind = false; // guards looping over a file that yields no frames
     std::atomic<bool> m_active{false};
+    bool m_prepared = false; // a paused stream waits for StartPrepared
     std::atomic<bool> m_started{false};
     std::atomic<int> m_lastError{AudioError::None};
 };
