@@ -286,6 +286,11 @@ Buffer MakeBirds()
     std::mt19937 random(1701);
     std::uniform_real_distribution<double> jitter(0.9, 1.1);
     double t = 0.3;
+    // It opens with a run of short bright chips, whose quick swell is heard within a few milliseconds:
+    // the longer calls rise over a tenth of a second, which would be heard as the alarm ringing late.
+    for (int i = 0; i < 3; ++i)
+        Chirp(out, t + i * 0.13, 0.07, 4800 * jitter(random), 2600, 0.25);
+    t += 3 * 0.13 + 0.5;
     while (t < 22.0) {
         const int kind = static_cast<int>(random() % 4);
         const double level = 0.25 * jitter(random);
