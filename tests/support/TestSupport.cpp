@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
+#include "core/app/AppIni.h"
+
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 QString TestDataPath(const QString& name)
@@ -37,4 +40,13 @@ ScopedEnv::~ScopedEnv()
         qputenv(m_name, m_old);
     else
         qunsetenv(m_name);
+}
+
+QString PreparedDataFolder(const QTemporaryDir& dir, const QStringList& alarms)
+{
+    TAppIni ini(dir.path(), dir.path());
+    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
+    ini.WriteList(Settings::Alarms, alarms);
+    ini.Write(Settings::FirstStarted, true);
+    return dir.path();
 }

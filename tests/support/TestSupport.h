@@ -4,11 +4,16 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+class QTemporaryDir;
 
 /** Folder of the checked-in test files (tests/data). */
 QString TestDataPath(const QString& name);
 QByteArray ReadFileBytes(const QString& path);
 void WriteFileBytes(const QString& path, const QByteArray& bytes);
+/** dir's path, with a Data.ini in it as a user's would be: these alarms, and the first start behind. */
+QString PreparedDataFolder(const QTemporaryDir& dir, const QStringList& alarms);
 
 /** A call that must hand its work to another thread and return; generous, as it is a bound, not a benchmark. */
 constexpr qint64 kReturnsWithinMs = 100;

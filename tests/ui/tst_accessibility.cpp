@@ -46,15 +46,6 @@ QString makeAlarm(QTime time, const QString& label, const QString& sound, bool e
     return BuildAlarmString(a);
 }
 
-QString preparedFolder(const QTemporaryDir& dir, const QStringList& alarms)
-{
-    TAppIni ini(dir.path(), dir.path());
-    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
-    ini.WriteList(Settings::Alarms, alarms);
-    ini.Write(Settings::FirstStarted, true);
-    return dir.path();
-}
-
 // A language file as a translator writes one: the byte-order mark on its first line, then numbered strings.
 QString germanLanguageFolder(const QTemporaryDir& dir)
 {
@@ -80,7 +71,7 @@ struct Rig {
     TWakeupForm* wakeup;
 
     explicit Rig(const QStringList& alarms)
-        : program(preparedFolder(dir, alarms), germanLanguageFolder(dir), 9)
+        : program(PreparedDataFolder(dir, alarms), germanLanguageFolder(dir), 9)
         , main(&program.Main())
         , editor(&program.Editor())
         , wakeup(&program.Wakeup())

@@ -154,16 +154,6 @@ void pressButton(QWidget* modal, QMessageBox::StandardButton which)
     box->button(which)->click();
 }
 
-// Data.ini written before the program starts, as a user's file would be.
-QString preparedFolder(const QTemporaryDir& dir, const QStringList& alarms)
-{
-    TAppIni ini(dir.path(), dir.path());
-    ini.SetFileName(dir.filePath(QStringLiteral("Data.ini")));
-    ini.WriteList(Settings::Alarms, alarms);
-    ini.Write(Settings::FirstStarted, true);
-    return dir.path();
-}
-
 struct Rig {
     QTemporaryDir dir;
     TestProgram program;
@@ -174,7 +164,7 @@ struct Rig {
     TWakeupForm* wakeup;
 
     explicit Rig(const QStringList& alarms, const QString& langsFolder = QString())
-        : program(preparedFolder(dir, alarms), langsFolder, 9)
+        : program(PreparedDataFolder(dir, alarms), langsFolder, 9)
         , ini(program.Ini())
         , lang(program.Lang())
         , main(&program.Main())

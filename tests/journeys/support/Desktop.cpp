@@ -22,21 +22,6 @@ namespace {
 constexpr int kDisplayFd = 63;
 constexpr int kReadyTimeoutMs = 15000;
 
-void stopProcess(std::unique_ptr<QProcess>& process)
-{
-    if (!process)
-        return;
-    const qint64 pid = process->processId();
-    if (pid > 0 && process->state() != QProcess::NotRunning) {
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-        if (!process->waitForFinished(3000)) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-            process->waitForFinished(3000);
-        }
-    }
-    process.reset();
-}
-
 // Reads one line from a descriptor, waiting at most timeoutMs for all of it.
 QByteArray readLine(int fd, int timeoutMs)
 {
@@ -227,13 +212,13 @@ bool Desktop::Start(const Options& options, QString* why)
 
 void Desktop::Stop()
 {
-    stopProcess(m_notifications);
-    stopProcess(m_tray);
-    stopProcess(m_windowManager);
+    StopProcess(m_notifications);
+    StopProcess(m_tray);
+    StopProcess(m_windowManager);
     m_session.reset();
     m_x.Close();
-    stopProcess(m_xserver);
-    stopProcess(m_bus);
+    StopProcess(m_xserver);
+    StopProcess(m_bus);
     m_pulse.Stop();
     qunsetenv("PULSE_STATE_PATH");
     m_scratch.reset();
@@ -275,4 +260,19 @@ int Desktop::RunTool(const QString& program, const QStringList& arguments, QStri
     if (output)
         *output = QString::fromLocal8Bit(tool.readAllStandardOutput() + tool.readAllStandardError());
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+void StopProcess(std::unique_ptr<QProcess>& process)
+{
+    if (!process)
+        return;
+    const qint64 pid = process->processId();
+    if (pid > 0 && process->state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+        if (!process->waitForFinished(3000)) {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            process->waitForFinished(3000);
+        }
+    }
+    process.reset();
 }

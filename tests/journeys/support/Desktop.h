@@ -78,3 +78,5 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs
 
 /** Makes a process started by the test die with it. */
 void DieWithTest(QProcess& process);
+/** Ends a helper process: asked first, killed when it does not go within three seconds. */
+void StopProcess(std::unique_ptr<QProcess>& process);

@@ -21,21 +21,6 @@ constexpr int kReadyTimeoutMs = 15000;
 const QString kBusName = QStringLiteral("wayland-session-panel");
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 
-void stopProcess(std::unique_ptr<QProcess>& process)
-{
-    if (!process)
-        return;
-    const qint64 pid = process->processId();
-    if (pid > 0 && process->state() != QProcess::NotRunning) {
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-        if (!process->waitForFinished(3000)) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-            process->waitForFinished(3000);
-        }
-    }
-    process.reset();
-}
-
 QString fail(QString* why, const QString& text)
 {
     if (why)
@@ -142,7 +127,7 @@ bool WaylandSession::startPanel(bool withTrayWatcher, QString* why)
 
 void WaylandSession::stopPanel()
 {
-    stopProcess(m_panel);
+    StopProcess(m_panel);
     // Until the bus has seen the names go, a program started now would still find them.
     WaitUntil(
         [this] {
@@ -155,11 +140,11 @@ void WaylandSession::stopPanel()
 
 void WaylandSession::Stop()
 {
-    stopProcess(m_panel);
+    StopProcess(m_panel);
     if (!m_busAddress.isEmpty())
         QDBusConnection::disconnectFromBus(kBusName);
-    stopProcess(m_bus);
-    stopProcess(m_compositor);
+    StopProcess(m_bus);
+    StopProcess(m_compositor);
     m_pulse.Stop();
     m_scratch.reset();
     m_busAddress.clear();
