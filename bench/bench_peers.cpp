@@ -383,7 +383,8 @@ void measureIdleAndAlarm(Peer& peer, WallClock::time_point alarmAt, const Option
         helpersBefore[helper] = SampleProcess(helper);
     const ProcessSample start = SampleProcess(pid);
     const auto from = WallClock::now();
-    std::this_thread::sleep_until(from + options.idleWindow);
+    // A slow start must not make the window run into the alarm: then it is cut short, and says so.
+    std::this_thread::sleep_until(std::min(from + options.idleWindow, alarmAt - 5s));
     const ProcessSample end = SampleProcess(pid);
     const double seconds = MsBetween(from, WallClock::now()) / 1000;
     if (!start.valid || !end.valid || peer.Ended()) {
@@ -447,10 +448,10 @@ void measureIdleAndAlarm(Peer& peer, WallClock::time_point alarmAt, const Option
         say(QStringLiteral("%1: the sound went on after the program ended").arg(peer.Name()));
 }
 
-/** A minute boundary far enough ahead for start-up, settling, the idle window and a margin. */
+/** A minute boundary far enough ahead for start-up (GNOME Clocks' service try too), settling, the idle window. */
 WallClock::time_point nextAlarm(const Options& options)
 {
-    return std::chrono::ceil<std::chrono::minutes>(WallClock::now() + 20s + options.settle + options.idleWindow + 15s);
+    return std::chrono::ceil<std::chrono::minutes>(WallClock::now() + 40s + options.settle + options.idleWindow + 15s);
 }
 
 QString localMinute(WallClock::time_point at, const QString& format)
