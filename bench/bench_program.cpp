@@ -466,6 +466,14 @@ bool measureIdleAndRinging(const Options& options, const QString& tone)
     PrintResult(QStringLiteral("idle wake-ups: context switches, all threads, hidden in the tray, no clock shown"),
                 QStringLiteral("%1 in %2 s").arg(wakeups).arg(minuteS, 0, 'f', 0), QStringLiteral("<= 5 per minute"),
                 perMinute <= 5);
+    // Start-up leaves a few one-off switches in the first minute (a thread pool's idle threads end, the
+    // pixmap cache drops what start-up rendered); after that a tray clock has no reason to wake at all.
+    const long long steadyWakeups = idleEnd.SwitchesSince(minute);
+    const double steadyS = idleS - minuteS;
+    PrintResult(QStringLiteral("idle wake-ups after the first minute: context switches, all threads, over %1 s")
+                    .arg(steadyS, 0, 'f', 0),
+                QStringLiteral("%1 (%2)").arg(steadyWakeups).arg(idleEnd.SwitchesByNameSince(minute)),
+                QStringLiteral("0"), steadyWakeups == 0);
     const double cpuPercent = 100 * cpuTicksS / idleS;
     PrintResult(QStringLiteral("idle CPU: utime+stime over %1 s hidden in the tray%2")
                     .arg(idleS, 0, 'f', 0)
@@ -475,8 +483,8 @@ bool measureIdleAndRinging(const Options& options, const QString& tone)
                     .arg(cpuTicksS, 0, 'f', 2)
                     .arg(100 * cpuNsS / idleS, 0, 'f', 5),
                 QStringLiteral("<= 0.01 %"), cpuPercent <= 0.01);
-    PrintResult(QStringLiteral("memory: RSS hidden in the tray"), mb(idleEnd.rssKb), QStringLiteral("<= 40 MB"),
-                idleEnd.rssKb <= 40 * 1024);
+    PrintResult(QStringLiteral("memory: RSS hidden in the tray"), mb(idleEnd.rssKb), QStringLiteral("<= 30 MB"),
+                idleEnd.rssKb <= 30 * 1024);
 
     // The alarm rings.
     tap.Arm(alarmAt);
