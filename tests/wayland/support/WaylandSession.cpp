@@ -28,6 +28,28 @@ QString fail(QString* why, const QString& text)
     return text;
 }
 
+// An item's pixmaps as the bus carries them: an array of (width, height, ARGB bytes).
+struct ItemPixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray bytes;
+};
+
+QList<ItemPixmap> readPixmaps(const QDBusArgument& argument)
+{
+    QList<ItemPixmap> pixmaps;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        ItemPixmap pixmap;
+        argument.beginStructure();
+        argument >> pixmap.width >> pixmap.height >> pixmap.bytes;
+        argument.endStructure();
+        pixmaps.append(pixmap);
+    }
+    argument.endArray();
+    return pixmaps;
+}
+
 } // namespace
 
 WaylandSession::~WaylandSession()
@@ -256,16 +278,7 @@ std::pair<QString, QString> TrayItem::ToolTip() const
     QString text;
     argument.beginStructure();
     argument >> iconName;
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        int width = 0;
-        int height = 0;
-        QByteArray bytes;
-        argument.beginStructure();
-        argument >> width >> height >> bytes;
-        argument.endStructure();
-    }
-    argument.endArray();
+    readPixmaps(argument);
     argument >> title >> text;
     argument.endStructure();
     return {title, text};
@@ -278,27 +291,20 @@ QImage TrayItem::IconPixmap() const
         return {};
     const QDBusArgument argument = value.value<QDBusArgument>();
     QImage largest;
-    argument.beginArray();
-    while (!argument.atEnd()) {
-        int width = 0;
-        int height = 0;
-        QByteArray bytes;
-        argument.beginStructure();
-        argument >> width >> height >> bytes;
-        argument.endStructure();
-        if (width > largest.width() && bytes.size() == qsizetype(width) * height * 4) {
-            // Network byte order ARGB: the bytes are A, R, G, B whatever the host's order.
-            QImage image(width, height, QImage::Format_ARGB32);
-            for (int y = 0; y < height; ++y) {
-                for (int x = 0; x < width; ++x) {
-                    const auto* p = reinterpret_cast<const uchar*>(bytes.constData()) + (qsizetype(y) * width + x) * 4;
-                    image.setPixel(x, y, qRgba(p[1], p[2], p[3], p[0]));
-                }
+    for (const ItemPixmap& pixmap : readPixmaps(argument)) {
+        if (pixmap.width <= largest.width() || pixmap.bytes.size() != qsizetype(pixmap.width) * pixmap.height * 4)
+            continue;
+        // Network byte order ARGB: the bytes are A, R, G, B whatever the host's order.
+        QImage image(pixmap.width, pixmap.height, QImage::Format_ARGB32);
+        const auto* bytes = reinterpret_cast<const uchar*>(pixmap.bytes.constData());
+        for (int y = 0; y < pixmap.height; ++y) {
+            for (int x = 0; x < pixmap.width; ++x) {
+                const uchar* p = bytes + (qsizetype(y) * pixmap.width + x) * 4;
+                image.setPixel(x, y, qRgba(p[1], p[2], p[3], p[0]));
             }
-            largest = image;
         }
+        largest = image;
     }
-    argument.endArray();
     return largest;
 }
 
