@@ -69,6 +69,17 @@ double Max(const std::vector<double>& values)
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
+void Terminate(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 double MsBetween(WallClock::time_point from, WallClock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 #include <sys/types.h>
 
 #include <atomic>
@@ -23,6 +25,8 @@ double Percentile(std::vector<double> values, double p);
 double Median(const std::vector<double>& values);
 double Max(const std::vector<double>& values);
 double MsBetween(WallClock::time_point from, WallClock::time_point to);
+/** Ends a program as the session does (SIGTERM); killed when it is not gone within ten seconds. */
+void Terminate(QProcess& process);
 
 /**
  * A list of alarms as a heavy user might keep: random times, repeat days and switches, labels long

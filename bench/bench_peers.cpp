@@ -260,13 +260,8 @@ public:
     /** Ends the program as the session does (SIGTERM). */
     void Stop()
     {
-        if (!m_process || m_process->state() == QProcess::NotRunning)
-            return;
-        m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
+        if (m_process)
+            Terminate(*m_process);
     }
 
     /** The program and every helper that was started on its home (the bus's services included). */

@@ -92,13 +92,8 @@ public:
     /** Ends the program as the session does (SIGTERM: it saves and quits). */
     void Stop()
     {
-        if (!m_process || m_process->state() == QProcess::NotRunning)
-            return;
-        m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
+        if (m_process)
+            Terminate(*m_process);
     }
 
     pid_t Pid() const { return m_process ? pid_t(m_process->processId()) : -1; }
