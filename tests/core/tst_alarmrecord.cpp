@@ -17,6 +17,12 @@ QString handMade(const QString& head26, const QString& label, const QString& sou
     return head26 + label + QString(300 - label.size(), u' ') + sound;
 }
 
+// Three base-36 digits counting days from 2000-01-01, as columns 24-26 hold a skipped date.
+QString base36Days(QDate date)
+{
+    return QString::number(QDate(2000, 1, 1).daysTo(date), 36).toUpper().rightJustified(3, u'0');
+}
+
 DayTexts englishDays(int firstWeekdayOffset)
 {
     DayTexts texts;
@@ -37,6 +43,8 @@ private slots:
     void parsingTheExampleGivesItsFields();
     void buildThenParseIsIdentity_data();
     void buildThenParseIsIdentity();
+    void extendedColumns_data();
+    void extendedColumns();
     void malformedStrings_data();
     void malformedStrings();
     void fieldReadersAgreeWithTheParser_data();
@@ -93,6 +101,18 @@ void TestAlarmRecord::buildThenParseIsIdentity_data()
     unicode.Label = QStringLiteral("Подъём \U0001F514");
     unicode.Sound = QStringLiteral("/музыка/звонок.mp3");
     QTest::newRow("Cyrillic and emoji") << unicode;
+    AlarmRecord extended;
+    extended.Days = {false, true, false, false, false, false, false};
+    extended.RampSeconds = 300;
+    extended.Missed = true;
+    extended.SnoozeMinutes = 35;
+    extended.SkipDate = QDate(2126, 12, 31);
+    QTest::newRow("every extended field at its largest") << extended;
+    AlarmRecord rampOnly;
+    rampOnly.RampSeconds = 15;
+    rampOnly.SnoozeMinutes = 1;
+    rampOnly.SkipDate = QDate(2000, 1, 1);
+    QTest::newRow("extended fields at their smallest") << rampOnly;
 }
 
 void TestAlarmRecord::buildThenParseIsIdentity()
@@ -102,6 +122,38 @@ void TestAlarmRecord::buildThenParseIsIdentity()
     QVERIFY(CodePointLength(s) >= 326);
     QCOMPARE(ParseAlarmString(s), alarm);
     QCOMPARE(BuildAlarmString(ParseAlarmString(s)), s);
+}
+
+void TestAlarmRecord::extendedColumns_data()
+{
+    QTest::addColumn<QString>("columns22to26");
+    QTest::addColumn<int>("ramp");
+    QTest::addColumn<bool>("missed");
+    QTest::addColumn<int>("snooze");
+    QTest::addColumn<QDate>("skip");
+    QTest::newRow("blank") << QStringLiteral("     ") << 0 << false << 0 << QDate();
+    QTest::newRow("30 s ramp, 9 min snooze, skip on 2026-12-08")
+        << QStringLiteral("29") + base36Days(QDate(2026, 12, 8)) << 30 << false << 9 << QDate(2026, 12, 8);
+    QTest::newRow("missed one-time alarm without ramp") << QStringLiteral("8    ") << 0 << true << 0 << QDate();
+    QTest::newRow("ramp index past the list reads as none") << QStringLiteral("7    ") << 0 << false << 0 << QDate();
+    QTest::newRow("lower case and punctuation read as blank") << QStringLiteral("az?b!") << 0 << false << 0 << QDate();
+    QTest::newRow("snooze 0 is the global length") << QStringLiteral(" 0   ") << 0 << false << 0 << QDate();
+    QTest::newRow("a partly blank date is no date") << QStringLiteral("  1 2") << 0 << false << 0 << QDate();
+}
+
+void TestAlarmRecord::extendedColumns()
+{
+    QFETCH(QString, columns22to26);
+    const QString s = handMade(QStringLiteral("420 1111111111111") + QStringLiteral("1001") + columns22to26,
+                               QStringLiteral("x"), QString());
+    const AlarmRecord a = ParseAlarmString(s);
+    QTEST(a.RampSeconds, "ramp");
+    QTEST(a.Missed, "missed");
+    QTEST(a.SnoozeMinutes, "snooze");
+    QTEST(a.SkipDate, "skip");
+    QCOMPARE(a.Label, QStringLiteral("x"));
+    QCOMPARE(a.Time, QTime(7, 0));
+    QVERIFY(a.ShowMessage);
 }
 
 void TestAlarmRecord::malformedStrings_data()
@@ -178,6 +230,10 @@ void TestAlarmRecord::fieldReadersAgreeWithTheParser()
     QCOMPARE(AlarmField::ShowMessage(s), a.ShowMessage);
     QCOMPARE(AlarmField::Label(s), a.Label);
     QCOMPARE(AlarmField::Sound(s), a.Sound);
+    QCOMPARE(AlarmField::RampSeconds(s), a.RampSeconds);
+    QCOMPARE(AlarmField::SnoozeMinutes(s), a.SnoozeMinutes);
+    QCOMPARE(AlarmField::SkipDate(s), a.SkipDate);
+    QCOMPARE(AlarmField::Missed(s), a.Missed);
 }
 
 void TestAlarmRecord::labelsAreEscapedAndCut()

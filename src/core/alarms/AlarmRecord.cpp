@@ -2,12 +2,21 @@
 
 #include "core/mglib/MgLib.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kLabelColumn = 27;
 constexpr int kLabelWidth = 300;
 constexpr int kSoundColumn = kLabelColumn + kLabelWidth;
 constexpr int kDefaultMinutes = 480;
+constexpr int kFlagsColumn = 22;
+constexpr int kSnoozeColumn = 23;
+constexpr int kSkipColumn = 24;
+constexpr int kSkipWidth = 3;
+constexpr int kMissedBit = 8;
+constexpr int kRampMask = 7;
+const QDate kSkipEpoch(2000, 1, 1);
 
 // UTF-16 index of the code point with the 0-based index codePoint, or s.size() past the end.
 qsizetype utf16Index(QStringView s, int codePoint)
@@ -53,6 +62,45 @@ std::optional<int> decimal(QStringView text)
     bool ok = false;
     const int value = trimBlanks(text).toInt(&ok, 10);
     return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// Digits 0-9 then A-Z; -1 for anything else, so stray text in a column reads as blank.
+int base36Digit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'A' && u <= u'Z')
+        return u - u'A' + 10;
+    return -1;
+}
+
+QChar base36Char(int value)
+{
+    return QChar(value < 10 ? u'0' + value : u'A' + value - 10);
+}
+
+// The extended flags digit; 0 when blank or not a hexadecimal digit.
+int extendedFlags(const QString& s)
+{
+    const QStringView column = columns(s, kFlagsColumn, 1);
+    const int value = column.isEmpty() ? -1 : base36Digit(column.front());
+    return value >= 0 && value < 16 ? value : 0;
+}
+
+QString extendedColumns(const AlarmRecord& a)
+{
+    const auto ramp = std::find(kRampChoices.begin(), kRampChoices.end(), a.RampSeconds);
+    const int flags = (ramp == kRampChoices.end() ? 0 : int(ramp - kRampChoices.begin())) | (a.Missed ? kMissedBit : 0);
+    QString text = flags == 0 ? QStringLiteral(" ") : QString(base36Char(flags));
+    const bool snooze = a.SnoozeMinutes >= 1 && a.SnoozeMinutes <= kMaxSnoozeMinutes;
+    text += snooze ? base36Char(a.SnoozeMinutes) : QChar(u' ');
+    const qint64 day = a.SkipDate.isValid() ? kSkipEpoch.daysTo(a.SkipDate) : -1;
+    if (day < 0 || day >= 36 * 36 * 36)
+        return text + QStringLiteral("   ");
+    for (int place = 36 * 36; place >= 1; place /= 36)
+        text += base36Char(int(day / place % 36));
+    return text;
 }
 
 QString flagText(bool on)
@@ -149,6 +197,36 @@ QString Sound(const QString& s)
     return trimBlanks(columns(s, kSoundColumn)).toString();
 }
 
+int RampSeconds(const QString& s)
+{
+    const int index = extendedFlags(s) & kRampMask;
+    return index < int(kRampChoices.size()) ? kRampChoices.at(index) : 0;
+}
+bool Missed(const QString& s)
+{
+    return (extendedFlags(s) & kMissedBit) != 0;
+}
+int SnoozeMinutes(const QString& s)
+{
+    const QStringView column = columns(s, kSnoozeColumn, 1);
+    const int value = column.isEmpty() ? 0 : base36Digit(column.front());
+    return value >= 1 && value <= kMaxSnoozeMinutes ? value : 0;
+}
+QDate SkipDate(const QString& s)
+{
+    const QStringView digits = columns(s, kSkipColumn, kSkipWidth);
+    if (digits.size() != kSkipWidth)
+        return {};
+    int day = 0;
+    for (QChar c : digits) {
+        const int digit = base36Digit(c);
+        if (digit < 0)
+            return {};
+        day = day * 36 + digit;
+    }
+    return kSkipEpoch.addDays(day);
+}
+
 } // namespace AlarmField
 
 AlarmRecord ParseAlarmString(const QString& s)
@@ -166,6 +244,10 @@ AlarmRecord ParseAlarmString(const QString& s)
     a.ShowMessage = AlarmField::ShowMessage(s);
     a.Label = AlarmField::Label(s);
     a.Sound = AlarmField::Sound(s);
+    a.RampSeconds = AlarmField::RampSeconds(s);
+    a.SnoozeMinutes = AlarmField::SnoozeMinutes(s);
+    a.SkipDate = AlarmField::SkipDate(s);
+    a.Missed = AlarmField::Missed(s);
     return a;
 }
 
@@ -178,7 +260,7 @@ QString BuildAlarmString(const AlarmRecord& a)
     s += flagText(a.MonitorOn) + flagText(a.SoundLoop) + flagText(a.VolumeOn);
     s += PadRight(QString::number(qBound(0, a.Volume, 100)), 3);
     s += flagText(a.ShowMessage);
-    s += QStringLiteral("     ");
+    s += extendedColumns(a);
     s += PadRight(EncodeLineBreaks(normalisedLineBreaks(a.Label)), kLabelWidth);
     QString sound = a.Sound;
     s += sound.replace(u'\r', u' ').replace(u'\n', u' ');

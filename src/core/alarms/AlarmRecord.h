@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QTime>
 
@@ -20,6 +21,10 @@ struct AlarmRecord {
     std::array<bool, 7> Days{}; // repeat days, Sunday first; none set: a one-time alarm
     QString Label;              // line breaks as CR LF
     QString Sound;              // stock name, file, folder or program; empty: silent
+    int RampSeconds = 0;        // the sound rises from silence over this long; one of kRampChoices
+    int SnoozeMinutes = 0;      // 1..kMaxSnoozeMinutes; 0: the global snooze length
+    QDate SkipDate;             // the local date of a repeating alarm's occurrence to leave out; invalid: none
+    bool Missed = false;        // a one-time alarm that fell due while nothing could ring it
 
     bool IsOneTime() const;
     bool operator==(const AlarmRecord&) const = default;
@@ -31,7 +36,18 @@ bool IsOneTimeMask(const std::array<bool, 7>& days);
 // The AlarmString: one fixed-column line per alarm, as Data.ini and backup files store it.
 // Columns (1-based, counted in code points): 1-4 minutes, 5 Enabled, 6 Snooze, 7 WakeUp,
 // 8-14 days Sunday..Saturday, 15 MonitorOn, 16 SoundLoop, 17 VolumeOn, 18-20 Volume,
-// 21 ShowMessage, 22-26 reserved, 27-326 Label, 327- Sound.
+// 21 ShowMessage, 22-26 the extended fields below, 27-326 Label, 327- Sound.
+//
+// The extended fields are blank in a string that sets none of them, so such a string is
+// character for character what older versions write, and older versions ignore the columns:
+// 22     one hexadecimal digit: bits 0-2 index kRampChoices, bit 3 Missed; blank = 0
+// 23     SnoozeMinutes as one base-36 digit (1-9, A-Z = 10-35); blank = the global length
+// 24-26  SkipDate as three base-36 digits counting days from 2000-01-01; blank = no skip
+// A column that does not decode reads as blank.
+
+/** Ramp lengths an alarm can choose, in seconds; 0 is no ramp. */
+inline constexpr std::array<int, 6> kRampChoices{0, 15, 30, 60, 120, 300};
+inline constexpr int kMaxSnoozeMinutes = 35;
 
 /** Never fails: a missing or malformed field takes its documented default. */
 AlarmRecord ParseAlarmString(const QString& alarmString);
@@ -54,6 +70,10 @@ int Volume(const QString& s);
 bool ShowMessage(const QString& s);
 QString Label(const QString& s);
 QString Sound(const QString& s);
+int RampSeconds(const QString& s);
+int SnoozeMinutes(const QString& s);
+QDate SkipDate(const QString& s);
+bool Missed(const QString& s);
 } // namespace AlarmField
 
 /** The texts DescribeDays needs; day names are the locale's abbreviated names, Sunday first. */

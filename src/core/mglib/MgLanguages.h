@@ -29,6 +29,16 @@ struct LangText {
     QString English() const { return QString::fromUtf16(english); }
 };
 
+// Later groups, each in its own key range so that they stay in key order: missed alarms 200-219,
+// time left and snooze 220-239, skip and gradual volume 240-259, wake-up 260-279, notification
+// actions 280-289, sound failures 290-299.
+#define LARKBELL_LANG_TEXTS_MISSED(X)
+#define LARKBELL_LANG_TEXTS_TIME_LEFT(X)
+#define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)
+#define LARKBELL_LANG_TEXTS_WAKE(X)
+#define LARKBELL_LANG_TEXTS_NOTIFICATION(X)
+#define LARKBELL_LANG_TEXTS_NO_SOUND(X)
+
 // The numbered strings, the single table of keys and English texts; a name the program uses in code,
 // the key and the English text. The group-box texts hold no padding: TranslateGroupBox adds it.
 #define LARKBELL_LANG_TEXTS(X)                                                                                         \
@@ -92,7 +102,13 @@ struct LangText {
     X(SingleLine, 122, u"Single Line")                                                                                 \
     X(CancelSnooze, 130, u"Cancel Snooze")                                                                             \
     X(UntilMessageClosed, 131, u"Until alarm message is closed")                                                       \
-    X(PlaySound, 133, u"Play sound")
+    X(PlaySound, 133, u"Play sound")                                                                                  \
+    LARKBELL_LANG_TEXTS_MISSED(X)                                                                                      \
+    LARKBELL_LANG_TEXTS_TIME_LEFT(X)                                                                                   \
+    LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)                                                                                \
+    LARKBELL_LANG_TEXTS_WAKE(X)                                                                                        \
+    LARKBELL_LANG_TEXTS_NOTIFICATION(X)                                                                                \
+    LARKBELL_LANG_TEXTS_NO_SOUND(X)
 
 namespace Text {
 #define LARKBELL_LANG_TEXT_CONSTANT(name, key, english) inline constexpr LangText name{key, english};
