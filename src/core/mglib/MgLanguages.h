@@ -33,7 +33,13 @@ struct LangText {
 // time left and snooze 220-239, skip and gradual volume 240-259, wake-up 260-279, notification
 // actions 280-289, sound failures 290-299.
 #define LARKBELL_LANG_TEXTS_MISSED(X)
-#define LARKBELL_LANG_TEXTS_TIME_LEFT(X)
+#define LARKBELL_LANG_TEXTS_TIME_LEFT(X)                                                                               \
+    X(TimeLeftDays, 220, u"%1 d")                                                                                      \
+    X(TimeLeftHours, 221, u"%1 h")                                                                                     \
+    X(TimeLeftMinutes, 222, u"%1 min")                                                                                 \
+    X(RingsIn, 223, u"Rings in %1")                                                                                    \
+    X(SnoozedUntil, 224, u"Snoozed until %1")                                                                          \
+    X(SnoozeLength, 225, u"Snooze for")
 #define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)
 #define LARKBELL_LANG_TEXTS_WAKE(X)
 #define LARKBELL_LANG_TEXTS_NOTIFICATION(X)
