@@ -30,5 +30,11 @@ inline constexpr IntSetting Language{u"Language", 9};
 inline constexpr IntSetting SnoozeTime{u"SnoozeTime", 540}; // seconds
 // Menu index: until closed, 1, 5, 10, 30, 60 minutes.
 inline constexpr IntSetting PlaySoundDuration{u"PlaySoundDuration", 0};
+// Minutes an alarm that fell due while nothing could ring it may still ring late: 0, 5, 15, 30 or 60.
+inline constexpr IntSetting MissedAlarmLimit{u"MissedAlarmLimit", 15};
+// Missed occurrences not acknowledged yet, "yyyy-MM-ddTHH:mm label".
+inline constexpr ListSetting MissedAlarms{u"MissedAlarms"};
+// The instant the program was last known running, "yyyy-MM-ddTHH:mm:ssZ" in UTC.
+inline constexpr const char16_t* LastRunTime = u"LastRunTime";
 
 } // namespace Settings

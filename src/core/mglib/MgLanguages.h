@@ -32,7 +32,16 @@ struct LangText {
 // Later groups, each in its own key range so that they stay in key order: missed alarms 200-219,
 // time left and snooze 220-239, skip and gradual volume 240-259, wake-up 260-279, notification
 // actions 280-289, sound failures 290-299.
-#define LARKBELL_LANG_TEXTS_MISSED(X)
+#define LARKBELL_LANG_TEXTS_MISSED(X) \
+    X(MissedWhileOff, 200, u"Missed while the computer was off: %1") \
+    X(MissedGotIt, 201, u"&Got it") \
+    X(MissedLimitMenu, 202, u"Ring missed alarms") \
+    X(MissedLimitOff, 203, u"Never") \
+    X(MissedLimitMinutes, 204, u"Up to %1 minutes late") \
+    X(DueAt, 205, u"Due at %1") \
+    X(MissedMark, 206, u"missed") \
+    X(MissedBarName, 207, u"Missed alarms") \
+    X(MissedMore, 208, u"and %1 more")
 #define LARKBELL_LANG_TEXTS_TIME_LEFT(X)                                                                               \
     X(TimeLeftDays, 220, u"%1 d")                                                                                      \
     X(TimeLeftHours, 221, u"%1 h")                                                                                     \
