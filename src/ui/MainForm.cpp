@@ -2,6 +2,7 @@
 
 #include "core/alarms/AppClock.h"
 #include "core/alarms/BackupFile.h"
+#include "core/alarms/TimeLeft.h"
 #include "core/app/AppFolders.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/DebugLog.h"
@@ -34,6 +35,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <limits>
 
 namespace {
 
@@ -134,6 +137,12 @@ TMainForm::TMainForm(MainFormContext context)
     connect(&tmrLasySaveOptions, &QTimer::timeout, this, &TMainForm::saveOptions);
     tmrAllowWakeTimers.setInterval(kAllowWakeTimersMs);
     connect(&tmrAllowWakeTimers, &QTimer::timeout, this, &TMainForm::tmrAllowWakeTimersTimer);
+    tmrTimeLeft.setSingleShot(true);
+    tmrTimeLeft.setTimerType(Qt::PreciseTimer); // a coarse timer may come early, and wake twice for one step
+    connect(&tmrTimeLeft, &QTimer::timeout, this, [this] { updateTimeLeft(); });
+    tmrRingsInNotice.setSingleShot(true);
+    tmrRingsInNotice.setInterval(kRingsInNoticeMs);
+    connect(&tmrRingsInNotice, &QTimer::timeout, lblRingsInNotice, &QLabel::hide);
     resize(560, 520);
     applyAccessibleTexts();
 }
@@ -371,6 +380,15 @@ void TMainForm::createCentralWidget()
     lbAlarmView->setModel(m_model);
     applyListFrame();
     layout->addWidget(lbAlarmView, 1);
+    lblRingsInNotice = new QLabel(central);
+    lblRingsInNotice->setObjectName(QStringLiteral("lblRingsInNotice"));
+    lblRingsInNotice->setTextFormat(Qt::PlainText);
+    lblRingsInNotice->setAlignment(Qt::AlignCenter);
+    QFont noticeFont = lblRingsInNotice->font();
+    noticeFont.setBold(true);
+    lblRingsInNotice->setFont(noticeFont);
+    lblRingsInNotice->hide();
+    layout->addWidget(lblRingsInNotice);
     lblNextAlarms = new QLabel(central);
     lblNextAlarms->setObjectName(QStringLiteral("lblNextAlarms"));
     layout->addWidget(lblNextAlarms);
@@ -550,6 +568,7 @@ void TMainForm::DoLanguageChanged()
     applySettingChange();
     applyLayout();
     applyAccessibleTexts();
+    updateTimeLeft();
 }
 
 void TMainForm::applyListFrame()
@@ -654,15 +673,9 @@ void TMainForm::scheduleChanged()
         auto* item = new QTreeWidgetItem(tvNextAlarms, {line.text});
         item->setData(0, Qt::UserRole, line.listIndex);
     }
-    // An unchanged hint is not re-sent: a tray host may re-show its tooltip on every change.
-    if (schedule.trayHint != m_lastTooltip) {
-        m_lastTooltip = schedule.trayHint;
-        trayMain->setToolTip(schedule.trayHint);
-        WriteLog(QStringLiteral("Tray hint: ") + schedule.trayHint);
-    }
+    updateTimeLeft(true);
     if (!m_wakeup || !m_wakeup->AlarmActive())
         SetTrayIcon(schedule.trayIconIndex);
-    m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible, schedule.floatingHint);
     // A fired one-time alarm switched itself off in the list: show it.
     lbAlarmView->viewport()->update();
     UpdateCommandStates();
@@ -697,6 +710,10 @@ void TMainForm::ShowCancelSnooze(bool visible)
     actCancelSnooze->setVisible(visible);
     miSnoozeSepr->setVisible(visible);
     fitToolBar();
+    // Told right after the snooze started: its whole length is still to come.
+    const int snoozeMs = m_wakeup && m_wakeup->SnoozePending() ? m_wakeup->tmrSnooze.interval() : -1;
+    m_snoozedUntil = visible && snoozeMs >= 0 ? m_scheduler->Now().addMSecs(snoozeMs) : QDateTime();
+    updateTimeLeft(true);
 }
 
 void TMainForm::SetTrayIcon(int index)
@@ -763,6 +780,7 @@ void TMainForm::updateCaptionClock()
     const bool shown = isVisible() || m_floating->isVisible();
     if (!shown) {
         tmrCaption.stop();
+        updateTimeLeft(); // on to the tray's coarse steps
         return;
     }
     if (!tmrCaption.isActive()) {
@@ -783,6 +801,73 @@ void TMainForm::tmrCaptionTimer()
     }
     if (m_floating->isVisible())
         m_floating->ShowTime(now);
+    updateTimeLeft();
+}
+
+void TMainForm::updateTimeLeft(bool logChange)
+{
+    if (!m_floating)
+        return;
+    const TMgLang& lang = Lang();
+    const ScheduleResult& schedule = m_scheduler->Schedule();
+    // While a clock is shown the caption's tick refreshes this every second; hidden in the tray nothing
+    // shows it but the hint, which then counts in steps so coarse that the program sleeps for minutes.
+    const bool clockShown = isVisible() || m_floating->isVisible();
+    const int step = clockShown ? kTimeLeftStepShownMinutes : kTimeLeftStepHiddenMinutes;
+    tmrTimeLeft.stop();
+    QString status;
+    if (m_snoozedUntil.isValid()) {
+        const QTime until = UtcToLocal(m_snoozedUntil.toUTC(), m_scheduler->OffsetAt()).time;
+        status = FormatText(lang.GetText(Text::SnoozedUntil), {FormatShortTime(until, QLocale())});
+    } else if (schedule.alarmAt) {
+        const qint64 left = m_scheduler->Now().msecsTo(m_scheduler->AlarmDueUtc());
+        const TimeLeftUnits units{lang.GetText(Text::TimeLeftDays), lang.GetText(Text::TimeLeftHours),
+                                  lang.GetText(Text::TimeLeftMinutes)};
+        status = FormatText(lang.GetText(Text::RingsIn), {FormatTimeLeft(left, units, step)});
+        if (const qint64 wait = MsecsUntilTimeLeftStep(left, step); !clockShown && wait > 0)
+            tmrTimeLeft.start(int(qMin<qint64>(wait, std::numeric_limits<int>::max())));
+    }
+    const bool any = !schedule.panel.isEmpty();
+    QString hint = schedule.trayHint;
+    if (!status.isEmpty())
+        hint = any ? status + QStringLiteral(" - ") + schedule.trayHint : status;
+    // An unchanged hint is not re-sent: a tray host may re-show its tooltip on every change.
+    if (hint != m_lastTooltip) {
+        m_lastTooltip = hint;
+        trayMain->setToolTip(hint);
+        if (logChange)
+            WriteLog(QStringLiteral("Tray hint: ") + hint);
+    }
+    const QString heading = FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")});
+    const QString headingText = status.isEmpty() ? heading : heading + QStringLiteral("  ") + status;
+    if (lblNextAlarms->text() != headingText)
+        lblNextAlarms->setText(headingText);
+    m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible || m_snoozedUntil.isValid(), any ? hint : status);
+}
+
+void TMainForm::showRingsInNotice(const AlarmRecord& alarm)
+{
+    if (!alarm.Enabled)
+        return;
+    const QDateTime now = m_scheduler->Now();
+    const ScheduleResult next =
+        RebuildSchedule({BuildAlarmString(alarm)}, UtcToLocal(now.toUTC(), m_scheduler->OffsetAt()), QLocale());
+    if (!next.alarmAt)
+        return;
+    const TMgLang& lang = Lang();
+    const TimeLeftUnits units{lang.GetText(Text::TimeLeftDays), lang.GetText(Text::TimeLeftHours),
+                              lang.GetText(Text::TimeLeftMinutes)};
+    const QString text = FormatText(lang.GetText(Text::RingsIn),
+                                    {FormatTimeLeft(MsecsUntil(*next.alarmAt, now, m_scheduler->OffsetAt()), units)});
+    WriteLog(QStringLiteral("Notice: ") + text);
+    if (!isVisible() || isMinimized()) {
+        ShowBalloon(QStringLiteral("Larkbell"), text, kRingsInNoticeMs);
+        return;
+    }
+    lblRingsInNotice->setText(text);
+    lblRingsInNotice->setAccessibleName(text);
+    lblRingsInNotice->show();
+    tmrRingsInNotice.start();
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -907,6 +992,7 @@ void TMainForm::actAddExecute()
     if (!editAlarm(alarm))
         return;
     putAndSort(int(m_scheduler->Alarms().size()), alarm);
+    showRingsInNotice(alarm);
 }
 
 void TMainForm::putAndSort(int row, const AlarmRecord& alarm)
@@ -932,6 +1018,7 @@ void TMainForm::actEditExecute()
     if (!editAlarm(alarm))
         return;
     putAndSort(row, alarm);
+    showRingsInNotice(alarm);
 }
 
 void TMainForm::actCloneExecute()
@@ -944,6 +1031,7 @@ void TMainForm::actCloneExecute()
     if (!editAlarm(alarm))
         return;
     putAndSort(int(m_scheduler->Alarms().size()), alarm);
+    showRingsInNotice(alarm);
 }
 
 void TMainForm::actDeleteExecute()

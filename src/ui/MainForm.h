@@ -87,8 +87,17 @@ public:
     void BalloonAnswered();
     /** Shows the text as a tray balloon, as when the desktop refused its notification. */
     void ShowTrayBalloon(const QString& title, const QString& text, int ms);
-    /** Cancel Snooze is offered while a snoozed alarm waits. */
+    /** Cancel Snooze is offered while a snoozed alarm waits; the hints say until when it waits. */
     void ShowCancelSnooze(bool visible);
+    /** While snoozed: the instant the snoozed alarm rings again; invalid when nothing is snoozed. */
+    QDateTime SnoozedUntil() const { return m_snoozedUntil; }
+    /** Test seam: when the hidden tray's hint is refreshed next, in milliseconds; -1 when not. */
+    int TimeLeftRefreshMs() const { return tmrTimeLeft.isActive() ? tmrTimeLeft.interval() : -1; }
+    /** How long a shown clock or a hidden tray counts the time left to the next alarm in, in minutes. */
+    static constexpr int kTimeLeftStepShownMinutes = 1;
+    static constexpr int kTimeLeftStepHiddenMinutes = 10;
+    /** How long the note of when an edited alarm rings stays in the window. */
+    static constexpr int kRingsInNoticeMs = 6000;
     /** The donate command: hides the editor's donate button for good and opens the page. */
     void Donate();
 
@@ -158,6 +167,9 @@ private:
     QTimer tmrCaption;
     QTimer tmrLasySaveOptions;
     QTimer tmrAllowWakeTimers;
+    QTimer tmrTimeLeft; // hidden in the tray: the next step of the tray hint's coarse time left
+    QTimer tmrRingsInNotice;
+    QLabel* lblRingsInNotice;
 
     void createActions();
     void createMenus();
@@ -188,6 +200,13 @@ private:
     /** The window's style alone; the option and its menu check stay as they are. */
     void applyStayOnTop(bool on);
     void tmrCaptionTimer();
+    /**
+     * The time left to the next alarm, or until when a snooze waits, in the tray hint, the panel's heading and
+     * the floating clock's alarm button; a changed tray hint is logged when logChange.
+     */
+    void updateTimeLeft(bool logChange = false);
+    /** After the editor's OK: when the alarm rings next, briefly, without a box to answer. */
+    void showRingsInNotice(const AlarmRecord& alarm);
     void startCaptionClock();
     void updateCaptionClock();
     void showFloatingWindow(bool show);
@@ -217,4 +236,5 @@ private:
     int m_allowWakeStep = 0;
     QString m_backupFolder;
     QString m_lastTooltip;
+    QDateTime m_snoozedUntil;
 };

@@ -2,19 +2,23 @@
 
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AppClock.h"
+#include "core/mglib/MgLib.h"
 #include "ui/FloatingForm.h"
 #include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 #include <QTextLayout>
 #include <QTime>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 
 #include <algorithm>
@@ -27,6 +31,7 @@ constexpr int kButtonLeft = 24;
 constexpr int kButtonTop = 240;
 constexpr int kButtonWidth = 177;
 constexpr int kButtonHeight = 57;
+constexpr int kSnoozeLengthWidth = 34; // the arrow beside Snooze, cut from the Snooze button's width
 
 void call(const std::function<void()>& hook)
 {
@@ -148,8 +153,25 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     btnOK->setDefault(true);
     btnSnooze = new QPushButton(Text::SnoozeButton.English(), this);
     btnSnooze->setObjectName(QStringLiteral("btnSnooze"));
-    // Left to right as they stand: Snooze, then OK.
-    setTabOrder(btnSnooze, btnOK);
+    btnSnooze->installEventFilter(this);
+    btnSnoozeLength = new QToolButton(this);
+    btnSnoozeLength->setObjectName(QStringLiteral("btnSnoozeLength"));
+    btnSnoozeLength->setArrowType(Qt::DownArrow);
+    btnSnoozeLength->setFocusPolicy(Qt::StrongFocus);
+    btnSnoozeLength->installEventFilter(this);
+    pmSnoozeLength = new QMenu(this);
+    pmSnoozeLength->setObjectName(QStringLiteral("pmSnoozeLength"));
+    for (const int minutes : kSnoozeChoices) {
+        QAction* item = pmSnoozeLength->addAction(QString::number(minutes));
+        item->setObjectName(QStringLiteral("miSnoozeFor%1").arg(minutes));
+        item->setData(minutes);
+        connect(item, &QAction::triggered, this, [this, minutes] { SnoozeFor(minutes); });
+    }
+    // The menu opens without a loop of its own: alarms and timers go on while it is open.
+    connect(btnSnoozeLength, &QToolButton::clicked, this, [this] { openSnoozeLengths(false); });
+    // Left to right as they stand: Snooze, its lengths, then OK.
+    setTabOrder(btnSnooze, btnSnoozeLength);
+    setTabOrder(btnSnoozeLength, btnOK);
     layoutButtons(true);
     applyAccessibleTexts();
     connect(btnOK, &QPushButton::clicked, this, &TWakeupForm::DismissAlarm);
@@ -158,6 +180,8 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     tmrClock.setTimerType(Qt::PreciseTimer);
     connect(&tmrClock, &QTimer::timeout, this, &TWakeupForm::tmrClockTimer);
     tmrSnooze.setSingleShot(true);
+    // The hints name the minute it rings again; a coarse timer could be off by 5 % of half an hour.
+    tmrSnooze.setTimerType(Qt::PreciseTimer);
     connect(&tmrSnooze, &QTimer::timeout, this, [this] { ShowAlarms(m_alarmStrings); });
     tmrTray.setInterval(kTrayBlinkMs);
     connect(&tmrTray, &QTimer::timeout, this, &TWakeupForm::tmrTrayTimer);
@@ -172,6 +196,9 @@ void TWakeupForm::DoLanguageChanged()
     // Back to built-in English too: a language without these keys must not leave the last one's words.
     btnSnooze->setText(Lang().GetText(Text::SnoozeButton));
     btnOK->setText(Lang().GetText(Text::Ok));
+    for (QAction* item : pmSnoozeLength->actions())
+        item->setText(CountWithUnit(item->data().toInt(), Lang().GetText(Text::Minute), Lang().GetText(Text::Minutes)));
+    pmSnoozeLength->setTitle(Lang().GetText(Text::SnoozeLength));
     applyAccessibleTexts();
 }
 
@@ -181,6 +208,11 @@ void TWakeupForm::applyAccessibleTexts()
     btnOK->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, btnOK->text()));
     btnSnooze->setAccessibleName(WithoutMnemonic(btnSnooze->text()));
     btnSnooze->setAccessibleDescription(KeyCommandText(Qt::Key_Escape, btnSnooze->text()));
+    const QString lengths = WithoutMnemonic(Lang().GetText(Text::SnoozeLength));
+    btnSnoozeLength->setAccessibleName(lengths);
+    btnSnoozeLength->setAccessibleDescription(KeyCommandText(QKeySequence(Qt::ALT | Qt::Key_Down), lengths));
+    btnSnoozeLength->setToolTip(lengths);
+    pmSnoozeLength->setAccessibleName(lengths);
 }
 
 int TWakeupForm::LabelFontSize(const QString& label)
@@ -225,8 +257,11 @@ QStringList TWakeupForm::FittedLines(const QString& text, const QFont& font, con
 
 void TWakeupForm::layoutButtons(bool snooze)
 {
-    btnSnooze->setGeometry(kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight);
+    btnSnooze->setGeometry(kButtonLeft, kButtonTop, kButtonWidth - kSnoozeLengthWidth, kButtonHeight);
     btnSnooze->setVisible(snooze);
+    btnSnoozeLength->setGeometry(kButtonLeft + kButtonWidth - kSnoozeLengthWidth, kButtonTop, kSnoozeLengthWidth,
+                                 kButtonHeight);
+    btnSnoozeLength->setVisible(snooze);
     if (snooze)
         btnOK->setGeometry(kClientWidth - kButtonWidth - kButtonLeft, kButtonTop, kButtonWidth, kButtonHeight);
     else
@@ -278,6 +313,7 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     labelFont.setPointSize(LabelFontSize(alarm.Label));
     lblInfo->setFont(labelFont);
     lblInfo->setText(alarm.Label);
+    m_alarmSnoozeSeconds = alarm.SnoozeMinutes > 0 ? alarm.SnoozeMinutes * 60 : 0;
 
     ResetSnooze();
     CenterOnWorkArea(this);
@@ -343,6 +379,7 @@ void TWakeupForm::DismissAlarm()
     if (!m_alarmActive)
         return;
     m_alarmActive = false;
+    pmSnoozeLength->hide();
     if (isVisible())
         hide();
     call(m_hooks.stopSound);
@@ -375,10 +412,64 @@ void TWakeupForm::waitUntilPainted()
 
 void TWakeupForm::btnSnoozeClick()
 {
-    tmrSnooze.start(m_snoozeSeconds * 1000);
+    startSnooze(ConfiguredSnoozeSeconds());
+}
+
+int TWakeupForm::ConfiguredSnoozeSeconds() const
+{
+    return m_alarmSnoozeSeconds > 0 ? m_alarmSnoozeSeconds : m_snoozeSeconds;
+}
+
+void TWakeupForm::SnoozeFor(int minutes)
+{
+    // Only a ringing alarm with a Snooze button can be snoozed: a late click on a menu left open must not
+    // snooze an alarm the user already answered.
+    if (!m_alarmActive || btnSnooze->isHidden())
+        return;
+    startSnooze(minutes * 60);
+}
+
+void TWakeupForm::startSnooze(int seconds)
+{
+    pmSnoozeLength->hide();
+    tmrSnooze.start(seconds * 1000);
     if (m_hooks.showCancelSnooze)
         m_hooks.showCancelSnooze(true);
     DismissAlarm();
+}
+
+void TWakeupForm::openSnoozeLengths(bool byKeyboard)
+{
+    if (!m_alarmActive || btnSnoozeLength->isHidden())
+        return;
+    const int configured = ConfiguredSnoozeSeconds();
+    QAction* usual = nullptr;
+    for (QAction* item : pmSnoozeLength->actions()) {
+        if (item->data().toInt() * 60 == configured)
+            usual = item;
+    }
+    // The length a plain Snooze takes stands out, so the choice reads as "other than usual".
+    pmSnoozeLength->setDefaultAction(usual);
+    pmSnoozeLength->popup(btnSnoozeLength->mapToGlobal(QPoint(0, btnSnoozeLength->height())));
+    if (byKeyboard)
+        pmSnoozeLength->setActiveAction(usual ? usual : pmSnoozeLength->actions().value(0));
+}
+
+bool TWakeupForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == btnSnooze || watched == btnSnoozeLength) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool altDown = key->key() == Qt::Key_Down && key->modifiers().testFlag(Qt::AltModifier);
+        // On the arrow, Enter opens its menu rather than reaching the dialog's default button, OK.
+        const bool enterOnArrow =
+            watched == btnSnoozeLength &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space);
+        if (altDown || key->key() == Qt::Key_Menu || key->key() == Qt::Key_F4 || enterOnArrow) {
+            openSnoozeLengths(true);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TWakeupForm::updateTime()

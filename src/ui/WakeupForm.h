@@ -10,7 +10,9 @@
 
 struct AlarmRecord;
 class QLabel;
+class QMenu;
 class QPushButton;
+class QToolButton;
 
 /** What the notification window asks of the rest of the program while an alarm rings. */
 struct WakeupHooks {
@@ -53,6 +55,12 @@ public:
     void ResetSnooze();
     void SetSnoozeTime(int seconds);
     int SnoozeTime() const { return m_snoozeSeconds; }
+    /** The lengths, in minutes, the Snooze button's menu offers while an alarm rings. */
+    static constexpr int kSnoozeChoices[] = {5, 9, 10, 15, 30};
+    /** What a plain Snooze does for the ringing alarm: its own length when it has one, else the global one. */
+    int ConfiguredSnoozeSeconds() const;
+    /** Snoozes the ringing alarm for minutes instead of the configured length. */
+    void SnoozeFor(int minutes);
 
     bool AlarmActive() const { return m_alarmActive; }
     /** Visible, or about to be: the ringing alarm's window is on its way to the screen. */
@@ -74,6 +82,8 @@ public:
     QLabel* lblTime;
     QLabel* lblInfo;
     QPushButton* btnSnooze;
+    QToolButton* btnSnoozeLength; // beside Snooze: the menu of other lengths
+    QMenu* pmSnoozeLength;
     QPushButton* btnOK;
     QTimer tmrClock;
     QTimer tmrSnooze;
@@ -84,12 +94,16 @@ protected:
     void DoLanguageChanged() override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutButtons(bool snooze);
     /** Names and descriptions for screen readers, in the current language. */
     void applyAccessibleTexts();
     void btnSnoozeClick();
+    /** Opens the snooze lengths below their button; from the keyboard with the first length active. */
+    void openSnoozeLengths(bool byKeyboard);
+    void startSnooze(int seconds);
     void tmrClockTimer();
     void tmrTrayTimer();
     void tmrMonitorOnTimer();
@@ -104,6 +118,7 @@ private:
     QElapsedTimer m_shownTick;
     int m_monitorOnRepeats = 0;
     int m_snoozeSeconds = 540;
+    int m_alarmSnoozeSeconds = 0; // the ringing alarm's own snooze length; 0: the global one
     bool m_trayRinging = false;
     bool m_notifiedBesideWindow = false; // the notification that doubles the window goes with it
 };

@@ -8,6 +8,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "ui/AlarmForm.h"
 #include "ui/AlarmListView.h"
+#include "ui/FloatingForm.h"
 #include "ui/MainForm.h"
 #include "ui/WakeupForm.h"
 
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -239,6 +241,9 @@ private slots:
     void helpWithoutABrowserSaysWhereTheHelpIs();
     void closeWithoutATrayMinimizes();
     void languageMenuSwitchesEveryWindowAndIsSaved();
+    void hintsSayHowLongUntilTheNextAlarm();
+    void hintsSayUntilWhenASnoozeWaits();
+    void editorOkNotesWhenTheAlarmRings();
 };
 
 void TestMainForm::commandStatesFollowTheSelection()
@@ -650,7 +655,8 @@ void TestMainForm::nextAlarmsPanelSelectsItsAlarm()
     const int row = first->data(0, Qt::UserRole).toInt();
     emit panel->itemClicked(first, 0);
     QCOMPARE(rig.view()->CurrentRow(), row);
-    QCOMPARE(rig.main->Tray()->toolTip(), first->text(0));
+    QVERIFY2(rig.main->Tray()->toolTip().endsWith(QStringLiteral(" - ") + first->text(0)),
+             qPrintable(rig.main->Tray()->toolTip()));
 }
 
 void TestMainForm::backupRoundTripAndLineEnds()
@@ -862,6 +868,137 @@ void TestMainForm::languageMenuSwitchesEveryWindowAndIsSaved()
     english->trigger();
     QCOMPARE(rig.wakeup->btnSnooze->text(), QStringLiteral("Snooze"));
     QCOMPARE(rig.wakeup->btnOK->text(), QStringLiteral("OK"));
+}
+
+void TestMainForm::hintsSayHowLongUntilTheNextAlarm()
+{
+    Rig rig({makeAlarm(7 * 60, QStringLiteral("Wake"))});
+    QLabel* heading = Child<QLabel>(rig.main, "lblNextAlarms");
+    QToolButton* floatingAlarm = rig.main->FloatingForm()->btnAlarm;
+    rig.program.SetNow(QDateTime(QDate(2026, 6, 10), QTime(23, 48, 0)));
+    rig.main->Scheduler().Rebuild();
+    const QString line = Child<QTreeWidget>(rig.main, "tvNextAlarms")->topLevelItem(0)->text(0);
+
+    // Hidden in the tray the hint counts in ten minutes, rounded up, and refreshes when that changes.
+    QVERIFY(!rig.main->isVisible() && !rig.main->FloatingForm()->isVisible());
+    QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Rings in 7 h 20 min - ") + line);
+    QCOMPARE(rig.main->TimeLeftRefreshMs(), 2 * 60 * 1000); // at 7 h 10 min left
+    QCOMPARE(floatingAlarm->toolTip(), rig.main->Tray()->toolTip());
+
+    // A shown window counts in minutes, with the caption's tick.
+    rig.showMain();
+    QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Rings in 7 h 12 min - ") + line);
+    QCOMPARE(rig.main->TimeLeftRefreshMs(), -1);
+    QVERIFY(heading->text().startsWith(QStringLiteral("Next 3 Alarms:")));
+    QVERIFY2(heading->text().endsWith(QStringLiteral("Rings in 7 h 12 min")), qPrintable(heading->text()));
+    rig.program.SetNow(QDateTime(QDate(2026, 6, 11), QTime(6, 59, 30)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.main->Tray()->toolTip(), QStringLiteral("Rings in 1 min - ") + line, 3000);
+
+    // Without an enabled alarm nothing counts down, and the heading is as before.
+    rig.main->hide();
+    rig.view()->SetCurrentRow(0);
+    rig.main->actEnableExecute();
+    QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Larkbell"));
+    QCOMPARE(heading->text(), QStringLiteral("Next 3 Alarms:"));
+    QVERIFY(!floatingAlarm->isVisibleTo(rig.main->FloatingForm()));
+}
+
+void TestMainForm::hintsSayUntilWhenASnoozeWaits()
+{
+    Rig rig({makeAlarm(7 * 60, QStringLiteral("Wake"))});
+    QLabel* heading = Child<QLabel>(rig.main, "lblNextAlarms");
+    TFloatingForm* floating = rig.main->FloatingForm();
+    rig.program.SetNow(QDateTime(QDate(2026, 6, 10), QTime(23, 48, 0)));
+    rig.main->Scheduler().Rebuild();
+    QVERIFY(rig.program.FireNextAlarm());
+    QVERIFY(rig.wakeup->AlarmActive());
+    QVERIFY(rig.main->Tray()->toolTip().startsWith(QStringLiteral("Rings in 1 d - ")));
+
+    const QString snoozed = QStringLiteral("Snoozed until ") + FormatShortTime(QTime(7, 15), QLocale());
+    rig.wakeup->SnoozeFor(15);
+    QCOMPARE(rig.main->SnoozedUntil(), QDateTime(QDate(2026, 6, 11), QTime(7, 15)));
+    QVERIFY2(rig.main->Tray()->toolTip().startsWith(snoozed + QStringLiteral(" - ")),
+             qPrintable(rig.main->Tray()->toolTip()));
+    QVERIFY2(heading->text().endsWith(snoozed), qPrintable(heading->text()));
+    QCOMPARE(floating->btnAlarm->toolTip(), rig.main->Tray()->toolTip());
+
+    // Cancel Snooze takes it away.
+    Child<QAction>(rig.main, "actCancelSnooze")->trigger();
+    QVERIFY(!rig.main->SnoozedUntil().isValid());
+    QVERIFY(rig.main->Tray()->toolTip().startsWith(QStringLiteral("Rings in ")));
+    QVERIFY(!heading->text().contains(QStringLiteral("Snoozed")));
+
+    // So does the ring it waited for.
+    rig.wakeup->ShowAlarm(rig.alarms().first());
+    rig.wakeup->SetSnoozeTime(1);
+    rig.wakeup->btnSnooze->click();
+    QVERIFY(rig.main->Tray()->toolTip().startsWith(QStringLiteral("Snoozed until ")));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.wakeup->AlarmActive(), 5000);
+    QVERIFY(!rig.main->SnoozedUntil().isValid());
+    QVERIFY(rig.main->Tray()->toolTip().startsWith(QStringLiteral("Rings in ")));
+    rig.wakeup->DismissAlarm();
+
+    // With no other alarm, the snooze alone is the hint, and the floating clock's alarm button shows it.
+    rig.view()->SetCurrentRow(0);
+    rig.main->actEnableExecute();
+    rig.wakeup->ShowAlarm(rig.alarms().first());
+    rig.wakeup->SnoozeFor(5);
+    QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Snoozed until ") + FormatShortTime(QTime(7, 5), QLocale()));
+    QVERIFY(floating->btnAlarm->isVisibleTo(floating));
+    rig.wakeup->ResetSnooze();
+    QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Larkbell"));
+    QVERIFY(!floating->btnAlarm->isVisibleTo(floating));
+}
+
+void TestMainForm::editorOkNotesWhenTheAlarmRings()
+{
+    Rig rig({makeAlarm(7 * 60, QStringLiteral("Wake"))});
+    rig.program.SetNow(QDateTime(QDate(2026, 6, 10), QTime(23, 48, 0)));
+    rig.main->Scheduler().Rebuild();
+    rig.showMain();
+    QLabel* notice = Child<QLabel>(rig.main, "lblRingsInNotice");
+    QVERIFY(!notice->isVisible());
+    rig.view()->SetCurrentRow(0);
+
+    // Cancel says nothing.
+    {
+        const auto watch = whenModalOpens([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+        rig.main->actEditExecute();
+    }
+    QVERIFY(!notice->isVisible());
+
+    // OK: a line in the window, no box, gone after a few seconds.
+    {
+        const auto watch = whenModalOpens([&rig](QWidget* modal) {
+            AlarmRecord wanted = rig.editor->SaveToRecord();
+            wanted.Time = QTime(6, 30);
+            rig.editor->LoadFromRecord(wanted);
+            qobject_cast<QDialog*>(modal)->accept();
+        });
+        rig.main->actEditExecute();
+    }
+    QVERIFY(notice->isVisible());
+    QCOMPARE(notice->text(), QStringLiteral("Rings in 6 h 42 min"));
+    QVERIFY(!QApplication::activeModalWidget());
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), TMainForm::kRingsInNoticeMs + 3000);
+
+    // Added from the tray with the window hidden: a notification says it instead.
+    rig.main->hide();
+    const size_t before = rig.program.Platform().ShownNotifications().size();
+    {
+        const auto watch = whenModalOpens([&rig](QWidget* modal) {
+            AlarmRecord wanted = rig.editor->SaveToRecord();
+            wanted.Time = QTime(0, 18);
+            wanted.Days = {false, false, false, false, false, false, false};
+            rig.editor->LoadFromRecord(wanted);
+            qobject_cast<QDialog*>(modal)->accept();
+        });
+        rig.main->actAddExecute();
+    }
+    const auto& shown = rig.program.Platform().ShownNotifications();
+    QCOMPARE(shown.size(), before + 1);
+    QCOMPARE(QString::fromStdString(shown.back().text), QStringLiteral("Rings in 30 min"));
+    QVERIFY(!notice->isVisible());
 }
 
 QTEST_MAIN(TestMainForm)

@@ -7,9 +7,11 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -101,6 +103,11 @@ private slots:
     void aLongWordEndsInAnEllipsisInsideTheLabel();
     void labelWrapsBetweenWordsAndEndsInAnEllipsisWhenLinesRunOut();
     void timeLeavesOutTheZoneAndEndsInAnEllipsisWhenTooLong();
+    void snoozeLengthsAreOfferedBesideSnooze();
+    void aLengthChosenWithTheMouseSnoozesThatLong();
+    void aLengthChosenWithTheKeyboardSnoozesThatLong();
+    void plainSnoozeTakesTheAlarmsOwnLengthElseTheGlobalOne();
+    void aMenuLeftOpenDoesNotSnoozeAnAnsweredAlarm();
 
 private:
     TMgLang m_lang{QString(), 9};
@@ -130,11 +137,16 @@ void TestWakeupForm::buttonsWithAndWithoutSnooze()
     auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
     form->ShowAlarm(alarmString(true, true));
     QVERIFY(form->btnSnooze->isVisible());
-    QCOMPARE(form->btnOK->width(), form->btnSnooze->width());
+    QVERIFY(form->btnSnoozeLength->isVisible());
+    // Snooze and its lengths' arrow together are as wide as OK, the arrow right beside Snooze.
+    const QRect pair = form->btnSnooze->geometry().united(form->btnSnoozeLength->geometry());
+    QCOMPARE(form->btnSnoozeLength->x(), form->btnSnooze->geometry().right() + 1);
+    QCOMPARE(form->btnOK->width(), pair.width());
     QCOMPARE(form->btnOK->x(), form->width() - form->btnOK->width() - form->btnSnooze->x());
     form->btnOK->click();
     form->ShowAlarm(alarmString(false, true));
     QVERIFY(!form->btnSnooze->isVisible());
+    QVERIFY(!form->btnSnoozeLength->isVisible());
     QCOMPARE(form->btnOK->x(), form->btnSnooze->x());
     QCOMPARE(form->btnOK->x() + form->btnOK->width(), form->width() - form->btnSnooze->x());
 }
@@ -321,6 +333,164 @@ void TestWakeupForm::timeLeavesOutTheZoneAndEndsInAnEllipsisWhenTooLong()
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     form->lblTime->setText(tooLong); // the clock's next tick is a second away; the picture is taken now
     QVERIFY(!inkOnTheEdges(form.get(), form->lblTime));
+}
+
+namespace {
+
+QString alarmWithSnoozeMinutes(int minutes)
+{
+    AlarmRecord a = ParseAlarmString(alarmString(true, true, QStringLiteral("Own length")));
+    a.SnoozeMinutes = minutes;
+    return BuildAlarmString(a);
+}
+
+// The widget Tab moves to from widget.
+QWidget* nextTabStop(QWidget* widget)
+{
+    QWidget* next = widget->nextInFocusChain();
+    while (next != widget && !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    return next;
+}
+
+QAction* lengthItem(TWakeupForm& form, int minutes)
+{
+    for (QAction* item : form.pmSnoozeLength->actions()) {
+        if (item->data().toInt() == minutes)
+            return item;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void TestWakeupForm::snoozeLengthsAreOfferedBesideSnooze()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    QStringList texts;
+    QList<int> minutes;
+    for (QAction* item : form->pmSnoozeLength->actions()) {
+        texts.append(item->text());
+        minutes.append(item->data().toInt());
+    }
+    QCOMPARE(minutes, (QList<int>{5, 9, 10, 15, 30}));
+    QCOMPARE(texts.first(), QStringLiteral("5 Minutes"));
+    QCOMPARE(form->btnSnoozeLength->accessibleName(), QStringLiteral("Snooze for"));
+    QVERIFY(form->btnSnoozeLength->accessibleDescription().contains(QStringLiteral("Alt")));
+    QCOMPARE(form->btnSnoozeLength->focusPolicy(), Qt::StrongFocus);
+    // Tab goes Snooze, its lengths, OK.
+    QCOMPARE(nextTabStop(form->btnSnooze), form->btnSnoozeLength);
+    QCOMPARE(nextTabStop(form->btnSnoozeLength), form->btnOK);
+    // Without a ringing alarm the arrow opens nothing.
+    form->btnSnoozeLength->click();
+    QVERIFY(!form->pmSnoozeLength->isVisible());
+}
+
+void TestWakeupForm::aLengthChosenWithTheMouseSnoozesThatLong()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->SetSnoozeTime(540);
+    form->ShowAlarm(alarmString(true, true));
+    QTest::mouseClick(form->btnSnoozeLength, Qt::LeftButton);
+    QTRY_VERIFY(form->pmSnoozeLength->isVisible());
+    // The length a plain Snooze takes stands out.
+    QCOMPARE(form->pmSnoozeLength->defaultAction(), lengthItem(*form, 9));
+    QVERIFY(form->AlarmActive()); // opening the menu answers nothing yet
+    QAction* fifteen = lengthItem(*form, 15);
+    QTest::mouseClick(form->pmSnoozeLength, Qt::LeftButton, {}, form->pmSnoozeLength->actionGeometry(fifteen).center());
+    QTRY_VERIFY(!form->pmSnoozeLength->isVisible());
+    QVERIFY(!form->AlarmActive());
+    QVERIFY(!form->isVisible());
+    QVERIFY(form->SnoozePending());
+    QCOMPARE(form->tmrSnooze.interval(), 15 * 60 * 1000);
+    QVERIFY(recorder.cancelSnoozeVisible);
+    // The choice is for this once: the configured length stays.
+    QCOMPARE(form->SnoozeTime(), 540);
+    QCOMPARE(recorder.stopped, 1);
+}
+
+void TestWakeupForm::aLengthChosenWithTheKeyboardSnoozesThatLong()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->SetSnoozeTime(540);
+    form->ShowAlarm(alarmString(true, true));
+    // Alt+Down on Snooze opens the lengths with the usual one active; Down, Enter takes the next.
+    QTest::keyClick(form->btnSnooze, Qt::Key_Down, Qt::AltModifier);
+    QTRY_VERIFY(form->pmSnoozeLength->isVisible());
+    QVERIFY(form->AlarmActive());
+    QCOMPARE(form->pmSnoozeLength->activeAction(), lengthItem(*form, 9));
+    QTest::keyClick(form->pmSnoozeLength, Qt::Key_Down);
+    QTest::keyClick(form->pmSnoozeLength, Qt::Key_Return);
+    QVERIFY(!form->AlarmActive());
+    QCOMPARE(form->tmrSnooze.interval(), 10 * 60 * 1000);
+
+    // The menu key does the same, Escape closes the menu and leaves the alarm ringing.
+    form->ShowAlarm(alarmString(true, true));
+    QVERIFY(!form->SnoozePending());
+    QTest::keyClick(form->btnSnooze, Qt::Key_Menu);
+    QTRY_VERIFY(form->pmSnoozeLength->isVisible());
+    QTest::keyClick(form->pmSnoozeLength, Qt::Key_Escape);
+    QTRY_VERIFY(!form->pmSnoozeLength->isVisible());
+    QVERIFY(form->AlarmActive());
+    QVERIFY(!form->SnoozePending());
+
+    // Enter on the arrow opens its menu; it does not reach OK.
+    QTest::keyClick(form->btnSnoozeLength, Qt::Key_Return);
+    QTRY_VERIFY(form->pmSnoozeLength->isVisible());
+    QVERIFY(form->AlarmActive());
+    QTest::keyClick(form->pmSnoozeLength, Qt::Key_Up);
+    QTest::keyClick(form->pmSnoozeLength, Qt::Key_Return);
+    QVERIFY(!form->AlarmActive());
+    QCOMPARE(form->tmrSnooze.interval(), 5 * 60 * 1000);
+}
+
+void TestWakeupForm::plainSnoozeTakesTheAlarmsOwnLengthElseTheGlobalOne()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->SetSnoozeTime(7 * 60);
+    form->ShowAlarm(alarmString(true, true));
+    QCOMPARE(form->ConfiguredSnoozeSeconds(), 7 * 60);
+    form->btnSnooze->click();
+    QCOMPARE(form->tmrSnooze.interval(), 7 * 60 * 1000);
+
+    form->ShowAlarm(alarmWithSnoozeMinutes(12));
+    QCOMPARE(form->ConfiguredSnoozeSeconds(), 12 * 60);
+    QTest::mouseClick(form->btnSnooze, Qt::LeftButton);
+    QVERIFY(!form->AlarmActive());
+    QCOMPARE(form->tmrSnooze.interval(), 12 * 60 * 1000);
+
+    // Enter on the focused Snooze and Escape both snooze for the alarm's own length.
+    form->ShowAlarm(alarmWithSnoozeMinutes(12));
+    QTest::keyClick(form->btnSnooze, Qt::Key_Return);
+    QVERIFY(!form->AlarmActive());
+    QCOMPARE(form->tmrSnooze.interval(), 12 * 60 * 1000);
+    form->ShowAlarm(alarmWithSnoozeMinutes(25));
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    QVERIFY(!form->AlarmActive());
+    QCOMPARE(form->tmrSnooze.interval(), 25 * 60 * 1000);
+
+    // The next alarm without a length of its own is back on the global one.
+    form->ShowAlarm(alarmString(true, true));
+    form->btnSnooze->click();
+    QCOMPARE(form->tmrSnooze.interval(), 7 * 60 * 1000);
+}
+
+void TestWakeupForm::aMenuLeftOpenDoesNotSnoozeAnAnsweredAlarm()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->ShowAlarm(alarmString(true, true));
+    form->btnSnoozeLength->click();
+    QTRY_VERIFY(form->pmSnoozeLength->isVisible());
+    form->DismissAlarm(); // answered elsewhere: the tray, the floating clock
+    QVERIFY(!form->pmSnoozeLength->isVisible());
+    lengthItem(*form, 30)->trigger();
+    QVERIFY(!form->SnoozePending());
+    QVERIFY(!recorder.cancelSnoozeVisible);
 }
 
 QTEST_MAIN(TestWakeupForm)

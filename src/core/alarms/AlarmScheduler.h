@@ -68,6 +68,10 @@ public:
     void SetClockChangeDelay(int ms) { m_tmrFillAlarmsDelayed.setInterval(ms); }
 
     const ScheduleResult& Schedule() const { return m_schedule; }
+    /** The current instant on the scheduler's clock, the one the schedule was built from. */
+    QDateTime Now() const { return m_clock.now(); }
+    /** The zone the alarms' wall times are in. */
+    const UtcOffsetAt& OffsetAt() const { return m_clock.offsetAt; }
     /** The instant the alarm timer stands at (a year ahead when parked). */
     QDateTime AlarmDueUtc() const { return m_alarmDueUtc; }
     bool ClockChangePending() const { return m_tmrFillAlarmsDelayed.isActive(); }
