@@ -1,6 +1,7 @@
 #include "audio/SoundPlayer.h"
 
 #include "audio/AudioErrors.h"
+#include "audio/RampDecoder.h"
 #include "audio/VolumeSetForm.h"
 #include "core/alarms/AlarmRecord.h"
 #include "core/mglib/DebugLog.h"
@@ -168,9 +169,11 @@ void SoundPlayer::Started(const QString& path)
     tmrCheckActivePlaying.start();
 }
 
-int SoundPlayer::StartFile(const QString& path, bool loop)
+int SoundPlayer::StartFile(const QString& path, bool loop, int rampSeconds)
 {
-    const int error = PlaySoundFile(*m_output, QFile::encodeName(path).toStdString(), loop);
+    DecoderResult opened = OpenSoundFile(QFile::encodeName(path).toStdString());
+    const int error =
+        opened.decoder ? m_output->Play(WithRamp(std::move(opened.decoder), rampSeconds), loop) : opened.error;
     if (error == AudioError::None) {
         Started(path);
     } else {
@@ -181,12 +184,14 @@ int SoundPlayer::StartFile(const QString& path, bool loop)
     return error;
 }
 
-void SoundPlayer::PrepareSound(const QString& sound, bool loop)
+void SoundPlayer::PrepareSound(const QString& sound, bool loop, int rampSeconds)
 {
-    if (sound == m_nextSound && loop == m_nextLoop && (!m_preparedFile.isEmpty() || sound.isEmpty()))
+    if (sound == m_nextSound && loop == m_nextLoop && rampSeconds == m_nextRamp &&
+        (!m_preparedFile.isEmpty() || sound.isEmpty()))
         return;
     m_nextSound = sound;
     m_nextLoop = loop;
+    m_nextRamp = rampSeconds;
     DropPrepared();
     PrepareNext();
 }
@@ -196,7 +201,8 @@ void SoundPlayer::PrepareForAlarm(const QString& alarmString)
     if (alarmString.isEmpty())
         PrepareSound({}, false);
     else
-        PrepareSound(AlarmField::Sound(alarmString), AlarmField::SoundLoop(alarmString));
+        PrepareSound(AlarmField::Sound(alarmString), AlarmField::SoundLoop(alarmString),
+                     AlarmField::RampSeconds(alarmString));
 }
 
 void SoundPlayer::DropPrepared()
@@ -223,13 +229,16 @@ void SoundPlayer::PrepareNext()
     if (path.isEmpty() || path.contains(QStringLiteral("://")) || !IsAudioFileName(path) || !QFileInfo(path).isFile())
         return;
     DecoderResult opened = OpenSoundFile(QFile::encodeName(path).toStdString());
-    if (opened.decoder && m_output->Prepare(std::move(opened.decoder), m_nextLoop) == AudioError::None)
+    // The ramp lives in the samples, so the stream is buffered already quiet and the due second starts it as fast
+    // as one at full volume.
+    if (opened.decoder &&
+        m_output->Prepare(WithRamp(std::move(opened.decoder), m_nextRamp), m_nextLoop) == AudioError::None)
         m_preparedFile = path;
 }
 
-bool SoundPlayer::StartPrepared(const QString& sound, bool loop)
+bool SoundPlayer::StartPrepared(const QString& sound, bool loop, int rampSeconds)
 {
-    if (m_preparedFile.isEmpty() || sound != m_nextSound || loop != m_nextLoop)
+    if (m_preparedFile.isEmpty() || sound != m_nextSound || loop != m_nextLoop || rampSeconds != m_nextRamp)
         return false;
     const QString path = std::exchange(m_preparedFile, QString());
     if (!m_output->StartPrepared())
@@ -238,10 +247,11 @@ bool SoundPlayer::StartPrepared(const QString& sound, bool loop)
     return true;
 }
 
-void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors, Fallback fallback)
+void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors, Fallback fallback,
+                            int rampSeconds)
 {
     m_showErrors = showErrors;
-    if (!m_streamExists && StartPrepared(sound, loop))
+    if (!m_streamExists && StartPrepared(sound, loop, rampSeconds))
         return;
     DropPrepared();
     if (m_streamExists) {
@@ -273,7 +283,7 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
     // emptied): at alarm time the built-in sound stands in. An empty Sound stays silent above.
     const auto playFallback = [&](const QString& why) {
         WriteLog(QStringLiteral("PlaySound: ") + why + QStringLiteral(", playing the built-in sound instead"));
-        StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop);
+        StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop, rampSeconds);
     };
     // A web address is no file: it is opened below, never replaced by the built-in sound.
     const bool webAddress = path.contains(QStringLiteral("://"));
@@ -292,7 +302,7 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
         return;
     }
 
-    const int error = StartFile(path, loop);
+    const int error = StartFile(path, loop, rampSeconds);
     if (error == AudioError::None)
         return;
     if (fallback == Fallback::BuiltInSound && IsFileError(error)) {

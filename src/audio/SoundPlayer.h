@@ -50,15 +50,16 @@ public:
     /** Starts connecting to the sound system at start-up; warns (always, when the answer comes) when no output can be
      * reached. */
     void InitAudio();
+    /** rampSeconds: the sound rises from silence to full over this long (0: at full from the start). */
     void PlaySound(const QString& sound, bool loop, bool allowPrograms, bool showErrors,
-                   Fallback fallback = Fallback::None);
+                   Fallback fallback = Fallback::None, int rampSeconds = 0);
     /** Stops the sound and the timers, ends the preview state and restores the system volume. */
     void StopSound();
     /**
      * The sound the next alarm plays (empty: none). While nothing plays, its file is opened and a paused
      * stream made for it, so that PlaySound of the same sound at the due second has only to start it.
      */
-    void PrepareSound(const QString& sound, bool loop);
+    void PrepareSound(const QString& sound, bool loop, int rampSeconds = 0);
     /** PrepareSound for the sound of an alarm (an AlarmString; empty: none). */
     void PrepareForAlarm(const QString& alarmString);
     /** The file a prepared stream waits with, or empty. */
@@ -109,10 +110,10 @@ private:
     QString PickFolderFile(const QString& folder);
     void OpenThroughShell(const QString& path);
     /** Starts path; 0 or an AudioError code. */
-    int StartFile(const QString& path, bool loop);
+    int StartFile(const QString& path, bool loop, int rampSeconds);
     void Started(const QString& path);
     /** Starts the prepared stream when it is for this sound; false when PlaySound must start it. */
-    bool StartPrepared(const QString& sound, bool loop);
+    bool StartPrepared(const QString& sound, bool loop, int rampSeconds);
     void PrepareNext();
     void DropPrepared();
     void SetPreviewState(bool playing) const;
@@ -132,5 +133,6 @@ private:
     bool m_troubleReported = false; // a sound system failure was shown and nothing has worked since
     QString m_nextSound;            // what PrepareSound asked for
     bool m_nextLoop = false;
+    int m_nextRamp = 0;
     QString m_preparedFile; // the file the output's paused stream plays; empty when none
 };
