@@ -2,6 +2,21 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+/** A button of a notification: key comes back through onAction, label is what the user reads. */
+struct NotificationAction {
+    std::string key;
+    std::string label;
+};
+
+/** How a notification asks to be shown. */
+struct NotificationStyle {
+    /** Stays on screen until answered, even where the server expires others. */
+    bool critical = false;
+    /** Offered only where the server shows buttons; elsewhere the notification is shown without them. */
+    std::vector<NotificationAction> actions;
+};
 
 /** What the desktop reports about the shown notification; the callbacks run on the thread that created it. */
 struct NotificationEvents {
@@ -10,6 +25,8 @@ struct NotificationEvents {
     std::function<void()> onClosed;
     /** A notification that Show accepted was refused or never answered; the caller shows it another way. */
     std::function<void(const std::string& title, const std::string& text, int timeoutMs)> onFailed;
+    /** One of the style's actions was chosen on the shown notification: its key. */
+    std::function<void(const std::string& key)> onAction;
 };
 
 /**
@@ -29,7 +46,12 @@ public:
      * Sends title and text for timeoutMs (a request: the server may shorten it). False when no server is
      * there to take it; a server that refuses it later reports that through onFailed.
      */
-    virtual bool Show(const std::string& title, const std::string& text, int timeoutMs) = 0;
+    virtual bool Show(const std::string& title, const std::string& text, int timeoutMs,
+                      const NotificationStyle& style) = 0;
+    bool Show(const std::string& title, const std::string& text, int timeoutMs)
+    {
+        return Show(title, text, timeoutMs, NotificationStyle{});
+    }
     /** Closes the shown notification without reporting it as closed. */
     virtual void Cancel() = 0;
     virtual bool IsShown() const = 0;

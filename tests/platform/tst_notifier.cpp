@@ -19,8 +19,9 @@ class FakeNotificationServer : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    FakeNotificationServer()
-        : m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("notification-server")))
+    explicit FakeNotificationServer(QStringList capabilities = {QStringLiteral("actions"), QStringLiteral("body")})
+        : m_capabilities(std::move(capabilities))
+        , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("notification-server")))
     {
         m_thread.start();
         moveToThread(&m_thread);
@@ -51,6 +52,21 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_closedByCall;
     }
+    QList<QStringList> actions() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_actions;
+    }
+    QList<QVariantMap> hints() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_hints;
+    }
+    int capabilityQueries() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_capabilityQueries;
+    }
     uint lastId() const
     {
         QMutexLocker lock(&m_mutex);
@@ -58,13 +74,16 @@ public:
     }
 
     void closeByUser(uint id) { emitSignal(QStringLiteral("NotificationClosed"), {id, 2u}); }
-    void invokeDefault(uint id) { emitSignal(QStringLiteral("ActionInvoked"), {id, QStringLiteral("default")}); }
+    void invokeDefault(uint id) { invoke(id, QStringLiteral("default")); }
+    void invoke(uint id, const QString& action) { emitSignal(QStringLiteral("ActionInvoked"), {id, action}); }
 
 public slots:
     uint Notify(const QString&, uint replacesId, const QString&, const QString&, const QString& body,
-                const QStringList&, const QVariantMap&, int timeout)
+                const QStringList& actions, const QVariantMap& hints, int timeout)
     {
         QMutexLocker lock(&m_mutex);
+        m_actions.append(actions);
+        m_hints.append(hints);
         m_timeouts.append(timeout);
         m_bodies.append(body);
         m_lastId = replacesId != 0 ? replacesId : m_lastId + 1;
@@ -78,7 +97,12 @@ public slots:
         }
         emitSignal(QStringLiteral("NotificationClosed"), {id, 3u});
     }
-    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
+    QStringList GetCapabilities()
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_capabilityQueries;
+        return m_capabilities;
+    }
 
 private:
     void emitSignal(const QString& name, const QVariantList& arguments)
@@ -88,13 +112,17 @@ private:
         m_bus.send(signal);
     }
 
+    const QStringList m_capabilities;
     QDBusConnection m_bus;
     QThread m_thread;
     mutable QMutex m_mutex;
     QList<int> m_timeouts;
     QStringList m_bodies;
     QList<uint> m_closedByCall;
+    QList<QStringList> m_actions;
+    QList<QVariantMap> m_hints;
     uint m_lastId = 0;
+    int m_capabilityQueries = 0;
 };
 
 } // namespace
@@ -105,10 +133,12 @@ namespace {
 struct Notifier {
     int clicked = 0;
     int closed = 0;
+    QStringList chosen;
     LinuxDesktopNotifications backEnd{{
         .onClicked = [this] { ++clicked; },
         .onClosed = [this] { ++closed; },
         .onFailed = {},
+        .onAction = [this](const std::string& key) { chosen.append(QString::fromStdString(key)); },
     }};
     DesktopNotifications& notifications = backEnd;
 };
@@ -136,7 +166,27 @@ private slots:
     void clickIsReported();
     void cancelIsNotReportedAsClosed();
     void withoutAServerNothingIsShown();
+    void actionsAndUrgencyReachTheServer();
+    void aChosenActionIsReportedByItsKey();
+    void aServerWithoutButtonsGetsTheNotificationWithoutThem();
+    void aShortPlainNotificationStaysNormal();
 };
+
+namespace {
+
+NotificationStyle alarmStyle()
+{
+    return {true, {{"snooze", "Snooze"}, {"dismiss", "Dismiss"}}};
+}
+
+uchar urgencyOf(const QVariantMap& hints)
+{
+    const QVariant urgency = hints.value(QStringLiteral("urgency"));
+    // The specification's type for it is a byte; a server may ignore any other.
+    return urgency.metaType() == QMetaType::fromType<uchar>() ? urgency.value<uchar>() : uchar(0xff);
+}
+
+} // namespace
 
 void TestNotifier::initTestCase()
 {
@@ -197,6 +247,60 @@ void TestNotifier::withoutAServerNothingIsShown()
     Notifier notifier;
     QVERIFY(!notifier.backEnd.Available());
     QVERIFY(!notifier.notifications.Show("Larkbell", "x", 30000));
+}
+
+void TestNotifier::actionsAndUrgencyReachTheServer()
+{
+    FakeNotificationServer server;
+    Notifier notifier;
+    QTRY_VERIFY_WITH_TIMEOUT(notifier.backEnd.ServerShowsActions(), 5000);
+    QVERIFY(notifier.notifications.Show("Larkbell", "07:00:00\r\nWake up", 5000, alarmStyle()));
+    QTRY_COMPARE_WITH_TIMEOUT(server.actions().size(), 1, 5000);
+    QCOMPARE(server.actions().constFirst(), (QStringList{"default", "OK", "snooze", "Snooze", "dismiss", "Dismiss"}));
+    QCOMPARE(urgencyOf(server.hints().constFirst()), uchar(2));
+    QCOMPARE(server.timeouts(), QList<int>{5000});
+}
+
+void TestNotifier::aChosenActionIsReportedByItsKey()
+{
+    FakeNotificationServer server;
+    Notifier notifier;
+    QTRY_VERIFY_WITH_TIMEOUT(notifier.backEnd.ServerShowsActions(), 5000);
+    QVERIFY(notifier.notifications.Show("Larkbell", "x", 30000, alarmStyle()));
+    QTRY_COMPARE_WITH_TIMEOUT(server.bodies().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(notifier.notifications.NotificationId(), server.lastId(), 5000);
+    server.invoke(server.lastId() + 1, QStringLiteral("dismiss")); // another program's notification
+    server.invoke(server.lastId(), QStringLiteral("snooze"));
+    QTRY_COMPARE_WITH_TIMEOUT(notifier.chosen, QStringList{QStringLiteral("snooze")}, 5000);
+    // A click on the body is still a click, not an action.
+    server.invokeDefault(server.lastId());
+    QTRY_COMPARE_WITH_TIMEOUT(notifier.clicked, 1, 5000);
+    QCOMPARE(notifier.chosen, QStringList{QStringLiteral("snooze")});
+}
+
+void TestNotifier::aServerWithoutButtonsGetsTheNotificationWithoutThem()
+{
+    FakeNotificationServer server({QStringLiteral("body")});
+    Notifier notifier;
+    // The server answers in order: once a later call's answer is in, so is the capabilities' one.
+    QTRY_COMPARE_WITH_TIMEOUT(server.capabilityQueries(), 1, 5000);
+    showAnswered(notifier, server, "first");
+    QVERIFY(!notifier.backEnd.ServerShowsActions());
+    QVERIFY(notifier.notifications.Show("Larkbell", "x", 5000, alarmStyle()));
+    QTRY_COMPARE_WITH_TIMEOUT(server.actions().size(), 2, 5000);
+    QCOMPARE(server.actions().at(1), (QStringList{"default", "OK"}));
+    QCOMPARE(urgencyOf(server.hints().at(1)), uchar(2));
+}
+
+void TestNotifier::aShortPlainNotificationStaysNormal()
+{
+    FakeNotificationServer server;
+    Notifier notifier;
+    QTRY_VERIFY_WITH_TIMEOUT(notifier.backEnd.ServerShowsActions(), 5000);
+    QVERIFY(notifier.notifications.Show("Larkbell", "x", 5000));
+    QTRY_COMPARE_WITH_TIMEOUT(server.actions().size(), 1, 5000);
+    QCOMPARE(server.actions().constFirst(), (QStringList{"default", "OK"}));
+    QVERIFY(!server.hints().constFirst().contains(QStringLiteral("urgency")));
 }
 
 QTEST_GUILESS_MAIN(TestNotifier)

@@ -158,9 +158,12 @@ public:
     }
     ~FakeNotifications() override { Forget(m_state->notifications, this); }
 
-    bool Show(const std::string& title, const std::string& text, int timeoutMs) override
+    using DesktopNotifications::Show;
+    bool Show(const std::string& title, const std::string& text, int timeoutMs,
+              const NotificationStyle& style) override
     {
-        m_state->shownNotifications.push_back({title, text, timeoutMs});
+        m_state->shownNotifications.push_back({title, text, timeoutMs, style});
+        m_actions = style.actions;
         // A server keeps the id of the notification a new one replaces.
         if (m_id == 0)
             m_id = ++m_state->lastNotificationId;
@@ -182,6 +185,16 @@ public:
             m_events.onClicked();
         return true;
     }
+    bool ChooseAction(const std::string& key)
+    {
+        const bool offered = std::any_of(m_actions.begin(), m_actions.end(),
+                                         [&key](const NotificationAction& action) { return action.key == key; });
+        if (m_id == 0 || !offered)
+            return false;
+        if (m_events.onAction)
+            m_events.onAction(key);
+        return true;
+    }
     bool CloseByUser()
     {
         if (m_id == 0)
@@ -195,6 +208,7 @@ public:
 private:
     std::shared_ptr<State> m_state;
     NotificationEvents m_events;
+    std::vector<NotificationAction> m_actions; // of the shown notification
     unsigned m_id = 0;
 };
 
@@ -283,6 +297,15 @@ bool FakePlatform::ClickNotification()
     bool reported = false;
     for (FakeNotifications* notification : notifications)
         reported = notification->Click() || reported;
+    return reported;
+}
+
+bool FakePlatform::ChooseNotificationAction(const std::string& key)
+{
+    const std::vector<FakeNotifications*> notifications = m_state->notifications; // a callback may end one
+    bool reported = false;
+    for (FakeNotifications* notification : notifications)
+        reported = notification->ChooseAction(key) || reported;
     return reported;
 }
 

@@ -69,6 +69,7 @@ public:
         std::string title;
         std::string text;
         int timeoutMs = 0;
+        NotificationStyle style;
     };
     /** Every notification shown through the notifications created here, in order; each Show succeeds. */
     const std::vector<ShownNotification>& ShownNotifications() const;
@@ -77,6 +78,11 @@ public:
     /** Plays the user clicking (closing) the shown notification of every live notifier; false when none shows one. */
     bool ClickNotification();
     bool CloseNotification();
+    /**
+     * Plays the user choosing the action key on the shown notification of every live notifier; false when
+     * none shows one that offers it.
+     */
+    bool ChooseNotificationAction(const std::string& key);
 
     /** Plays the machine's autostart entry, for the executable given, or none. */
     void SetMachineAutostart(std::optional<std::string> exePath);

@@ -48,7 +48,12 @@ LinuxDesktopNotifications::LinuxDesktopNotifications(NotificationEvents events)
         return;
     m_serverWatch = new QDBusServiceWatcher(kService, bus(), QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_serverWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& newOwner) { m_serverPresent = !newOwner.isEmpty(); });
+            [this](const QString&, const QString&, const QString& newOwner) {
+                m_serverPresent = !newOwner.isEmpty();
+                m_serverShowsActions = false;
+                if (m_serverPresent)
+                    askCapabilities(); // another server, perhaps another kind
+            });
     lookForServer();
 }
 
@@ -61,11 +66,27 @@ void LinuxDesktopNotifications::lookForServer()
         const QDBusPendingReply<bool> reply = *done;
         if (reply.isValid())
             m_serverPresent = m_serverPresent || reply.value();
+        if (reply.isValid() && reply.value())
+            askCapabilities();
         done->deleteLater();
     });
 }
 
-bool LinuxDesktopNotifications::Show(const std::string& title, const std::string& text, int timeoutMs)
+void LinuxDesktopNotifications::askCapabilities()
+{
+    // Until the answer is in, notifications go out as a server without buttons shows them.
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
+    auto* watcher = new QDBusPendingCallWatcher(bus().asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+        const QDBusPendingReply<QStringList> reply = *done;
+        if (reply.isValid())
+            m_serverShowsActions = reply.value().contains(QStringLiteral("actions"));
+        done->deleteLater();
+    });
+}
+
+bool LinuxDesktopNotifications::Show(const std::string& title, const std::string& text, int timeoutMs,
+                                     const NotificationStyle& style)
 {
     if (!m_connected || !m_serverPresent)
         return false;
@@ -73,10 +94,16 @@ bool LinuxDesktopNotifications::Show(const std::string& title, const std::string
     QString body = QString::fromStdString(text);
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QVariantMap hints;
-    if (timeoutMs >= kCriticalFromMs)
+    if (style.critical || timeoutMs >= kCriticalFromMs)
         hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
+    // The default action is a click on the notification itself, which every server reports.
+    QStringList actions{QStringLiteral("default"), QStringLiteral("OK")};
+    if (m_serverShowsActions) {
+        for (const NotificationAction& action : style.actions)
+            actions << QString::fromStdString(action.key) << QString::fromStdString(action.label);
+    }
     call << QStringLiteral("Larkbell") << m_id << QStringLiteral("larkbell") << QString::fromStdString(title) << body
-         << QStringList{QStringLiteral("default"), QStringLiteral("OK")} << hints << timeoutMs;
+         << actions << hints << timeoutMs;
     if (m_pending)
         m_pending->deleteLater(); // its answer no longer matters: this one replaces it
     m_cancelWhenAnswered = false;
@@ -125,8 +152,14 @@ void LinuxDesktopNotifications::onNotificationClosed(uint id, uint)
         m_events.onClosed();
 }
 
-void LinuxDesktopNotifications::onActionInvoked(uint id, const QString&)
+void LinuxDesktopNotifications::onActionInvoked(uint id, const QString& action)
 {
-    if (id != 0 && id == m_id && m_events.onClicked)
-        m_events.onClicked();
+    if (id == 0 || id != m_id)
+        return;
+    if (action == QLatin1String("default")) {
+        if (m_events.onClicked)
+            m_events.onClicked();
+    } else if (m_events.onAction) {
+        m_events.onAction(action.toStdString());
+    }
 }

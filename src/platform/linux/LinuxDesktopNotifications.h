@@ -21,8 +21,12 @@ public:
 
     /** A notification server was on the session bus at the last look. */
     bool Available() const { return m_serverPresent; }
+    /** The server said it shows action buttons: notifications carry their style's actions. */
+    bool ServerShowsActions() const { return m_serverShowsActions; }
 
-    bool Show(const std::string& title, const std::string& text, int timeoutMs) override;
+    using DesktopNotifications::Show;
+    bool Show(const std::string& title, const std::string& text, int timeoutMs,
+              const NotificationStyle& style) override;
     void Cancel() override;
     bool IsShown() const override { return m_id != 0 || m_pending != nullptr; }
     unsigned NotificationId() const override { return m_id; }
@@ -34,6 +38,7 @@ private slots:
 
 private:
     void lookForServer();
+    void askCapabilities();
     void closeNotification(uint id);
 
     NotificationEvents m_events;
@@ -42,5 +47,6 @@ private:
     uint m_id = 0;
     bool m_connected = false;
     bool m_serverPresent = false;
+    bool m_serverShowsActions = false;
     bool m_cancelWhenAnswered = false;
 };
