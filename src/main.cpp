@@ -1,4 +1,5 @@
 #include "app/AppController.h"
+#include "app/BusClient.h"
 #include "core/app/CommandLine.h"
 #include "core/mglib/DebugLog.h"
 #include "core/mglib/TextFile.h"
@@ -28,6 +29,9 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const CommandLine commandLine = CommandLine::Parse(arguments);
+    if (const std::optional<int> ended =
+            RunWithoutWindows(commandLine, argc, argv, QStringLiteral(LARKBELL_VERSION)))
+        return *ended;
     SetDebugMode(commandLine.debug);
     // Saves reach the disk through the platform's calls, which the settings store cannot make itself.
     SetFileCommitSteps({SyncFileToDisk, ReplaceFileAtomically, SyncFolderToDisk});

@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 
+#include "app/BusService.h"
 #include "app/TimerThread.h"
 #include "audio/SoundOutput.h"
 #include "audio/SoundPlayer.h"
@@ -54,6 +55,9 @@ WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& pl
         mainForm.ShowBalloon(title, text, ms);
     };
     hooks.cancelBalloon = [&mainForm] { mainForm.CancelBalloon(); };
+    hooks.showAlarmNotification = [&mainForm](const QString& title, const QString& text, int ms, bool snooze) {
+        mainForm.ShowAlarmBalloon(title, text, ms, snooze);
+    };
     hooks.monitorOn = [&platform] { platform.MonitorOn(); };
     hooks.showCancelSnooze = [&mainForm](bool visible) { mainForm.ShowCancelSnooze(visible); };
     return hooks;
@@ -107,6 +111,7 @@ AppEnvironment AppEnvironment::System()
     environment.createSoundOutput = [] { return CreateSoundOutput(); };
     environment.createVolumeEndpoint = [] { return CreateSystemVolumeEndpoint(); };
     environment.createVolumeMixer = [] { return CreateSystemVolumeMixer(); };
+    environment.busService = true;
     return environment;
 }
 
@@ -120,6 +125,7 @@ AppController::AppController(CommandLine commandLine, QString exePath, AppEnviro
 AppController::~AppController()
 {
     // The windows go first: their destructors may still call into the player and the scheduler.
+    m_bus.reset();
     m_exitRequests.reset();
     m_wakeupForm.reset();
     m_alarmForm.reset();
@@ -154,6 +160,11 @@ std::optional<int> AppController::Start()
     // The alarms are armed before anything can wait for the user: PostCreate only reports, never asks.
     m_mainForm->PostCreate();
     watchExitRequests();
+    if (m_environment.busService) {
+        m_bus = std::make_unique<BusService>(*m_scheduler, *m_wakeupForm, *m_mainForm,
+                                             m_environment.clock.value_or(SchedulerClock{}).offsetAt);
+        m_bus->Start();
+    }
     if (!m_commandLine.autorun)
         m_mainForm->OpenWindow();
     return std::nullopt;
@@ -212,7 +223,8 @@ bool AppController::createServices()
         if (m_mainForm)
             m_mainForm->ShowTrayBalloon(QString::fromStdString(title), QString::fromStdString(text), timeoutMs);
     };
-    m_notifications = m_platform->CreateNotifications({answered, answered, failed});
+    const auto action = [this](const std::string& key) { onNotificationAction(key); };
+    m_notifications = m_platform->CreateNotifications({answered, answered, failed, action});
     return true;
 }
 
@@ -271,6 +283,17 @@ void AppController::onInstanceMessage(int message)
     if (m_wakeupForm->AlarmActive())
         m_wakeupForm->DismissAlarm();
     m_mainForm->OpenWindow();
+}
+
+void AppController::onNotificationAction(const std::string& key)
+{
+    WriteLog(QStringLiteral("Notification action: ") + QString::fromStdString(key));
+    if (!m_wakeupForm || !m_wakeupForm->AlarmActive())
+        return; // a notification left over from an alarm that has ended
+    if (key == "snooze" && m_wakeupForm->SnoozeAlarm())
+        WriteLog(QStringLiteral("Snoozed from the notification"));
+    else if (key == "dismiss")
+        m_wakeupForm->DismissAlarm();
 }
 
 void AppController::reportWriteFailure(const QString& message)

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class BusService;
 class ClockWatch;
 class DesktopNotifications;
 class ISoundOutput;
@@ -38,6 +39,7 @@ struct AppEnvironment {
     std::optional<AppFolders> folders;   // nothing: beside the executable, else the user's folders
     std::optional<int> languageId;       // nothing: the system's user interface language
     std::optional<SchedulerClock> clock; // nothing: the program's clock
+    bool busService = false;             // offer the remote control on the session bus
 
     static AppEnvironment System();
 };
@@ -95,6 +97,7 @@ private:
     void createWindows();
     void watchExitRequests();
     void onInstanceMessage(int message);
+    void onNotificationAction(const std::string& key);
     void reportWriteFailure(const QString& message);
     void saveEverything();
 
@@ -118,6 +121,7 @@ private:
     std::unique_ptr<TAlarmForm> m_alarmForm;
     std::unique_ptr<TWakeupForm> m_wakeupForm;
     std::unique_ptr<ExitRequestWatch> m_exitRequests;
+    std::unique_ptr<BusService> m_bus;
     bool m_exiting = false;
     bool m_writeFailureShown = false;
 };

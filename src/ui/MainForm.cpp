@@ -731,6 +731,18 @@ void TMainForm::ShowBalloon(const QString& title, const QString& text, int ms)
         ShowTrayBalloon(title, text, ms);
 }
 
+void TMainForm::ShowAlarmBalloon(const QString& title, const QString& text, int ms, bool snooze)
+{
+    const auto label = [this](LangText key) { return WithoutMnemonic(m_context.lang.GetText(key)).toStdString(); };
+    NotificationStyle style;
+    style.critical = true; // an alarm waits for its answer
+    if (snooze)
+        style.actions.push_back({"snooze", label(Text::SnoozeButton)});
+    style.actions.push_back({"dismiss", label(Text::NotificationDismiss)});
+    if (!m_context.notifications || !m_context.notifications->Show(title.toStdString(), text.toStdString(), ms, style))
+        ShowTrayBalloon(title, text, ms);
+}
+
 void TMainForm::CancelBalloon()
 {
     if (m_context.notifications)
@@ -1073,6 +1085,21 @@ void TMainForm::actEnableExecute()
     m_scheduler->SetAlarms(alarms);
     m_model->RowChanged(row);
     saveAndRebuild();
+}
+
+bool TMainForm::SetAlarmEnabled(int row, bool enabled)
+{
+    if (row < 0 || row >= m_scheduler->Alarms().size())
+        return false;
+    dismissShownAlarm();
+    AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
+    alarm.Enabled = enabled;
+    QStringList alarms = m_scheduler->Alarms();
+    alarms[row] = BuildAlarmString(alarm);
+    m_scheduler->SetAlarms(alarms);
+    m_model->RowChanged(row);
+    saveAndRebuild();
+    return true;
 }
 
 void TMainForm::dismissShownAlarm()

@@ -82,6 +82,8 @@ public:
     int NormalTrayIcon() const { return m_scheduler->Schedule().trayIconIndex; }
     void SetTrayIcon(int index);
     void ShowBalloon(const QString& title, const QString& text, int ms);
+    /** A ringing alarm's notification: stays until answered, with Snooze (when snooze) and Dismiss on it. */
+    void ShowAlarmBalloon(const QString& title, const QString& text, int ms, bool snooze);
     void CancelBalloon();
     /** The desktop notification was clicked or closed by the user: answered like a clicked balloon. */
     void BalloonAnswered();
@@ -110,6 +112,8 @@ public:
     void actDeleteExecute();
     void actCloneExecute();
     void actEnableExecute();
+    /** Switches the alarm at row on or off as its check box does; false for a row the list does not have. */
+    bool SetAlarmEnabled(int row, bool enabled);
     void actExitExecute() { emit exitRequested(); }
     void actAutostartExecute();
     void actCancelSnoozeExecute();

@@ -333,10 +333,13 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     // Where the compositor decides whether the window comes to the front, it may ring behind others:
     // the notification, which stays until answered, is there besides.
     const bool notifyToo = alarm.ShowMessage && !ProgramPlacesWindows();
-    if ((!alarm.ShowMessage || notifyToo) && m_hooks.showBalloon) {
+    if ((!alarm.ShowMessage || notifyToo) && (m_hooks.showBalloon || m_hooks.showAlarmNotification)) {
         const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
-        m_hooks.showBalloon(QStringLiteral("Larkbell"), longTime(alarm.Time) + QStringLiteral("\r\n") + alarm.Label,
-                            ms);
+        const QString text = longTime(alarm.Time) + QStringLiteral("\r\n") + alarm.Label;
+        if (m_hooks.showAlarmNotification)
+            m_hooks.showAlarmNotification(QStringLiteral("Larkbell"), text, ms, alarm.Snooze);
+        else
+            m_hooks.showBalloon(QStringLiteral("Larkbell"), text, ms);
         m_notifiedBesideWindow = notifyToo;
     }
     updateTime();
@@ -359,6 +362,7 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
         startSound(alarm);
     if (m_hooks.highlightFloatingClock)
         m_hooks.highlightFloatingClock(true);
+    emit alarmRinging(QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 void TWakeupForm::startSound(const AlarmRecord& alarm)
@@ -392,6 +396,7 @@ void TWakeupForm::DismissAlarm()
     }
     if (m_hooks.setTrayIcon && m_hooks.normalTrayIcon)
         m_hooks.setTrayIcon(m_hooks.normalTrayIcon());
+    emit alarmStopped();
 }
 
 void TWakeupForm::waitUntilPainted()
@@ -408,6 +413,15 @@ void TWakeupForm::waitUntilPainted()
     ExposeWatch watch(*window, wait);
     QTimer::singleShot(kPaintWaitMs, &wait, &QEventLoop::quit);
     wait.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+}
+
+bool TWakeupForm::SnoozeAlarm()
+{
+    // The button is laid out for the ringing alarm even when only its notification shows.
+    if (!m_alarmActive || btnSnooze->isHidden())
+        return false;
+    btnSnoozeClick();
+    return true;
 }
 
 void TWakeupForm::btnSnoozeClick()

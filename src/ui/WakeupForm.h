@@ -25,6 +25,8 @@ struct WakeupHooks {
     std::function<int()> normalTrayIcon;
     std::function<void(const QString& title, const QString& text, int ms)> showBalloon;
     std::function<void()> cancelBalloon;
+    // An alarm's notification: critical, with Snooze (when snooze is true) and Dismiss on it; showBalloon without it.
+    std::function<void(const QString& title, const QString& text, int ms, bool snooze)> showAlarmNotification;
     std::function<void(bool visible)> showCancelSnooze; // actCancelSnooze and its separator
     std::function<void(bool on)> highlightFloatingClock;
 };
@@ -52,6 +54,8 @@ public:
     /** Rings alarms due together: every label, the first one's sound, volume and snooze. */
     void ShowAlarms(const QStringList& alarmStrings);
     void DismissAlarm();
+    /** What the Snooze button does; false when nothing rings or the ringing alarm has no snooze. */
+    bool SnoozeAlarm();
     void ResetSnooze();
     void SetSnoozeTime(int seconds);
     int SnoozeTime() const { return m_snoozeSeconds; }
@@ -89,6 +93,12 @@ public:
     QTimer tmrSnooze;
     QTimer tmrTray;
     QTimer tmrMonitorOn;
+
+signals:
+    /** An alarm started ringing (again, after a snooze); labels of alarms due together one per line. */
+    void alarmRinging(const QString& labels);
+    /** The ringing stopped: answered, snoozed, or ended by the play-duration limit or exit. */
+    void alarmStopped();
 
 protected:
     void DoLanguageChanged() override;

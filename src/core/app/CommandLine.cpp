@@ -1,5 +1,15 @@
 #include "core/app/CommandLine.h"
 
+namespace {
+
+// The switches that came with the bus client are also written the usual way of the command line, "--name".
+bool isLongSwitch(const QString& name, QStringView wanted)
+{
+    return name == wanted || (name.startsWith(u'-') && QStringView(name).mid(1) == wanted);
+}
+
+} // namespace
+
 CommandLine CommandLine::Parse(const QStringList& arguments)
 {
     CommandLine line;
@@ -15,6 +25,18 @@ CommandLine CommandLine::Parse(const QStringList& arguments)
             line.close = true;
         else if (name == u"DEBUG")
             line.debug = true;
+        else if (isLongSwitch(name, u"HELP") || name == u"H" || name == u"?")
+            line.help = true;
+        else if (isLongSwitch(name, u"VERSION"))
+            line.version = true;
+        else if (isLongSwitch(name, u"DISMISS"))
+            line.remote = RemoteCommand::Dismiss;
+        else if (isLongSwitch(name, u"SNOOZE"))
+            line.remote = RemoteCommand::Snooze;
+        else if (isLongSwitch(name, u"NEXT"))
+            line.remote = RemoteCommand::Next;
+        else if (isLongSwitch(name, u"LIST"))
+            line.remote = RemoteCommand::List;
     }
     return line;
 }

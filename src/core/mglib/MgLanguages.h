@@ -51,7 +51,7 @@ struct LangText {
     X(SnoozeLength, 225, u"Snooze for")
 #define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)
 #define LARKBELL_LANG_TEXTS_WAKE(X)
-#define LARKBELL_LANG_TEXTS_NOTIFICATION(X)
+#define LARKBELL_LANG_TEXTS_NOTIFICATION(X) X(NotificationDismiss, 280, u"Dismiss")
 #define LARKBELL_LANG_TEXTS_NO_SOUND(X)
 
 // The numbered strings, the single table of keys and English texts; a name the program uses in code,
