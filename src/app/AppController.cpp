@@ -23,6 +23,8 @@
 #include <QSessionManager>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // Unmutes, then sets: an alarm that asks for a volume must be heard even on a muted system.
@@ -35,8 +37,8 @@ void setAudibleVolume(TVolumeSetForm& volume, int percent)
 WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& player, TVolumeSetForm& volume)
 {
     WakeupHooks hooks;
-    hooks.playSound = [&player](const QString& sound, bool loop) {
-        player.PlaySound(sound, loop, true, false, SoundPlayer::Fallback::BuiltInSound);
+    hooks.playSound = [&player](const QString& sound, bool loop, int rampSeconds) {
+        player.PlaySound(sound, loop, true, false, SoundPlayer::Fallback::BuiltInSound, rampSeconds);
         player.StartStopSoundTimer();
         WriteLog(QStringLiteral("Sound \"%1\": %2, error code %3")
                      .arg(sound, player.IsPlaying() ? player.CurrentFile() : QStringLiteral("not playing"))
@@ -67,8 +69,8 @@ AlarmFormHooks alarmFormHooks(TMainForm& mainForm, const TTimerThread& timers, S
                               TVolumeSetForm& volume, const QString& soundsFolder)
 {
     AlarmFormHooks hooks;
-    hooks.playSound = [&player](const QString& sound, bool loop, bool allowPrograms, bool showErrors) {
-        player.PlaySound(sound, loop, allowPrograms, showErrors);
+    hooks.playSound = [&player](const QString& sound, bool loop, bool allowPrograms, bool showErrors, int rampSeconds) {
+        player.PlaySound(sound, loop, allowPrograms, showErrors, SoundPlayer::Fallback::None, rampSeconds);
     };
     hooks.stopSound = [&player] { player.StopSound(); };
     hooks.isPlaying = [&player] { return player.IsPlaying(); };
@@ -247,7 +249,9 @@ void AppController::createWindows()
     connect(m_mainForm.get(), &TMainForm::exitRequested, this, &AppController::Exit);
     connect(m_mainForm.get(), &TMainForm::playDurationChanged, m_player.get(), &SoundPlayer::SetPlayDuration);
     m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
-    m_alarmForm->SetHooks(alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder));
+    AlarmFormHooks editorHooks = alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder);
+    editorHooks.defaultSnoozeMinutes = [this] { return std::max(1, (m_ini->Read(Settings::SnoozeTime) + 30) / 60); };
+    m_alarmForm->SetHooks(std::move(editorHooks));
     m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume));
     m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);

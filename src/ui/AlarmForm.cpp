@@ -71,6 +71,31 @@ QString linkStyle(const QColor& colour)
     return QStringLiteral("QLabel { color: %1; text-decoration: underline; }").arg(colour.name());
 }
 
+// The per-alarm snooze lengths the editor offers after the global one; a length set elsewhere is added.
+constexpr int kSnoozeLengthChoices[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 30};
+constexpr int kDefaultSnoozeMinutes = 9;
+
+QString minutesText(const TMgLang& lang, int minutes)
+{
+    if (minutes == 1)
+        return lang.GetText(Text::EditorOneMinute);
+    // Some languages give 2-4 (and 22-24, ...) a form of their own; the others translate both texts alike.
+    const int lastTwo = minutes % 100;
+    const int last = minutes % 10;
+    const bool few = last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14);
+    return FormatText(lang.GetText(few ? Text::EditorMinutesCountFew : Text::EditorMinutesCount),
+                      {QString::number(minutes)});
+}
+
+QString rampText(const TMgLang& lang, int seconds)
+{
+    if (seconds <= 0)
+        return lang.GetText(Text::RampOff);
+    if (seconds % 60 != 0)
+        return FormatText(lang.GetText(Text::RampSecondsCount), {QString::number(seconds)});
+    return minutesText(lang, seconds / 60);
+}
+
 } // namespace
 
 // ---- locale and sound helpers ----
@@ -226,8 +251,17 @@ void TAlarmForm::createControls()
     lblVolume = named(new QLabel(QStringLiteral("100%"), this), "lblVolume");
     lblVolume->setMinimumWidth(lblVolume->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 2);
 
+    lblRamp = named(new QLabel(Text::GradualVolume.English(), this), "lblRamp");
+    cbRamp = named(new QComboBox(this), "cbRamp");
+    lblRamp->setBuddy(cbRamp);
+    fillRampList();
+
     chkSoundLoop = named(new QCheckBox(QStringLiteral("Repeat sound"), this), "chkSoundLoop");
     chkSnooze = named(new QCheckBox(QStringLiteral("Snooze"), this), "chkSnooze");
+    cbSnoozeLength = named(new QComboBox(this), "cbSnoozeLength");
+    cbSnoozeLength->setMaxVisibleItems(14);
+    fillSnoozeLengthList();
+    cbSnoozeLength->setEnabled(chkSnooze->isChecked());
     chkWakeup = named(new QCheckBox(this), "chkWakeup");
     lblWakeup = named(new QLabel(QStringLiteral("Wake up computer from a sleep mode"), this), "lblWakeup");
     lblWakeup->setCursor(Qt::PointingHandCursor);
@@ -262,6 +296,16 @@ void TAlarmForm::createControls()
     volumeRow->addWidget(lblVolume);
     volumeRow->addStretch();
 
+    auto* rampRow = new QHBoxLayout;
+    rampRow->addWidget(lblRamp);
+    rampRow->addWidget(cbRamp);
+    rampRow->addStretch();
+
+    auto* snoozeRow = new QHBoxLayout;
+    snoozeRow->addWidget(chkSnooze);
+    snoozeRow->addWidget(cbSnoozeLength);
+    snoozeRow->addStretch();
+
     // The link stands where the check box's caption would be when wake timers are not available.
     auto* wakeRow = new QHBoxLayout;
     wakeRow->setSpacing(0);
@@ -290,8 +334,9 @@ void TAlarmForm::createControls()
     fields->addWidget(lblSound);
     fields->addLayout(soundRow);
     fields->addLayout(volumeRow);
+    fields->addLayout(rampRow);
     fields->addWidget(chkSoundLoop);
-    fields->addWidget(chkSnooze);
+    fields->addLayout(snoozeRow);
     fields->addLayout(wakeRow);
     fields->addWidget(chkMonitorOn);
     sbxFields = named(new QScrollArea(this), "sbxFields");
@@ -312,8 +357,9 @@ void TAlarmForm::createControls()
     QList<QWidget*> tabOrder{cbHours, cbMinutes, cbAMPM};
     for (QCheckBox* day : chkDay)
         tabOrder.append(day);
-    tabOrder.append({memoLabel, chkShowMessage, cbSound, btnPlaySound, btnSoundFile, chkVolumeOn, trbVolume,
-                     chkSoundLoop, chkSnooze, chkWakeup, lblWakeup, chkMonitorOn, btnDonate, btnOk, btnCancel});
+    tabOrder.append({memoLabel, chkShowMessage, cbSound, btnPlaySound, btnSoundFile, chkVolumeOn, trbVolume, cbRamp,
+                     chkSoundLoop, chkSnooze, cbSnoozeLength, chkWakeup, lblWakeup, chkMonitorOn, btnDonate, btnOk,
+                     btnCancel});
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
     // A container is no stop of its own: Tab goes from field to field, and the area follows the focus.
@@ -325,6 +371,7 @@ void TAlarmForm::createControls()
     connect(btnPlaySound, &QToolButton::clicked, this, &TAlarmForm::btnPlaySoundClick);
     connect(btnSoundFile, &QPushButton::clicked, this, &TAlarmForm::btnSoundFileClick);
     connect(chkVolumeOn, &QCheckBox::toggled, trbVolume, &QSlider::setEnabled);
+    connect(chkSnooze, &QCheckBox::toggled, cbSnoozeLength, &QComboBox::setEnabled);
     connect(trbVolume, &QSlider::valueChanged, this, &TAlarmForm::trbVolumeChange);
     connect(trbVolume, &QSlider::sliderMoved, this, [this](int position) {
         const QPoint above = trbVolume->mapToGlobal(QPoint(trbVolume->width() * position / 100, -trbVolume->height()));
@@ -366,6 +413,9 @@ void TAlarmForm::DoLanguageChanged()
     TranslateCheckBox(lang, chkVolumeOn, Text::TurnOnVolume);
     TranslateCheckBox(lang, chkSoundLoop, Text::RepeatSound);
     TranslateCheckBox(lang, chkSnooze, Text::Snooze);
+    TranslateLabel(lang, lblRamp, Text::GradualVolume);
+    fillRampList();
+    fillSnoozeLengthList();
     TranslateLabel(lang, lblWakeup, Text::WakeUpComputer);
     m_wakeCaption = lblWakeup->text();
     TranslateCheckBox(lang, chkMonitorOn, Text::TurnOnMonitor);
@@ -414,6 +464,11 @@ void TAlarmForm::applyAccessibleTexts()
     // The slider stands right after the check box that switches it on: that caption is its label.
     trbVolume->setAccessibleName(caption(chkVolumeOn->text()));
     trbVolume->setAccessibleDescription(sound);
+    // As for the time lists: where the value stands in for the name, the description says what is chosen.
+    cbRamp->setAccessibleName(caption(lblRamp->text()));
+    cbRamp->setAccessibleDescription(cbRamp->accessibleName());
+    cbSnoozeLength->setAccessibleName(text(Text::AlarmSnoozeLength));
+    cbSnoozeLength->setAccessibleDescription(cbSnoozeLength->accessibleName());
     for (QCheckBox* box : {chkShowMessage, chkVolumeOn, chkSoundLoop, chkSnooze, chkMonitorOn}) {
         box->setAccessibleName(caption(box->text()));
         box->setAccessibleDescription(box == chkVolumeOn || box == chkSoundLoop ? sound : alarm);
@@ -542,6 +597,12 @@ void TAlarmForm::LoadFromRecord(const AlarmRecord& alarm)
     }
     chkSoundLoop->setChecked(alarm.SoundLoop);
     chkSnooze->setChecked(alarm.Snooze);
+    cbSnoozeLength->setEnabled(alarm.Snooze);
+    // Filled afresh: a length another alarm brought into the list goes again.
+    cbSnoozeLength->setCurrentIndex(-1);
+    fillSnoozeLengthList();
+    cbRamp->setCurrentIndex(-1);
+    fillRampList();
     chkWakeup->setChecked(alarm.WakeUp);
     chkMonitorOn->setChecked(alarm.MonitorOn);
     chkVolumeOn->setChecked(alarm.VolumeOn);
@@ -570,6 +631,9 @@ AlarmRecord TAlarmForm::SaveToRecord() const
     alarm.Sound = sound == Lang().NoneText() ? QString() : sound;
     alarm.SoundLoop = chkSoundLoop->isChecked();
     alarm.Snooze = chkSnooze->isChecked();
+    // Kept while Snooze is off, so that switching it on again brings the chosen length back.
+    alarm.SnoozeMinutes = std::clamp(cbSnoozeLength->currentData().toInt(), 0, kMaxSnoozeMinutes);
+    alarm.RampSeconds = cbRamp->currentData().toInt();
     alarm.WakeUp = chkWakeup->isChecked();
     alarm.MonitorOn = chkMonitorOn->isChecked();
     alarm.VolumeOn = chkVolumeOn->isChecked();
@@ -604,6 +668,8 @@ void TAlarmForm::showEvent(QShowEvent* event)
     if (!event->spontaneous()) {
         updateWakeControls();
         updatePlayButton();
+        // The global length may have changed in the main window since the list was filled.
+        fillSnoozeLengthList();
         fitToScreen();
         if (QWidget* owner = parentWidget(); owner && owner->isVisible())
             move(owner->frameGeometry().center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
@@ -755,7 +821,7 @@ void TAlarmForm::preview(bool silent)
         }
     }
     if (m_hooks.playSound) {
-        m_hooks.playSound(cbSound->currentText(), false, !silent, !silent);
+        m_hooks.playSound(cbSound->currentText(), false, !silent, !silent, silent ? 0 : cbRamp->currentData().toInt());
         m_previewStarted = true;
     }
 }
@@ -838,4 +904,43 @@ void TAlarmForm::trbVolumeChange(int position)
             // The preview goes on at the volume it had.
         }
     }
+}
+
+// ---- gradual volume and snooze length ----
+
+void TAlarmForm::fillRampList()
+{
+    const int chosen = cbRamp->currentIndex() < 0 ? m_alarm.RampSeconds : cbRamp->currentData().toInt();
+    cbRamp->clear();
+    for (const int seconds : kRampChoices)
+        cbRamp->addItem(rampText(Lang(), seconds), seconds);
+    const int item = cbRamp->findData(chosen);
+    cbRamp->setCurrentIndex(item < 0 ? 0 : item);
+}
+
+void TAlarmForm::fillSnoozeLengthList()
+{
+    const int chosen =
+        cbSnoozeLength->currentIndex() < 0 ? m_alarm.SnoozeMinutes : cbSnoozeLength->currentData().toInt();
+    const int global = m_hooks.defaultSnoozeMinutes ? m_hooks.defaultSnoozeMinutes() : kDefaultSnoozeMinutes;
+    cbSnoozeLength->clear();
+    cbSnoozeLength->addItem(FormatText(Lang().GetText(Text::SnoozeLengthDefault), {QString::number(global)}), 0);
+    for (const int minutes : kSnoozeLengthChoices)
+        cbSnoozeLength->addItem(minutesText(Lang(), minutes), minutes);
+    selectSnoozeMinutes(chosen);
+}
+
+void TAlarmForm::selectSnoozeMinutes(int minutes)
+{
+    if (minutes < 0 || minutes > kMaxSnoozeMinutes)
+        minutes = 0;
+    int item = cbSnoozeLength->findData(minutes);
+    if (item < 0) {
+        // A length written by another editor or a backup stays what it was unless the user picks another.
+        item = 1;
+        while (item < cbSnoozeLength->count() && cbSnoozeLength->itemData(item).toInt() < minutes)
+            ++item;
+        cbSnoozeLength->insertItem(item, minutesText(Lang(), minutes), minutes);
+    }
+    cbSnoozeLength->setCurrentIndex(item);
 }

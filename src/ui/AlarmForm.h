@@ -23,8 +23,12 @@ class QToolButton;
 
 /** What the alarm editor asks of the rest of the program; every hook may be left empty. */
 struct AlarmFormHooks {
-    /** allowPrograms and showErrors are true only for the play button; a selection previews silently. */
-    std::function<void(const QString& sound, bool loop, bool allowPrograms, bool showErrors)> playSound;
+    /**
+     * allowPrograms and showErrors are true only for the play button; a selection previews silently. The
+     * play button's sound rises from silence over rampSeconds, as the alarm's will; a selection's is at full.
+     */
+    std::function<void(const QString& sound, bool loop, bool allowPrograms, bool showErrors, int rampSeconds)>
+        playSound;
     std::function<void()> stopSound; // restores the system volume too
     std::function<bool()> isPlaying;
     std::function<void()> saveSystemVolume;
@@ -32,6 +36,7 @@ struct AlarmFormHooks {
     std::function<bool()> wakeTimersAvailable;         // empty: available
     std::function<void()> donate;                      // the main window's donate command
     std::function<void(const QString& page)> openLink; // a page of the product's help, e.g. "waketimers.html"
+    std::function<int()> defaultSnoozeMinutes;         // the global snooze length; empty: 9
     QString soundsFolder;                              // the stock sounds
 };
 
@@ -118,8 +123,11 @@ public:
     QCheckBox* chkVolumeOn;
     QSlider* trbVolume;
     QLabel* lblVolume;
+    QLabel* lblRamp;
+    QComboBox* cbRamp; // the alarm's RampSeconds, one item per kRampChoices entry
     QCheckBox* chkSoundLoop;
     QCheckBox* chkSnooze;
+    QComboBox* cbSnoozeLength; // the alarm's SnoozeMinutes; the first item (0) is the global length
     QCheckBox* chkWakeup;
     QLabel* lblWakeup;
     QCheckBox* chkMonitorOn;
@@ -154,6 +162,11 @@ private:
     QFileDialog* audioDialog();
     void translateAudioDialog();
     void trbVolumeChange(int position);
+    /** The ramp and snooze length items in the current language, keeping the chosen values. */
+    void fillRampList();
+    void fillSnoozeLengthList();
+    /** Selects minutes in cbSnoozeLength, adding an item for a length the list does not offer. */
+    void selectSnoozeMinutes(int minutes);
     void preview(bool silent);
     bool isPlaying() const;
 

@@ -373,7 +373,7 @@ void TWakeupForm::startSound(const AlarmRecord& alarm)
             m_hooks.setSystemVolume(alarm.Volume);
     }
     if (m_hooks.playSound)
-        m_hooks.playSound(alarm.Sound, alarm.SoundLoop);
+        m_hooks.playSound(alarm.Sound, alarm.SoundLoop, alarm.RampSeconds);
 }
 
 void TWakeupForm::DismissAlarm()

@@ -16,8 +16,9 @@ class QToolButton;
 
 /** What the notification window asks of the rest of the program while an alarm rings. */
 struct WakeupHooks {
-    std::function<void(const QString& sound, bool loop)> playSound; // and start the play-duration timer
-    std::function<void()> stopSound;                                // restores the volume too
+    // and start the play-duration timer; the sound rises from silence over rampSeconds (0: none)
+    std::function<void(const QString& sound, bool loop, int rampSeconds)> playSound;
+    std::function<void()> stopSound; // restores the volume too
     std::function<void()> saveSystemVolume;
     std::function<void(int percent)> setSystemVolume; // unmutes, then sets
     std::function<void()> monitorOn;

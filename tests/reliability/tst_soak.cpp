@@ -59,7 +59,7 @@ void TestSoak::manyAlarmsRingOnceEachWithFlatMemory()
     int plays = 0;
     int stops = 0;
     WakeupHooks hooks;
-    hooks.playSound = [&](const QString&, bool) { ++plays; };
+    hooks.playSound = [&](const QString&, bool, int) { ++plays; };
     hooks.stopSound = [&] { ++stops; };
     TWakeupForm wakeup(lang, hooks);
 

@@ -410,9 +410,10 @@ void TestAccessibility::everyControlHasANameAndADescription()
             controls.append(toolbar->widgetForAction(action));
     }
     TAlarmForm* e = rig.editor;
-    controls.append({e->cbHours, e->cbMinutes, e->cbAMPM, e->memoLabel, e->chkShowMessage, e->cbSound, e->btnPlaySound,
-                     e->btnSoundFile, e->chkVolumeOn, e->trbVolume, e->chkSoundLoop, e->chkSnooze, e->chkWakeup,
-                     e->lblWakeup, e->chkMonitorOn, e->btnDonate, e->btnOk, e->btnCancel});
+    controls.append({e->cbHours,   e->cbMinutes,    e->cbAMPM,       e->memoLabel,      e->chkShowMessage,
+                     e->cbSound,   e->btnPlaySound, e->btnSoundFile, e->chkVolumeOn,    e->trbVolume,
+                     e->cbRamp,    e->chkSoundLoop, e->chkSnooze,    e->cbSnoozeLength, e->chkWakeup,
+                     e->lblWakeup, e->chkMonitorOn, e->btnDonate,    e->btnOk,          e->btnCancel});
     for (QCheckBox* day : e->chkDay)
         controls.append(day);
     controls.append({rig.wakeup->btnOK, rig.wakeup->btnSnooze, rig.main->FloatingForm()->btnAlarm});
@@ -433,6 +434,8 @@ void TestAccessibility::everyControlHasANameAndADescription()
     QCOMPARE(accessible(e->cbHours)->text(QAccessible::Description), QStringLiteral("Hour"));
     QCOMPARE(accessible(e->cbMinutes)->text(QAccessible::Description), QStringLiteral("Minutes"));
     QCOMPARE(accessible(e->memoLabel)->text(QAccessible::Name), QStringLiteral("Label"));
+    QCOMPARE(accessible(e->cbRamp)->text(QAccessible::Description), QStringLiteral("Gradual volume"));
+    QCOMPARE(accessible(e->cbSnoozeLength)->text(QAccessible::Description), QStringLiteral("Snooze length"));
     // Without wake timers the check box has no caption; it keeps its name.
     QCOMPARE(accessible(e->chkWakeup)->text(QAccessible::Name), QStringLiteral("Wake up computer from a sleep mode"));
     QVERIFY(accessible(rig.wakeup->btnSnooze)->text(QAccessible::Description).contains(QStringLiteral("Esc")));
@@ -581,8 +584,8 @@ void TestAccessibility::editorTabOrderFollowsTheLayoutAndKeysAnswer()
     for (QCheckBox* day : e->chkDay)
         expected.append(day);
     expected.append({e->memoLabel, e->chkShowMessage, e->cbSound, e->btnPlaySound, e->btnSoundFile, e->chkVolumeOn,
-                     e->trbVolume, e->chkSoundLoop, e->chkSnooze, e->chkWakeup, e->chkMonitorOn, e->btnDonate, e->btnOk,
-                     e->btnCancel});
+                     e->trbVolume, e->cbRamp, e->chkSoundLoop, e->chkSnooze, e->cbSnoozeLength, e->chkWakeup,
+                     e->chkMonitorOn, e->btnDonate, e->btnOk, e->btnCancel});
     QList<QWidget*> all = expected;
     all.append(e->lblWakeup);
     const QList<QWidget*> visited = tabWalk(e, all);
@@ -617,6 +620,13 @@ void TestAccessibility::editorTabOrderFollowsTheLayoutAndKeysAnswer()
     showActive(e);
     e->chkSnooze->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), e->chkSnooze);
+    QTest::keyClick(e->chkSnooze, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), e->cbSnoozeLength);
+    // Space switches snooze off, and its length is no stop while it cannot be chosen.
+    QTest::keyClick(e->cbSnoozeLength, Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), e->chkSnooze);
+    QTest::keyClick(e->chkSnooze, Qt::Key_Space);
+    QVERIFY(!e->cbSnoozeLength->isEnabled());
     QTest::keyClick(e->chkSnooze, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), e->lblWakeup);
     QTest::keyClick(e->lblWakeup, Qt::Key_Return);

@@ -39,6 +39,7 @@ struct HookLog {
         bool loop;
         bool allowPrograms;
         bool showErrors;
+        int rampSeconds;
     };
     QList<Play> plays;
     QList<int> volumes;
@@ -53,8 +54,8 @@ struct HookLog {
 AlarmFormHooks hooksFor(HookLog& log, const QString& soundsFolder)
 {
     AlarmFormHooks hooks;
-    hooks.playSound = [&log](const QString& sound, bool loop, bool allowPrograms, bool showErrors) {
-        log.plays.append({sound, loop, allowPrograms, showErrors});
+    hooks.playSound = [&log](const QString& sound, bool loop, bool allowPrograms, bool showErrors, int rampSeconds) {
+        log.plays.append({sound, loop, allowPrograms, showErrors, rampSeconds});
         log.playing = true;
     };
     hooks.stopSound = [&log] {
@@ -121,6 +122,11 @@ private slots:
     void localeChangeKeepsTheTickedDays();
     void recordRoundTrips_data();
     void recordRoundTrips();
+    void rampAndSnoozeLengthListsOfferTheChoices();
+    void snoozeLengthListsAreTranslated();
+    void snoozeLengthNotOfferedIsKept();
+    void snoozeLengthFollowsTheSnoozeBox();
+    void playButtonPreviewsWithTheRamp();
     void emptyLabelAndSoundGetTheirDefaults();
     void noSoundSurvivesALanguageChange();
     void soundListHoldsTheStockSounds();
@@ -357,13 +363,21 @@ void TestAlarmForm::recordRoundTrips_data()
     quiet.WakeUp = false;
     quiet.Volume = 0;
     quiet.Label = QStringLiteral("Label with & and \u00e9 and \U0001F514");
+    quiet.RampSeconds = 15;
     AlarmRecord silent = sampleAlarm();
     silent.Sound.clear();
+    every.RampSeconds = 300;
+    every.SnoozeMinutes = 15;
+    AlarmRecord noSnooze = sampleAlarm();
+    noSnooze.Snooze = false;
+    noSnooze.SnoozeMinutes = 3; // kept for when snooze is switched on again
+    noSnooze.RampSeconds = 60;
 
     QTest::newRow("a weekday alarm with a stock sound in a 12-hour locale") << QStringLiteral("en_US") << sampleAlarm();
     QTest::newRow("an every-day alarm playing a file in a 24-hour locale") << QStringLiteral("de_DE") << every;
     QTest::newRow("an alarm with every switch off and a symbol in its label") << QStringLiteral("en_US") << quiet;
     QTest::newRow("an alarm without a sound") << QStringLiteral("ru_RU") << silent;
+    QTest::newRow("an alarm without snooze keeps its snooze length") << QStringLiteral("en_GB") << noSnooze;
 }
 
 void TestAlarmForm::recordRoundTrips()
@@ -374,6 +388,140 @@ void TestAlarmForm::recordRoundTrips()
     const auto form = makeForm(locale.toLatin1().constData());
     form->LoadFromRecord(alarm);
     QCOMPARE(form->SaveToRecord(), alarm);
+}
+
+void TestAlarmForm::rampAndSnoozeLengthListsOfferTheChoices()
+{
+    const auto form = makeForm("en_US");
+    QStringList rampTexts;
+    QList<int> rampSeconds;
+    for (int i = 0; i < form->cbRamp->count(); ++i) {
+        rampTexts << form->cbRamp->itemText(i);
+        rampSeconds << form->cbRamp->itemData(i).toInt();
+    }
+    QCOMPARE(rampTexts,
+             (QStringList{QStringLiteral("Off"), QStringLiteral("15 seconds"), QStringLiteral("30 seconds"),
+                          QStringLiteral("1 minute"), QStringLiteral("2 minutes"), QStringLiteral("5 minutes")}));
+    QCOMPARE(rampSeconds, QList<int>(kRampChoices.begin(), kRampChoices.end()));
+
+    QList<int> minutes;
+    for (int i = 0; i < form->cbSnoozeLength->count(); ++i)
+        minutes << form->cbSnoozeLength->itemData(i).toInt();
+    QCOMPARE(minutes, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 30}));
+    QCOMPARE(form->cbSnoozeLength->itemText(1), QStringLiteral("1 minute"));
+    QCOMPARE(form->cbSnoozeLength->itemText(13), QStringLiteral("30 minutes"));
+    // Without being told, the global length is the program's default; once shown, the editor asks for it.
+    QCOMPARE(form->cbSnoozeLength->itemText(0), QStringLiteral("Default (9 min)"));
+    int global = 4;
+    AlarmFormHooks hooks = hooksFor(m_log, m_sounds);
+    hooks.defaultSnoozeMinutes = [&global] { return global; };
+    form->SetHooks(hooks);
+    AlarmRecord alarm = sampleAlarm();
+    alarm.SnoozeMinutes = 0;
+    alarm.RampSeconds = 30;
+    QTimer::singleShot(0, form.get(), [&] {
+        const auto closes = qScopeGuard([&form] { form->reject(); });
+        QCOMPARE(form->cbSnoozeLength->currentText(), QStringLiteral("Default (4 min)"));
+        QCOMPARE(form->cbRamp->currentText(), QStringLiteral("30 seconds"));
+    });
+    QVERIFY(!form->Execute(alarm));
+    global = 12;
+    QTimer::singleShot(0, form.get(), [&] {
+        const auto closes = qScopeGuard([&form] { form->reject(); });
+        QCOMPARE(form->cbSnoozeLength->currentText(), QStringLiteral("Default (12 min)"));
+    });
+    QVERIFY(!form->Execute(alarm));
+}
+
+void TestAlarmForm::snoozeLengthListsAreTranslated()
+{
+    // A language that says 2-4 minutes otherwise than 5 and more.
+    WriteFileBytes(m_dir->filePath(QStringLiteral("Langs/ru.txt")),
+                   QStringLiteral("\uFEFF; test\r\n1000=Русский\r\n1001=1049\r\n0250=Плавная громкость:\r\n"
+                                  "0251=Выкл.\r\n0252=%1 секунд\r\n0253=1 минута\r\n0254=%1 минут\r\n"
+                                  "0255=%1 минуты\r\n0256=По умолчанию (%1 мин)\r\n")
+                       .toUtf8());
+    m_lang = std::make_unique<TMgLang>(m_dir->filePath(QStringLiteral("Langs")), 1033);
+    const auto form = makeForm("ru_RU");
+    AlarmRecord alarm = sampleAlarm();
+    alarm.RampSeconds = 120;
+    alarm.SnoozeMinutes = 20;
+    form->LoadFromRecord(alarm);
+    m_lang->ChooseLanguage(1049);
+    ApplyLanguage(*m_lang);
+    QCOMPARE(form->lblRamp->text(), QStringLiteral("Плавная громкость:"));
+    QCOMPARE(form->cbRamp->itemText(0), QStringLiteral("Выкл."));
+    QCOMPARE(form->cbRamp->itemText(1), QStringLiteral("15 секунд"));
+    QCOMPARE(form->cbRamp->itemText(3), QStringLiteral("1 минута"));
+    QCOMPARE(form->cbRamp->itemText(4), QStringLiteral("2 минуты"));
+    QCOMPARE(form->cbRamp->itemText(5), QStringLiteral("5 минут"));
+    QCOMPARE(form->cbSnoozeLength->itemText(0), QStringLiteral("По умолчанию (9 мин)"));
+    QCOMPARE(form->cbSnoozeLength->itemText(4), QStringLiteral("4 минуты"));
+    QCOMPARE(form->cbSnoozeLength->itemText(11), QStringLiteral("15 минут"));
+    // The chosen values stay chosen through the new texts.
+    QCOMPARE(form->SaveToRecord().RampSeconds, 120);
+    QCOMPARE(form->SaveToRecord().SnoozeMinutes, 20);
+}
+
+void TestAlarmForm::snoozeLengthNotOfferedIsKept()
+{
+    const auto form = makeForm("en_US");
+    AlarmRecord alarm = sampleAlarm();
+    alarm.SnoozeMinutes = 25; // set in a file, not from the list
+    form->LoadFromRecord(alarm);
+    QCOMPARE(form->cbSnoozeLength->currentText(), QStringLiteral("25 minutes"));
+    const int at = form->cbSnoozeLength->currentIndex();
+    QCOMPARE(form->cbSnoozeLength->itemData(at - 1).toInt(), 20);
+    QCOMPARE(form->cbSnoozeLength->itemData(at + 1).toInt(), 30);
+    QCOMPARE(form->SaveToRecord().SnoozeMinutes, 25);
+    // A length out of range reads as the global one.
+    alarm.SnoozeMinutes = kMaxSnoozeMinutes + 1;
+    alarm.RampSeconds = 7;
+    form->LoadFromRecord(alarm);
+    QCOMPARE(form->SaveToRecord().SnoozeMinutes, 0);
+    QCOMPARE(form->SaveToRecord().RampSeconds, 0);
+}
+
+void TestAlarmForm::snoozeLengthFollowsTheSnoozeBox()
+{
+    const auto form = makeForm("en_US");
+    AlarmRecord alarm = sampleAlarm();
+    alarm.Snooze = false;
+    alarm.SnoozeMinutes = 5;
+    form->LoadFromRecord(alarm);
+    QVERIFY(!form->cbSnoozeLength->isEnabled());
+    QCOMPARE(form->cbSnoozeLength->currentText(), QStringLiteral("5 minutes"));
+    form->chkSnooze->click();
+    QVERIFY(form->cbSnoozeLength->isEnabled());
+    form->cbSnoozeLength->setCurrentIndex(form->cbSnoozeLength->findData(10));
+    form->chkSnooze->click();
+    QVERIFY(!form->cbSnoozeLength->isEnabled());
+    QCOMPARE(form->SaveToRecord().SnoozeMinutes, 10);
+    alarm.Snooze = true;
+    form->LoadFromRecord(alarm);
+    QVERIFY(form->cbSnoozeLength->isEnabled());
+}
+
+void TestAlarmForm::playButtonPreviewsWithTheRamp()
+{
+    const auto form = makeForm("en_US");
+    AlarmRecord alarm = sampleAlarm();
+    alarm.RampSeconds = 60;
+    form->LoadFromRecord(alarm);
+    form->btnPlaySound->click();
+    QCOMPARE(m_log.plays.size(), 1);
+    QCOMPARE(m_log.plays.last().rampSeconds, 60);
+    form->btnPlaySound->click(); // stops
+    // What the list shows when it is changed is heard in the next preview.
+    form->cbRamp->setCurrentIndex(form->cbRamp->findData(15));
+    form->btnPlaySound->click();
+    QCOMPARE(m_log.plays.size(), 2);
+    QCOMPARE(m_log.plays.last().rampSeconds, 15);
+    // Choosing a sound lets it be heard at once, without the ramp.
+    form->cbSound->setCurrentIndex(form->cbSound->findText(QStringLiteral("Christmas")));
+    emit form->cbSound->activated(form->cbSound->currentIndex());
+    QCOMPARE(m_log.plays.last().sound, QStringLiteral("Christmas"));
+    QCOMPARE(m_log.plays.last().rampSeconds, 0);
 }
 
 void TestAlarmForm::emptyLabelAndSoundGetTheirDefaults()

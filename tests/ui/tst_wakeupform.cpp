@@ -31,6 +31,7 @@ QString alarmString(bool snooze, bool showMessage, const QString& label = QStrin
 // Records what the window asks of the rest of the program.
 struct Recorder {
     QStringList played;
+    QList<int> ramps; // of every sound played
     int stopped = 0;
     int volumeSaved = 0;
     QList<int> volumes;
@@ -44,7 +45,10 @@ struct Recorder {
     WakeupHooks hooks()
     {
         WakeupHooks h;
-        h.playSound = [this](const QString& sound, bool) { played.append(sound); };
+        h.playSound = [this](const QString& sound, bool, int rampSeconds) {
+            played.append(sound);
+            ramps.append(rampSeconds);
+        };
         h.stopSound = [this] { ++stopped; };
         h.saveSystemVolume = [this] { ++volumeSaved; };
         h.setSystemVolume = [this](int percent) { volumes.append(percent); };
@@ -95,6 +99,7 @@ private slots:
     void buttonsWithAndWithoutSnooze();
     void showAndOkRingAndRestore();
     void snoozingTwiceReShowsTheSameAlarm();
+    void everyRingRisesWithTheAlarmsRamp();
     void cancelSnoozeStopsTheCountdown();
     void monitorCommandIsSentSixTimes();
     void balloonOnlyAlarmDisplayTimes();
@@ -187,6 +192,22 @@ void TestWakeupForm::snoozingTwiceReShowsTheSameAlarm()
         QVERIFY(!recorder.cancelSnoozeVisible);
     }
     QCOMPARE(recorder.played.size(), 3);
+}
+
+void TestWakeupForm::everyRingRisesWithTheAlarmsRamp()
+{
+    Recorder recorder;
+    auto form = CreateForm<TWakeupForm>(m_lang, recorder.hooks());
+    form->SetSnoozeTime(1);
+    AlarmRecord alarm = ParseAlarmString(alarmString(true, true));
+    alarm.RampSeconds = 30;
+    form->ShowAlarm(BuildAlarmString(alarm));
+    QCOMPARE(recorder.ramps, QList<int>{30});
+    // A snoozed alarm starts soft again when it comes back.
+    form->btnSnooze->click();
+    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 5000);
+    QCOMPARE(recorder.ramps, (QList<int>{30, 30}));
+    form->btnOK->click();
 }
 
 void TestWakeupForm::cancelSnoozeStopsTheCountdown()

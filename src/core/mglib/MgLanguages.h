@@ -49,7 +49,15 @@ struct LangText {
     X(RingsIn, 223, u"Rings in %1")                                                                                    \
     X(SnoozedUntil, 224, u"Snoozed until %1")                                                                          \
     X(SnoozeLength, 225, u"Snooze for")
-#define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)
+#define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)                                                                            \
+    X(GradualVolume, 250, u"Gradual volume:")                                                                          \
+    X(RampOff, 251, u"Off")                                                                                            \
+    X(RampSecondsCount, 252, u"%1 seconds")                                                                            \
+    X(EditorOneMinute, 253, u"1 minute")                                                                               \
+    X(EditorMinutesCount, 254, u"%1 minutes")                                                                          \
+    X(EditorMinutesCountFew, 255, u"%1 minutes")                                                                       \
+    X(SnoozeLengthDefault, 256, u"Default (%1 min)")                                                                   \
+    X(AlarmSnoozeLength, 257, u"Snooze length")
 #define LARKBELL_LANG_TEXTS_WAKE(X)
 #define LARKBELL_LANG_TEXTS_NOTIFICATION(X) X(NotificationDismiss, 280, u"Dismiss")
 #define LARKBELL_LANG_TEXTS_NO_SOUND(X)
