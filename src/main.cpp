@@ -8,6 +8,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 namespace {
 
 // Ending a running copy needs no window system, so -close works from a shell without a display.
@@ -19,6 +21,17 @@ int closeRunningCopy(const CommandLine& commandLine)
     platform->SendToInstance(OwnExecutablePath(), InstanceMessage::Exit, InstanceMessage::Param1,
                              InstanceMessage::Param2);
     return 0;
+}
+
+// Answers from the shell, with no display and beside a running copy: the exit code tells scripts whether
+// alarms can wake this computer (0) or not (1).
+int printWakeStatus(int argc, char* argv[])
+{
+    const QCoreApplication app(argc, argv); // D-Bus wants one; no window system is touched
+    const WakeStatus status = CreatePlatform()->DetectWakeStatus();
+    std::printf("wake path: %s\ncan wake: %s\nreason: %s\n", WakePathName(status.path), WakeAbilityName(status.works),
+                WakeReasonText(status.reason));
+    return status.works == WakeAbility::Yes ? 0 : 1;
 }
 
 } // namespace
@@ -37,6 +50,8 @@ int main(int argc, char* argv[])
     SetFileCommitSteps({SyncFileToDisk, ReplaceFileAtomically, SyncFolderToDisk});
     if (commandLine.close)
         return closeRunningCopy(commandLine);
+    if (commandLine.wakeStatus)
+        return printWakeStatus(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Larkbell"));

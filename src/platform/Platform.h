@@ -5,6 +5,8 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/ExitRequestWatch.h"
 #include "platform/InstanceChannel.h"
+#include "platform/SleepTrial.h"
+#include "platform/WakeStatus.h"
 #include "platform/WakeTimer.h"
 
 #include <functional>
@@ -36,6 +38,24 @@ public:
     virtual std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents events) = 0;
     /** True when a wake timer created now could wake the computer from sleep. */
     virtual bool WakeTimersAllowed() = 0;
+    /**
+     * Which wake path works and why, asked of the system anew. It may wait on the system's services (a
+     * power daemon over D-Bus) for a few seconds, so the GUI thread never calls it; any thread may.
+     */
+    virtual WakeStatus DetectWakeStatus()
+    {
+        const bool allowed = WakeTimersAllowed();
+        return {allowed ? WakePath::RealtimeAlarm : WakePath::None, allowed ? WakeAbility::Yes : WakeAbility::No,
+                allowed ? WakeReason::CapabilityHeld : WakeReason::SystemForbids};
+    }
+    /**
+     * Sends the computer to sleep with a wake-up armed for `wakeAt`; nullptr where the system offers no way
+     * to ask for sleep. Failures after the start arrive through events.failed.
+     */
+    virtual std::unique_ptr<SleepTrial> StartSleepTrial(WallTime /*wakeAt*/, SleepTrialEvents /*events*/)
+    {
+        return nullptr;
+    }
 
     /**
      * Makes this process the running copy of the executable at `exePath`; nullptr when another copy of it,

@@ -2,6 +2,7 @@
 
 #include "core/mglib/MgLib.h"
 #include "ui/MessageBoxes.h"
+#include "ui/WakeCheck.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -269,6 +270,20 @@ void TAlarmForm::createControls()
     lblWakeup->setStyleSheet(linkStyle(kLinkColour));
     lblWakeup->installEventFilter(this);
     lblWakeup->hide();
+    // Whether an alarm will really bring this computer out of sleep is decided by the system, not by the
+    // box: the user reads it where they tick it, with the page that says what each way of waking needs.
+    lblWakeStatus = named(new QLabel(this), "lblWakeStatus");
+    lblWakeStatus->setWordWrap(true);
+    lblWakeStatus->setMaximumWidth(kMemoWidth);
+    lblWakeStatus->setTextFormat(Qt::RichText);
+    // No Tab stop of its own: the keyboard has F1 for help, and screen readers read it as the window's text.
+    lblWakeStatus->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    lblWakeStatus->setFocusPolicy(Qt::NoFocus);
+    lblWakeStatus->hide();
+    connect(lblWakeStatus, &QLabel::linkActivated, this, [this](const QString& page) {
+        if (m_hooks.openLink)
+            m_hooks.openLink(page);
+    });
     chkMonitorOn = named(new QCheckBox(QStringLiteral("Turn on the monitor power"), this), "chkMonitorOn");
 
     btnDonate = named(new QPushButton(QStringLiteral("Donate"), this), "btnDonate");
@@ -338,6 +353,7 @@ void TAlarmForm::createControls()
     fields->addWidget(chkSoundLoop);
     fields->addLayout(snoozeRow);
     fields->addLayout(wakeRow);
+    fields->addWidget(lblWakeStatus);
     fields->addWidget(chkMonitorOn);
     sbxFields = named(new QScrollArea(this), "sbxFields");
     sbxFields->setFrameShape(QFrame::NoFrame);
@@ -418,6 +434,7 @@ void TAlarmForm::DoLanguageChanged()
     fillSnoozeLengthList();
     TranslateLabel(lang, lblWakeup, Text::WakeUpComputer);
     m_wakeCaption = lblWakeup->text();
+    updateWakeStatusText();
     TranslateCheckBox(lang, chkMonitorOn, Text::TurnOnMonitor);
     TranslateButton(lang, btnDonate, Text::Donate);
     TranslateButton(lang, btnOk, Text::Ok);
@@ -727,6 +744,26 @@ void TAlarmForm::hideEvent(QHideEvent* event)
         call(m_hooks.stopSound);
     }
     QDialog::hideEvent(event);
+}
+
+void TAlarmForm::SetWakeStatus(const std::optional<WakeStatus>& status)
+{
+    m_wakeStatus = status;
+    updateWakeStatusText();
+}
+
+void TAlarmForm::updateWakeStatusText()
+{
+    lblWakeStatus->setVisible(m_wakeStatus.has_value());
+    if (!m_wakeStatus)
+        return;
+    const TMgLang& lang = Lang();
+    const QString text = *m_wakeStatus ? WakeBoxText(lang, **m_wakeStatus) : lang.GetText(Text::WakeChecking);
+    const QString help = WithoutMnemonic(lang.GetText(Text::Help));
+    lblWakeStatus->setText(text.toHtmlEscaped() +
+                           QStringLiteral(" <a href=\"waketimers.html\">%1</a>").arg(help.toHtmlEscaped()));
+    lblWakeStatus->setAccessibleName(text);
+    lblWakeStatus->setAccessibleDescription(help);
 }
 
 void TAlarmForm::updateWakeControls()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/alarms/AlarmRecord.h"
+#include "platform/WakeStatus.h"
 #include "ui/MgForm.h"
 
 #include <QDialog>
@@ -96,6 +97,8 @@ public:
     AlarmRecord SaveToRecord() const;
     /** The sound player's preview state: the play button shows stop while playing. */
     void SetPreviewState(bool playing);
+    /** What the wake box says about this computer; nullopt while it is being found out. */
+    void SetWakeStatus(const std::optional<WakeStatus>& status);
 
     /** The time the three lists show; none when a list has no selection. */
     std::optional<QTime> SelectedTime() const;
@@ -130,6 +133,7 @@ public:
     QComboBox* cbSnoozeLength; // the alarm's SnoozeMinutes; the first item (0) is the global length
     QCheckBox* chkWakeup;
     QLabel* lblWakeup;
+    QLabel* lblWakeStatus; // whether this computer wakes for the alarm, with a help link; hidden until told
     QCheckBox* chkMonitorOn;
     QPushButton* btnDonate;
     QPushButton* btnOk;
@@ -151,6 +155,7 @@ private:
     /** Names and descriptions for screen readers, in the current language. */
     void applyAccessibleTexts();
     void updateWakeControls();
+    void updateWakeStatusText();
     /** Sizes the fields' scroll area so that the dialog, buttons included, fits the available screen. */
     void fitToScreen();
     void updatePlayButton();
@@ -175,6 +180,8 @@ private:
     AlarmRecord m_alarm;
     QStringList m_stockNames;
     QString m_wakeCaption;
+    // Outer: whether the main window has told anything; inner: whether the answer is known yet.
+    std::optional<std::optional<WakeStatus>> m_wakeStatus;
     int m_weekOffset = 0; // first weekday of the day captions, Sunday = 0
     int m_playGlyph = 0;
     bool m_donateVisible = true;

@@ -39,6 +39,24 @@ int AlarmListModel::rowCount(const QModelIndex& parent) const
 
 QVariant AlarmListModel::data(const QModelIndex& index, int role) const
 {
+    const QVariant value = rowData(index, role);
+    if (role != Qt::AccessibleTextRole || m_wakeNote.isEmpty() || !value.isValid())
+        return value;
+    const QString& alarmString = m_scheduler.Alarms().at(index.row());
+    if (!AlarmField::Enabled(alarmString) || !AlarmField::WakeUp(alarmString))
+        return value;
+    return QString(value.toString() + QStringLiteral(", ") + m_wakeNote);
+}
+
+void AlarmListModel::SetWakeNote(const QString& note)
+{
+    m_wakeNote = note;
+    if (rowCount() > 0)
+        emit dataChanged(index(0), index(rowCount() - 1), {Qt::AccessibleTextRole});
+}
+
+QVariant AlarmListModel::rowData(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || index.row() >= m_scheduler.Alarms().size())
         return {};
     const QString& alarmString = m_scheduler.Alarms().at(index.row());

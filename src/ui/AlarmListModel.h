@@ -24,6 +24,8 @@ public:
 
     /** The language whose words the rows are read out in; none gives the built-in English. */
     void SetLanguage(const TMgLang* lang);
+    /** Said after the alarms that ask to wake the computer when it cannot be woken; empty says nothing. */
+    void SetWakeNote(const QString& note);
 
     /** The list changed as a whole (load, sort, delete); views re-read every row. */
     void Reset();
@@ -35,5 +37,8 @@ public:
 
 private:
     AlarmScheduler& m_scheduler;
+    QVariant rowData(const QModelIndex& index, int role) const;
+
     const TMgLang* m_lang = nullptr;
+    QString m_wakeNote;
 };

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -25,6 +26,23 @@ bool designatorFollowsTime(const QString& format)
 {
     static const QRegularExpression trailingDesignator(QStringLiteral("\\s(AP|ap|A|a)$"));
     return trailingDesignator.match(format).hasMatch();
+}
+
+constexpr int kWakeMarkSize = 12;
+
+// A crescent moon struck through: the alarm will not bring the computer out of sleep.
+void paintWakeMark(QPainter& p, const QRectF& box, const QColor& colour)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath moon;
+    moon.addEllipse(box.adjusted(1, 1, -1, -1));
+    QPainterPath bite;
+    bite.addEllipse(box.adjusted(1, 1, -1, -1).translated(box.width() * 0.35, -box.height() * 0.2));
+    p.fillPath(moon.subtracted(bite), colour);
+    p.setPen(QPen(colour, 1.5));
+    p.drawLine(box.bottomLeft(), box.topRight());
+    p.restore();
 }
 
 } // namespace
@@ -75,6 +93,17 @@ TAlarmListView::TAlarmListView(QWidget* parent)
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void TAlarmListView::SetWakeMark(const QString& text)
+{
+    m_wakeMark = text;
+    viewport()->update();
+}
+
+bool TAlarmListView::WakeMarkShown(const QString& alarmString) const
+{
+    return !m_wakeMark.isEmpty() && AlarmField::Enabled(alarmString) && AlarmField::WakeUp(alarmString);
 }
 
 void TAlarmListView::SetSingleLine(bool singleLine)
@@ -227,6 +256,10 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
 
     const int image = (alarm.Enabled ? 1 : 0) + (checkHot ? 2 : 0);
     p.drawPixmap(CheckLeft(), (h - kCheckImageHeight) / 2, checkImage(image));
+    if (WakeMarkShown(alarmString)) {
+        const int markTop = m_singleLine ? (h - kWakeMarkSize) / 2 : h - 5 - kWakeMarkSize;
+        paintWakeMark(p, QRect(w - 6 - inset - kWakeMarkSize, markTop, kWakeMarkSize, kWakeMarkSize), colours.text);
+    }
     p.restore();
 }
 

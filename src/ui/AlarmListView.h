@@ -26,6 +26,9 @@ public:
     bool IsSingleLine() const { return m_singleLine; }
     /** Texts and formats that come from the locale and the language. */
     void SetLocaleTexts(const QLocale& locale, const DayTexts& dayTexts);
+    /** Marks the alarms that ask to wake the computer when it cannot be woken; an empty text marks none. */
+    void SetWakeMark(const QString& text);
+    bool WakeMarkShown(const QString& alarmString) const;
 
     int HoverIndex() const { return m_hoverIndex; }
     int CheckLeft() const { return m_singleLine ? 6 : 20; }
@@ -84,6 +87,7 @@ private:
     int m_hoverIndex = -1;
     QLocale m_locale;
     DayTexts m_dayTexts;
+    QString m_wakeMark; // why the mark is there, as a tooltip would say it; empty: no mark
     mutable std::array<QPixmap, 4> m_checkImages;
     mutable qreal m_checkImageRatio = 0; // the scale factor m_checkImages were drawn for
 };

@@ -13,6 +13,7 @@
 #include "ui/FloatingForm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Theme.h"
+#include "ui/WakeCheck.h"
 #include "ui/WakeupForm.h"
 
 #include <QActionGroup>
@@ -195,6 +196,7 @@ void TMainForm::createActions()
     actHelp = make("actHelp", "help", QKeySequence(Qt::Key_F1), &TMainForm::openHelp);
     actAutostart = make("actAutostart", nullptr, {}, &TMainForm::actAutostartExecute);
     actAutostart->setCheckable(true);
+    actTestWakeup = make("actTestWakeup", nullptr, {}, &TMainForm::actTestWakeupExecute);
     actDonate = make("actDonate", "donate", {}, nullptr);
     connect(actDonate, &QAction::triggered, this, &TMainForm::Donate);
     actCockcrow = make("actCockcrow", "cockcrow", {}, nullptr);
@@ -233,6 +235,7 @@ void TMainForm::createMenus()
     QMenu* miOptions = mmMain->addMenu(Text::Options.English());
     miOptions->setObjectName(QStringLiteral("miOptions"));
     miOptions->addAction(actAutostart);
+    miOptions->addAction(actTestWakeup);
     miOptions->addSeparator();
     miSnooze = miOptions->addMenu(Text::Snooze.English());
     miSnooze->setObjectName(QStringLiteral("miSnooze"));
@@ -472,6 +475,11 @@ void TMainForm::PostCreate()
         lbAlarmView->SetCurrentRow(0);
     UpdateCommandStates();
     actAutostart->setChecked(m_context.platform.AutostartEnabled(m_context.exePath.toStdString()));
+    // Asked once, away from this thread: a power daemon may take seconds to answer, or never.
+    m_wakeCheck = std::make_unique<WakeCheck>(m_context.platform, m_context.lang);
+    connect(m_wakeCheck.get(), &WakeCheck::known, this, &TMainForm::applyWakeStatus);
+    m_wakeCheck->Start();
+    applyWakeStatus();
     miShowFloatingWindow->setChecked(m_context.ini.Read(Settings::ShowFloatingWindow));
     LoadFormPlacement(this, m_context.ini, FormStartPosition::CenterOfWorkArea);
     KeepOnScreen(this);
@@ -555,6 +563,8 @@ void TMainForm::DoLanguageChanged()
     actHelp->setToolTip(lang.GetText(Text::Help));
     lblNextAlarms->setText(FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")}));
     actAutostart->setText(FormatText(lang.GetText(Text::RunAtStartup), {QStringLiteral("Larkbell")}));
+    actTestWakeup->setText(lang.GetText(Text::TestWakeup));
+    applyWakeStatus();
     const QString minute = lang.GetText(Text::Minute);
     const QString minutes = lang.GetText(Text::Minutes);
     for (int tag = 1; tag <= 5; ++tag) {
@@ -1106,6 +1116,25 @@ void TMainForm::dismissShownAlarm()
 {
     if (m_wakeup && m_wakeup->isVisible())
         m_wakeup->DismissAlarm();
+}
+
+void TMainForm::actTestWakeupExecute()
+{
+    if (m_wakeCheck)
+        m_wakeCheck->RunTest(this);
+}
+
+void TMainForm::applyWakeStatus()
+{
+    if (!m_wakeCheck)
+        return;
+    const std::optional<WakeStatus>& status = m_wakeCheck->Status();
+    if (m_editor)
+        m_editor->SetWakeStatus(status);
+    const QString note =
+        status && status->works == WakeAbility::No ? m_context.lang.GetText(Text::WakeListMark) : QString();
+    lbAlarmView->SetWakeMark(note);
+    m_model->SetWakeNote(note);
 }
 
 void TMainForm::actAutostartExecute()

@@ -27,6 +27,7 @@ class TAlarmListView;
 class TAppIni;
 class TFloatingForm;
 class TWakeupForm;
+class WakeCheck;
 struct AppFolders;
 
 /** The services the main window is built on, made by the program's owner in the start-up order. */
@@ -116,6 +117,10 @@ public:
     bool SetAlarmEnabled(int row, bool enabled);
     void actExitExecute() { emit exitRequested(); }
     void actAutostartExecute();
+    /** Options > Test wake-up: after the user agrees, a real sleep with a wake-up a minute later. */
+    void actTestWakeupExecute();
+    /** Whether alarms can wake this computer, found once after start; nullptr before PostCreate. */
+    WakeCheck* WakeChecker() const { return m_wakeCheck.get(); }
     void actCancelSnoozeExecute();
     void miSaveClick();
     void miLoadClick();
@@ -150,6 +155,7 @@ private:
     QAction* actEnable;
     QAction* actHelp;
     QAction* actAutostart;
+    QAction* actTestWakeup = nullptr;
     QAction* actDonate;
     QAction* actCockcrow;
     QAction* actCancelSnooze;
@@ -218,6 +224,8 @@ private:
     void restartLazySave();
     void saveOptions();
     void tmrAllowWakeTimersTimer();
+    /** The editor's wake text and the list's marks, from what the wake check found (or is finding). */
+    void applyWakeStatus();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void balloonClicked();
     void openWebPage(const QString& page);
@@ -230,6 +238,7 @@ private:
     MainFormContext m_context;
     AlarmScheduler* m_scheduler;
     std::unique_ptr<TFloatingForm> m_floating;
+    std::unique_ptr<WakeCheck> m_wakeCheck;
     AlarmListModel* m_model;
     TAlarmForm* m_editor = nullptr;
     TWakeupForm* m_wakeup = nullptr;

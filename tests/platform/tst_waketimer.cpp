@@ -1,23 +1,32 @@
+#include "core/alarms/WakeTest.h"
 #include "platform/Platform.h"
+#include "platform/linux/LinuxSleepTrial.h"
 #include "platform/linux/LinuxWakeTimer.h"
 
 #include "TestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDateTime>
 #include <QDir>
 #include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
+#include <atomic>
 #include <chrono>
+#include <linux/capability.h>
 #include <map>
+#include <sys/syscall.h>
 #include <sys/timerfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -86,6 +95,43 @@ public slots:
     QString currentProfile() { return QStringLiteral("Performance"); }
 };
 
+// Stands in for logind: Suspend announces the sleep at once and the return `resumeAfterMs` later, as a
+// computer that a wake-up brought back would. Nothing really sleeps.
+class FakeLogind : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    std::atomic<int> resumeAfterMs{0};
+    std::atomic<bool> refuse{false};
+    std::atomic<int> suspends{0};
+
+public slots:
+    void Suspend(bool interactive)
+    {
+        Q_UNUSED(interactive)
+        ++suspends;
+        if (refuse) {
+            sendErrorReply(QStringLiteral("org.freedesktop.login1.OperationInProgress"),
+                           QStringLiteral("There's already a shutdown or sleep operation in progress"));
+            return;
+        }
+        announce(true);
+        QTimer::singleShot(resumeAfterMs.load(), this, [this] { announce(false); });
+    }
+
+private:
+    void announce(bool start)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                                         QStringLiteral("PrepareForSleep"));
+        signal << start;
+        QDBusConnection(QStringLiteral("daemon")).send(signal);
+    }
+};
+
 // A private message bus for the test, stopped by its process id when the test ends.
 class PrivateBus final
 {
@@ -122,6 +168,51 @@ qulonglong Seconds(WallTime t)
     return static_cast<qulonglong>(std::chrono::floor<std::chrono::seconds>(t.time_since_epoch()).count());
 }
 
+// The kernel's list of clocks, as a folder of the test's: one clock that can raise wake alarms, or none.
+std::unique_ptr<QTemporaryDir> RtcClass(bool wakeCapable)
+{
+    auto folder = std::make_unique<QTemporaryDir>();
+    QDir(folder->path()).mkpath(QStringLiteral("rtc0"));
+    WriteFileBytes(folder->filePath(wakeCapable ? QStringLiteral("rtc0/wakealarm") : QStringLiteral("rtc0/name")),
+                   "\n");
+    return folder;
+}
+
+// Runs the detection in a child process whose effective capabilities lack CAP_WAKE_ALARM (the parent may
+// hold it as root), and reads its answer back.
+std::optional<WakeStatus> DetectWithoutWakeCapability(const WakeOptions& options)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2]{};
+        int answer[3] = {-1, -1, -1};
+        if (::syscall(SYS_capget, &header, data) == 0) {
+            data[CAP_TO_INDEX(CAP_WAKE_ALARM)].effective &= ~CAP_TO_MASK(CAP_WAKE_ALARM);
+            if (::syscall(SYS_capset, &header, data) == 0) {
+                const WakeStatus status = DetectLinuxWakeStatus(options);
+                answer[0] = int(status.path);
+                answer[1] = int(status.works);
+                answer[2] = int(status.reason);
+            }
+        }
+        [[maybe_unused]] const ssize_t written = ::write(channel[1], answer, sizeof answer);
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    int answer[3] = {-1, -1, -1};
+    const ssize_t got = ::read(channel[0], answer, sizeof answer);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (got != sizeof answer || answer[0] < 0)
+        return std::nullopt;
+    return WakeStatus{WakePath(answer[0]), WakeAbility(answer[1]), WakeReason(answer[2])};
+}
+
 bool KernelAllowsAlarmTimers()
 {
     const int fd = ::timerfd_create(CLOCK_REALTIME_ALARM, TFD_CLOEXEC);
@@ -132,6 +223,22 @@ bool KernelAllowsAlarmTimers()
 }
 
 } // namespace
+
+// Global, where QCOMPARE finds them.
+static bool operator==(const WakeStatus& a, const WakeStatus& b)
+{
+    return a.path == b.path && a.works == b.works && a.reason == b.reason;
+}
+
+static char* toString(const WakeStatus& status)
+{
+    return qstrdup(QStringLiteral("%1 / %2 / %3")
+                       .arg(QLatin1StringView(WakePathName(status.path)),
+                            QLatin1StringView(WakeAbilityName(status.works)),
+                            QLatin1StringView(WakeReasonText(status.reason)))
+                       .toUtf8()
+                       .constData());
+}
 
 class TestWakeTimer : public QObject
 {
@@ -154,6 +261,12 @@ private slots:
     void aWakeTimeInThePastIsNotRequested();
     void endingTheTimerWithdrawsItsRequest();
 
+    void theStatusNamesTheKernelTimerWhenItMayBeSet();
+    void withoutTheCapabilityTheStatusSaysWhy();
+    void theStatusAsksThePowerDaemonWhetherItCanWake();
+    void aSleepTrialWakesOnTheKernelTimerAndReportsTheReturn();
+    void aSleepTrialTheSystemRefusesIsReported();
+
 private:
     bool startDaemon(QObject* daemon);
     void stopDaemon();
@@ -169,6 +282,9 @@ void TestWakeTimer::initTestCase()
     // Qt registers the D-Bus types lazily; the stand-in daemon's slots need this one before export.
     qRegisterMetaType<QDBusObjectPath>();
     m_bus = std::make_unique<PrivateBus>();
+    // The private bus stands for the system bus too, where the sleep trial finds logind.
+    if (!m_bus->address().isEmpty())
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus->address().toUtf8());
     if (!m_bus->address().isEmpty()) {
         QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("daemon"));
         QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("client"));
@@ -401,6 +517,154 @@ void TestWakeTimer::endingTheTimerWithdrawsItsRequest()
     }
     QCOMPARE(daemon->requests(), 2);
     QCOMPARE(daemon->active().size(), size_t(0));
+}
+
+void TestWakeTimer::theStatusNamesTheKernelTimerWhenItMayBeSet()
+{
+    if (!KernelAllowsAlarmTimers())
+        QSKIP("this process may not create alarm timers (no CAP_WAKE_ALARM); run the tests as root");
+    WakeOptions options;
+    options.usePowerDaemon = false;
+    const auto wakeClock = RtcClass(true);
+    options.rtcClassFolder = wakeClock->path();
+    QCOMPARE(DetectLinuxWakeStatus(options),
+             (WakeStatus{WakePath::RealtimeAlarm, WakeAbility::Yes, WakeReason::CapabilityHeld}));
+    // Allowed to set the timer, but nothing to raise it: the computer sleeps on.
+    const auto plainClock = RtcClass(false);
+    options.rtcClassFolder = plainClock->path();
+    QCOMPARE(DetectLinuxWakeStatus(options),
+             (WakeStatus{WakePath::RealtimeAlarm, WakeAbility::No, WakeReason::NoWakeClock}));
+}
+
+void TestWakeTimer::withoutTheCapabilityTheStatusSaysWhy()
+{
+    WakeOptions options;
+    options.usePowerDaemon = false;
+    const auto wakeClock = RtcClass(true);
+    options.rtcClassFolder = wakeClock->path();
+    const std::optional<WakeStatus> status = DetectWithoutWakeCapability(options);
+    QVERIFY(status);
+    QCOMPARE(*status, (WakeStatus{WakePath::None, WakeAbility::No, WakeReason::NoCapability}));
+    QVERIFY(QByteArray(WakeReasonText(status->reason)).startsWith("no CAP_WAKE_ALARM: run as root"));
+    // With neither the right nor a clock, the clock is what no setting can change.
+    const auto plainClock = RtcClass(false);
+    options.rtcClassFolder = plainClock->path();
+    QCOMPARE(*DetectWithoutWakeCapability(options),
+             (WakeStatus{WakePath::None, WakeAbility::No, WakeReason::NoWakeClock}));
+}
+
+void TestWakeTimer::theStatusAsksThePowerDaemonWhetherItCanWake()
+{
+    if (m_bus->address().isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    stopDaemon();
+    WakeOptions options = daemonOnly();
+    const auto wakeClock = RtcClass(true);
+    options.rtcClassFolder = wakeClock->path();
+    QCOMPARE(DetectLinuxWakeStatus(options), (WakeStatus{WakePath::None, WakeAbility::No, WakeReason::NoCapability}));
+
+    QVERIFY(startDaemon(new FakePowerDaemon));
+    // The stand-in lives in this process: whether it may set wake alarms is whether this process may.
+    const WakeStatus expected =
+        KernelAllowsAlarmTimers()
+            ? WakeStatus{WakePath::PowerDaemon, WakeAbility::Yes, WakeReason::DaemonCanWake}
+            : WakeStatus{WakePath::PowerDaemon, WakeAbility::No, WakeReason::DaemonLacksCapability};
+    QCOMPARE(DetectLinuxWakeStatus(options), expected);
+    const auto plainClock = RtcClass(false);
+    options.rtcClassFolder = plainClock->path();
+    QCOMPARE(DetectLinuxWakeStatus(options),
+             (WakeStatus{WakePath::PowerDaemon, WakeAbility::No, WakeReason::NoWakeClock}));
+
+    QVERIFY(startDaemon(new OldPowerDaemon));
+    options.rtcClassFolder = wakeClock->path();
+    QCOMPARE(DetectLinuxWakeStatus(options), (WakeStatus{WakePath::None, WakeAbility::No, WakeReason::NoCapability}));
+}
+
+void TestWakeTimer::aSleepTrialWakesOnTheKernelTimerAndReportsTheReturn()
+{
+    if (m_bus->address().isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    auto* logind = new FakeLogind;
+    logind->resumeAfterMs = 1500;
+    logind->moveToThread(&m_daemonThread);
+    QDBusConnection bus(QStringLiteral("daemon"));
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), logind, QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+    const auto cleanup = qScopeGuard([&bus, logind] {
+        bus.unregisterService(QStringLiteral("org.freedesktop.login1"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
+        QMetaObject::invokeMethod(logind, &QObject::deleteLater);
+    });
+
+    WakeOptions wake;
+    wake.usePowerDaemon = false;
+    const auto wakeClock = RtcClass(true);
+    wake.rtcClassFolder = wakeClock->path();
+    const WallTime wakeAt = std::chrono::system_clock::now() + 1500ms;
+    bool asleep = false;
+    std::optional<WallTime> armedWhileAsleep;
+    std::optional<WallTime> back;
+    std::string failure;
+    std::unique_ptr<LinuxSleepTrial> trial;
+    SleepTrialEvents events;
+    events.asleep = [&] {
+        asleep = true;
+        armedWhileAsleep = trial->Wake().RequestedWake();
+    };
+    events.resumed = [&](WallTime at, std::chrono::milliseconds slept) {
+        back = at;
+        QVERIFY(slept >= 0ms); // nothing slept for real here
+    };
+    events.failed = [&](const std::string& why) { failure = why; };
+    trial = std::make_unique<LinuxSleepTrial>(wakeAt, events, wake); // on the system bus, as the program does
+
+    QTRY_VERIFY_WITH_TIMEOUT(back.has_value() || !failure.empty(), kWaitMs);
+    QVERIFY2(failure.empty(), failure.c_str());
+    QVERIFY(asleep);
+    QCOMPARE(logind->suspends.load(), 1);
+    if (trial->Wake().Path() == WakePath::RealtimeAlarm) {
+        QVERIFY(armedWhileAsleep);
+        QVERIFY(std::chrono::abs(*armedWhileAsleep - wakeAt) < 1s);
+    }
+    const auto ms = [](WallTime t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    };
+    QCOMPARE(JudgeWakeTest(QDateTime::fromMSecsSinceEpoch(ms(wakeAt), Qt::UTC),
+                           QDateTime::fromMSecsSinceEpoch(ms(*back), Qt::UTC))
+                 .outcome,
+             WakeTestVerdict::Outcome::WokeByItself);
+    QVERIFY(!trial->Wake().RequestedWake()); // back: the wake-up is withdrawn
+}
+
+void TestWakeTimer::aSleepTrialTheSystemRefusesIsReported()
+{
+    if (m_bus->address().isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    std::string failure;
+    SleepTrialEvents events;
+    events.resumed = [](WallTime, std::chrono::milliseconds) { QFAIL("a refused sleep has no return"); };
+    events.failed = [&failure](const std::string& why) { failure = why; };
+    {
+        // Nobody answers for logind.
+        LinuxSleepTrial trial(std::chrono::system_clock::now() + 1min, events);
+        QTRY_VERIFY_WITH_TIMEOUT(!failure.empty(), kWaitMs);
+    }
+    auto* logind = new FakeLogind;
+    logind->refuse = true;
+    logind->moveToThread(&m_daemonThread);
+    QDBusConnection bus(QStringLiteral("daemon"));
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), logind, QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+    const auto cleanup = qScopeGuard([&bus, logind] {
+        bus.unregisterService(QStringLiteral("org.freedesktop.login1"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
+        QMetaObject::invokeMethod(logind, &QObject::deleteLater);
+    });
+    failure.clear();
+    LinuxSleepTrial trial(std::chrono::system_clock::now() + 1min, events);
+    QTRY_VERIFY_WITH_TIMEOUT(!failure.empty(), kWaitMs);
+    QCOMPARE(failure, std::string("There's already a shutdown or sleep operation in progress"));
+    QVERIFY(!trial.Wake().RequestedWake());
 }
 
 QTEST_GUILESS_MAIN(TestWakeTimer)

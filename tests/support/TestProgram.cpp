@@ -36,12 +36,15 @@ private:
 
 } // namespace
 
-TestProgram::TestProgram(const QString& folder, const QString& langsFolder, int languageId)
+TestProgram::TestProgram(const QString& folder, const QString& langsFolder, int languageId,
+                         const std::function<void(FakePlatform&)>& prepare)
 {
     AppEnvironment environment;
-    environment.createPlatform = [this]() -> std::unique_ptr<::Platform> {
+    environment.createPlatform = [this, prepare]() -> std::unique_ptr<::Platform> {
         auto platform = std::make_unique<FakePlatform>();
         m_platform = platform.get();
+        if (prepare)
+            prepare(*platform);
         return platform;
     };
     environment.createSoundOutput = [] { return std::make_unique<SilentSoundOutput>(); };

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class TAlarmForm;
@@ -23,7 +24,9 @@ class TWakeupForm;
 class TestProgram final
 {
 public:
-    explicit TestProgram(const QString& folder, const QString& langsFolder = QString(), int languageId = 9);
+    /** prepare sets the fake platform up before the program starts on it. */
+    explicit TestProgram(const QString& folder, const QString& langsFolder = QString(), int languageId = 9,
+                         const std::function<void(FakePlatform&)>& prepare = {});
     ~TestProgram();
 
     /** From now on the program's schedule reads this local time; until then the real clock. */

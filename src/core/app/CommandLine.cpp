@@ -25,6 +25,8 @@ CommandLine CommandLine::Parse(const QStringList& arguments)
             line.close = true;
         else if (name == u"DEBUG")
             line.debug = true;
+        else if (name == u"WAKE-STATUS" || name == u"-WAKE-STATUS")
+            line.wakeStatus = true;
         else if (isLongSwitch(name, u"HELP") || name == u"H" || name == u"?")
             line.help = true;
         else if (isLongSwitch(name, u"VERSION"))

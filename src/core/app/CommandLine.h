@@ -11,6 +11,7 @@ struct CommandLine {
     bool autorun = false;   // start hidden in the tray
     bool close = false;     // ask running copies to exit, then exit
     bool debug = false;     // write Log.txt
+    bool wakeStatus = false; // print whether alarms can wake this computer, then exit (also --wake-status)
     // Also written with two dashes (--help); they print and end without a window system.
     bool help = false;
     bool version = false;

@@ -58,7 +58,32 @@ struct LangText {
     X(EditorMinutesCountFew, 255, u"%1 minutes")                                                                       \
     X(SnoozeLengthDefault, 256, u"Default (%1 min)")                                                                   \
     X(AlarmSnoozeLength, 257, u"Snooze length")
-#define LARKBELL_LANG_TEXTS_WAKE(X)
+#define LARKBELL_LANG_TEXTS_WAKE(X)                                                                                    \
+    X(WakeWillWake, 260, u"This computer will wake up for this alarm.")                                                \
+    X(WakeWillNotWake, 261, u"This computer will not wake up for this alarm: %1.")                                     \
+    X(WakeMayNotWake, 262, u"This computer may not wake up for this alarm: %1.")                                       \
+    X(WakeNoCapability, 263,                                                                                           \
+      u"the program may not set wake alarms (CAP_WAKE_ALARM); run it as root, install the package, or log in on a "    \
+      u"local seat with systemd 254 or newer")                                                                         \
+    X(WakeNoClock, 264, u"no clock of this computer can wake it")                                                      \
+    X(WakeNoAlarmTimers, 265, u"the system has no alarm timers")                                                       \
+    X(WakeDaemonLacksRight, 266, u"the power daemon may not set wake alarms")                                          \
+    X(WakeDaemonCannotTell, 267, u"the power daemon cannot tell whether it can wake this computer")                    \
+    X(WakeSystemForbids, 268, u"the power settings do not allow wake timers")                                          \
+    X(WakeChecking, 269, u"Checking whether this computer can wake up...")                                             \
+    X(WakeListMark, 270, u"will not wake the computer")                                                                \
+    X(TestWakeup, 271, u"Test wake-up...")                                                                             \
+    X(TestWakeupQuestion, 272,                                                                                         \
+      u"The computer will go to sleep now and should wake up by itself in one minute. Save your work first. Go on?")   \
+    X(TestWakeupWoke, 273, u"The computer woke up by itself at the wake time: alarms can wake it from sleep.")         \
+    X(TestWakeupLate, 274,                                                                                             \
+      u"The computer did not wake up by itself: it came back %1 seconds after the wake time. Alarms cannot wake it "   \
+      u"from sleep.")                                                                                                  \
+    X(TestWakeupEarly, 275,                                                                                            \
+      u"The computer came back before the wake time, so the test cannot tell whether it wakes up by itself. Try "      \
+      u"again without touching it.")                                                                                   \
+    X(TestWakeupFailed, 276, u"The computer could not be put to sleep: %1")                                            \
+    X(TestWakeupUnavailable, 277, u"This system offers no way to put the computer to sleep from here.")
 #define LARKBELL_LANG_TEXTS_NOTIFICATION(X) X(NotificationDismiss, 280, u"Dismiss")
 #define LARKBELL_LANG_TEXTS_NO_SOUND(X)
 

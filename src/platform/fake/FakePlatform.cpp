@@ -12,6 +12,7 @@ class FakeClockWatch;
 class FakeExitRequestWatch;
 class FakeInstanceChannel;
 class FakeNotifications;
+class FakeSleepTrial;
 
 } // namespace
 
@@ -27,6 +28,8 @@ struct FakePlatform::State {
     unsigned lastNotificationId = 0;
     std::map<std::string, std::function<void(int)>> instances;
     WakePath wakePath = WakePath::RealtimeAlarm;
+    std::optional<WakeStatus> wakeStatus;
+    FakeSleepTrial* sleepTrial = nullptr;
     bool creationFails = false;
     bool armFails = false;
     std::optional<std::string> machineAutostart;
@@ -321,6 +324,87 @@ bool FakePlatform::CloseNotification()
 bool FakePlatform::WakeTimersAllowed()
 {
     return m_state->wakePath != WakePath::None;
+}
+
+namespace {
+
+class FakeSleepTrial final : public SleepTrial
+{
+public:
+    FakeSleepTrial(std::shared_ptr<State> state, WallTime wake, SleepTrialEvents events)
+        : m_state(std::move(state))
+        , m_events(std::move(events))
+        , wakeAt(wake)
+    {
+        m_state->sleepTrial = this;
+    }
+    ~FakeSleepTrial() override
+    {
+        if (m_state->sleepTrial == this)
+            m_state->sleepTrial = nullptr;
+    }
+    void Resume(WallTime at, std::chrono::milliseconds slept)
+    {
+        if (m_events.asleep)
+            m_events.asleep();
+        if (m_events.resumed)
+            m_events.resumed(at, slept); // may end this object
+    }
+    void Fail(const std::string& why)
+    {
+        if (m_events.failed)
+            m_events.failed(why);
+    }
+
+private:
+    std::shared_ptr<State> m_state;
+    SleepTrialEvents m_events;
+
+public:
+    const WallTime wakeAt;
+};
+
+} // namespace
+
+WakeStatus FakePlatform::DetectWakeStatus()
+{
+    if (m_state->wakeStatus)
+        return *m_state->wakeStatus;
+    if (m_state->wakePath == WakePath::None)
+        return {WakePath::None, WakeAbility::No, WakeReason::NoCapability};
+    return {m_state->wakePath, WakeAbility::Yes,
+            m_state->wakePath == WakePath::PowerDaemon ? WakeReason::DaemonCanWake : WakeReason::CapabilityHeld};
+}
+
+std::unique_ptr<SleepTrial> FakePlatform::StartSleepTrial(WallTime wakeAt, SleepTrialEvents events)
+{
+    return std::make_unique<FakeSleepTrial>(m_state, wakeAt, std::move(events));
+}
+
+void FakePlatform::SetWakeStatus(WakeStatus status)
+{
+    m_state->wakeStatus = status;
+}
+
+std::optional<WallTime> FakePlatform::SleepTrialWake() const
+{
+    return m_state->sleepTrial ? std::optional<WallTime>(m_state->sleepTrial->wakeAt) : std::nullopt;
+}
+
+bool FakePlatform::ResumeFromSleepTrial(WallTime at, std::chrono::milliseconds slept)
+{
+    if (!m_state->sleepTrial)
+        return false;
+    m_state->sleepTrial->Resume(at, slept);
+    return true;
+}
+
+bool FakePlatform::FailSleepTrial(const std::string& why)
+{
+    if (!m_state->sleepTrial)
+        return false;
+    m_state->sleepTrial->Fail(why);
+    return true;
 }
 
 std::unique_ptr<InstanceChannel> FakePlatform::ClaimInstance(const std::string& exePath,

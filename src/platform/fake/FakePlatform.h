@@ -32,6 +32,8 @@ public:
     std::unique_ptr<ExitRequestWatch> WatchExitRequests(std::function<void()> onRequest) override;
     std::unique_ptr<DesktopNotifications> CreateNotifications(NotificationEvents events) override;
     bool WakeTimersAllowed() override;
+    WakeStatus DetectWakeStatus() override;
+    std::unique_ptr<SleepTrial> StartSleepTrial(WallTime wakeAt, SleepTrialEvents events) override;
     std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
                                                    std::function<void(int message)> onMessage) override;
     bool SendToInstance(const std::string& exePath, int message, int param1, int param2) override;
@@ -51,6 +53,14 @@ public:
 
     /** The wake path of wake timers created from now on; None plays a system without wake support. */
     void SetWakePath(WakePath path);
+    /** What DetectWakeStatus answers; until set, the wake path's own (works unless it is None). */
+    void SetWakeStatus(WakeStatus status);
+    /** The wake-up the live sleep trial armed; nullopt when none runs. */
+    std::optional<WallTime> SleepTrialWake() const;
+    /** Plays the end of the live sleep trial: back at `at`, asleep for `slept`; false when none runs. */
+    bool ResumeFromSleepTrial(WallTime at, std::chrono::milliseconds slept);
+    /** Plays the system refusing the live sleep trial; false when none runs. */
+    bool FailSleepTrial(const std::string& why);
     /** Makes timer creation fail (nullptr), as when the system has no timers left. */
     void SetTimerCreationFails(bool fails);
     /** Makes every Arm return false. */

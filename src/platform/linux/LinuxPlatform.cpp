@@ -8,6 +8,7 @@
 #include "platform/linux/LinuxDesktopNotifications.h"
 #include "platform/linux/LinuxExitRequestWatch.h"
 #include "platform/linux/LinuxInstanceChannel.h"
+#include "platform/linux/LinuxSleepTrial.h"
 #include "platform/linux/LinuxWakeTimer.h"
 #include "platform/linux/MonitorPower.h"
 
@@ -34,6 +35,11 @@ public:
         return std::make_unique<LinuxDesktopNotifications>(std::move(events));
     }
     bool WakeTimersAllowed() override { return DetectWakePath() != WakePath::None; }
+    WakeStatus DetectWakeStatus() override { return DetectLinuxWakeStatus(); }
+    std::unique_ptr<SleepTrial> StartSleepTrial(WallTime wakeAt, SleepTrialEvents events) override
+    {
+        return std::make_unique<LinuxSleepTrial>(wakeAt, std::move(events));
+    }
 
     std::unique_ptr<InstanceChannel> ClaimInstance(const std::string& exePath,
                                                    std::function<void(int message)> onMessage) override

@@ -8,12 +8,15 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <cerrno>
 #include <cstring>
+#include <linux/capability.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 #include <utility>
@@ -142,7 +145,70 @@ DaemonApi ProbePowerDaemon(const WakeOptions& options)
     return ParseIntrospection(reply.arguments().constFirst().toString());
 }
 
+// Whether the process holds CAP_WAKE_ALARM among its effective capabilities, from the kernel's own
+// account of it; nullopt when the process cannot be looked at (gone, or in another PID namespace).
+std::optional<bool> ProcessMaySetWakeAlarms(uint pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid == 0 || !status.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("CapEff:"))
+            continue;
+        bool ok = false;
+        const qulonglong effective = line.mid(7).trimmed().toULongLong(&ok, 16);
+        if (!ok)
+            return std::nullopt;
+        return (effective >> CAP_WAKE_ALARM & 1U) != 0;
+    }
+    return std::nullopt;
+}
+
+// The daemon sets its kernel wake alarm itself, so the right it holds is what decides. The daemon has no
+// call that says so; its process does.
+WakeStatus AskPowerDaemon(const WakeOptions& options)
+{
+    QDBusConnection bus = BusFor(options);
+    const QDBusReply<uint> pid = bus.interface()->servicePid(kService);
+    const std::optional<bool> mayWake = pid.isValid() ? ProcessMaySetWakeAlarms(pid.value()) : std::nullopt;
+    if (!mayWake)
+        return {WakePath::PowerDaemon, WakeAbility::Unknown, WakeReason::DaemonCannotTell};
+    if (*mayWake)
+        return {WakePath::PowerDaemon, WakeAbility::Yes, WakeReason::DaemonCanWake};
+    return {WakePath::PowerDaemon, WakeAbility::No, WakeReason::DaemonLacksCapability};
+}
+
 } // namespace
+
+QString DefaultRtcClassFolder()
+{
+    const QString forTests = qEnvironmentVariable("LARKBELL_TEST_RTC_FOLDER");
+    return forTests.isEmpty() ? QStringLiteral("/sys/class/rtc") : forTests;
+}
+
+WakeStatus DetectLinuxWakeStatus(const WakeOptions& options)
+{
+    const bool wakeClock = HasWakeCapableRtc(options.rtcClassFolder);
+    WakeReason denied = WakeReason::NoCapability;
+    if (options.useRealtimeAlarm) {
+        const int fd = CreateAlarmTimerFd();
+        if (fd >= 0) {
+            ::close(fd);
+            if (wakeClock)
+                return {WakePath::RealtimeAlarm, WakeAbility::Yes, WakeReason::CapabilityHeld};
+            return {WakePath::RealtimeAlarm, WakeAbility::No, WakeReason::NoWakeClock};
+        }
+        // EPERM without the capability; EINVAL from a kernel without alarm timers, which no right helps.
+        if (errno == EINVAL)
+            denied = WakeReason::NoAlarmTimers;
+    }
+    if (ProbePowerDaemon(options).usable) {
+        if (!wakeClock)
+            return {WakePath::PowerDaemon, WakeAbility::No, WakeReason::NoWakeClock};
+        return AskPowerDaemon(options);
+    }
+    return {WakePath::None, WakeAbility::No, wakeClock ? denied : WakeReason::NoWakeClock};
+}
 
 WakePath DetectWakePath(const WakeOptions& options)
 {

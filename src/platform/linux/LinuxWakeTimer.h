@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/WakeStatus.h"
 #include "platform/WakeTimer.h"
 
 #include <QDBusConnection>
@@ -10,16 +11,28 @@
 
 class QObject;
 
+/**
+ * /sys/class/rtc, or LARKBELL_TEST_RTC_FOLDER where set: end-to-end tests run the real program on machines
+ * whose clocks they cannot choose.
+ */
+QString DefaultRtcClassFolder();
+
 /** Where the wake paths are looked for; the defaults are the real system. */
 struct WakeOptions {
     bool useRealtimeAlarm = true;
-    QString rtcClassFolder = QStringLiteral("/sys/class/rtc"); // the kernel lists its real-time clocks here
+    QString rtcClassFolder = DefaultRtcClassFolder(); // the kernel lists its real-time clocks here
     bool usePowerDaemon = true;
     QString busConnection; // name of an open QDBusConnection; empty for the session bus
 };
 
 /** The best wake path that works now. */
 WakePath DetectWakePath(const WakeOptions& options = {});
+
+/**
+ * Which wake path this process would use, whether it can wake the computer and why. Asks the power daemon
+ * over D-Bus and waits for its answers (a few seconds at most): never on the GUI thread.
+ */
+WakeStatus DetectLinuxWakeStatus(const WakeOptions& options = {});
 
 /**
  * The wake timer. On the real-time alarm path it is a CLOCK_REALTIME_ALARM timerfd, which needs
