@@ -37,6 +37,10 @@ std::string AudioErrorText(int code)
         return "sound server did not start the stream";
     case AudioError::StreamFailed:
         return "stream broke while playing";
+    case AudioError::DeviceOpenFailed:
+        return "no sound device could be opened";
+    case AudioError::DeviceFailed:
+        return "sound device broke while playing";
     default:
         return "unknown error";
     }

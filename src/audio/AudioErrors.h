@@ -29,6 +29,10 @@ enum Code : int {
     StreamConnectFailed = 302, // the server refused the stream (no output device)
     StreamTimeout = 303,       // the server did not start the stream in time
     StreamFailed = 304,        // the stream broke while playing
+
+    // 4xx: a sound device played directly, without the server
+    DeviceOpenFailed = 401, // no device could be opened for the sound's format
+    DeviceFailed = 402,     // the device broke while playing
 };
 } // namespace AudioError
 

@@ -78,6 +78,12 @@ struct SoundOutputOptions {
 /** The output of this operating system. */
 std::unique_ptr<ISoundOutput> CreateSoundOutput(const SoundOutputOptions& options = {});
 
+/**
+ * The output an alarm plays through when the sound server cannot be reached: a sound device straight away.
+ * nullptr where there is none.
+ */
+std::unique_ptr<ISoundOutput> CreateFallbackSoundOutput();
+
 /** Opens path with the built-in decoder and starts it on output; 0 or an AudioError code known at once. */
 inline int PlaySoundFile(ISoundOutput& output, const std::string& path, bool loop)
 {

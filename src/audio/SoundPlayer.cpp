@@ -181,6 +181,8 @@ int SoundPlayer::StartFile(const QString& path, bool loop, int rampSeconds)
         WriteLog(QStringLiteral("PlaySound: %1 (%2): %3")
                      .arg(QString::number(error), QString::fromStdString(AudioErrorText(error)), path));
     }
+    if (error != AudioError::None && !IsFileError(error))
+        AlarmSoundFailed(error);
     return error;
 }
 
@@ -251,6 +253,7 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
                             int rampSeconds)
 {
     m_showErrors = showErrors;
+    m_alarmSound = fallback == Fallback::BuiltInSound;
     if (!m_streamExists && StartPrepared(sound, loop, rampSeconds))
         return;
     DropPrepared();
@@ -283,7 +286,9 @@ void SoundPlayer::PlaySound(const QString& sound, bool loop, bool allowPrograms,
     // emptied): at alarm time the built-in sound stands in. An empty Sound stays silent above.
     const auto playFallback = [&](const QString& why) {
         WriteLog(QStringLiteral("PlaySound: ") + why + QStringLiteral(", playing the built-in sound instead"));
-        StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop, rampSeconds);
+        const int fallbackError = StartFile(ResolveSoundName(FallbackSoundName(), m_soundsFolder), loop, rampSeconds);
+        if (IsFileError(fallbackError))
+            AlarmSoundFailed(fallbackError);
     };
     // A web address is no file: it is opened below, never replaced by the built-in sound.
     const bool webAddress = path.contains(QStringLiteral("://"));
@@ -344,6 +349,13 @@ void SoundPlayer::StartFailed(int error)
                                           : QStringLiteral("Sound channel has not been initialized! Error code: ");
     ReportTrouble(what + QString::number(error) + QStringLiteral(". File: ") + path, m_showErrors);
     SetPreviewState(false);
+    AlarmSoundFailed(error);
+}
+
+void SoundPlayer::AlarmSoundFailed(int error) const
+{
+    if (m_alarmSound && m_hooks.alarmSoundFailed)
+        m_hooks.alarmSoundFailed(error);
 }
 
 void SoundPlayer::tmrCheckActivePlayingTimer()

@@ -22,6 +22,8 @@ struct SoundPlayerHooks {
     std::function<void(bool playing)> previewStateChanged;
     /** Opens a document or folder with the desktop's default application; false when that failed. */
     std::function<bool(const QString& path)> openDocument;
+    /** An alarm's sound could not be played by any output; error is the last AudioError code. */
+    std::function<void(int error)> alarmSoundFailed;
 };
 
 /**
@@ -117,6 +119,7 @@ private:
     void PrepareNext();
     void DropPrepared();
     void SetPreviewState(bool playing) const;
+    void AlarmSoundFailed(int error) const;
 
     std::unique_ptr<ISoundOutput> m_output;
     TVolumeSetForm* m_volume;
@@ -126,6 +129,7 @@ private:
     bool m_streamExists = false;
     QString m_currentFile;
     bool m_showErrors = false; // of the PlaySound that started the current sound
+    bool m_alarmSound = false; // the current sound is an alarm's (it has the built-in sound as its fallback)
     int m_lastError = 0;
     int m_playDuration = 0;
     bool m_volumeSaved = false;
