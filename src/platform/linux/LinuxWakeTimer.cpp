@@ -230,12 +230,36 @@ LinuxWakeTimer::LinuxWakeTimer(const WakeOptions& options)
             return;
         }
     }
-    const DaemonApi api = ProbePowerDaemon(options);
-    if (api.usable) {
+    probePowerDaemon(options);
+}
+
+void LinuxWakeTimer::probePowerDaemon(const WakeOptions& options)
+{
+    // Asked without waiting: the timer is made on the GUI thread, and a daemon may take seconds to answer.
+    // Until it has, the timer holds its wake-up time without waking, and hands it over once it can.
+    if (!options.usePowerDaemon || (options.busConnection.isEmpty() && !SessionBusConfigured()))
+        return;
+    QDBusConnection bus = BusFor(options);
+    if (!bus.isConnected())
+        return;
+    const QDBusMessage introspect = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(introspect, kIntrospectTimeoutMs), m_pending.get());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_pending.get(), [this, watcher, bus] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QString> reply = *watcher;
+        if (reply.isError() || m_closing)
+            return;
+        const DaemonApi api = ParseIntrospection(reply.value());
+        if (!api.usable)
+            return;
         m_path = WakePath::PowerDaemon;
-        m_bus = BusFor(options);
+        m_bus = bus;
         m_timestampSigned = api.signedTimestamp;
-    }
+        qCInfo(lcPlatform, "wake timer: the power daemon takes wake-ups");
+        if (m_due)
+            scheduleWithDaemon(*m_due);
+    });
 }
 
 LinuxWakeTimer::~LinuxWakeTimer()

@@ -38,7 +38,9 @@ WakeStatus DetectLinuxWakeStatus(const WakeOptions& options = {});
  * The wake timer. On the real-time alarm path it is a CLOCK_REALTIME_ALARM timerfd, which needs
  * CAP_WAKE_ALARM and a real-time clock that can raise a wake alarm. On the power daemon path the
  * daemon's scheduleWakeup holds the request; calls are asynchronous, so a frozen daemon never blocks
- * the caller, and a request answered after it was replaced is withdrawn at once.
+ * the caller, and a request answered after it was replaced is withdrawn at once. Whether the daemon
+ * offers wake-ups is asked asynchronously too: Path() is None until it has answered, and a wake-up
+ * armed meanwhile is requested then.
  */
 class LinuxWakeTimer final : public WakeTimer
 {
@@ -54,6 +56,7 @@ public:
     std::optional<WallTime> RequestedWake() const;
 
 private:
+    void probePowerDaemon(const WakeOptions& options);
     void scheduleWithDaemon(WallTime due);
     void clearWithDaemon(int cookie, bool wait);
 
