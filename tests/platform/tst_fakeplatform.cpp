@@ -172,7 +172,9 @@ void TestFakePlatform::notificationsAreRecordedAndAnsweredWhileShown()
     FakePlatform fake;
     int clicked = 0;
     int closed = 0;
-    const auto notifications = fake.CreateNotifications({[&] { ++clicked; }, [&] { ++closed; }, {}});
+    std::vector<std::string> chosen;
+    const auto notifications = fake.CreateNotifications(
+        {[&] { ++clicked; }, [&] { ++closed; }, {}, [&](const std::string& key) { chosen.push_back(key); }});
     QVERIFY(notifications);
     QVERIFY(!fake.ClickNotification());
     QVERIFY(notifications->Show("Larkbell", "07:00", 30000));
@@ -196,6 +198,14 @@ void TestFakePlatform::notificationsAreRecordedAndAnsweredWhileShown()
     QVERIFY(!fake.CloseNotification());
     QVERIFY(!fake.ClickNotification());
     QCOMPARE(closed, 1);
+    QCOMPARE(clicked, 1);
+    // Buttons: recorded with the notification, and only one it offers can be chosen.
+    QVERIFY(notifications->Show("Larkbell", "07:15", 30000, {true, {{"snooze", "Snooze"}}}));
+    QVERIFY(fake.ShownNotifications().back().style.critical);
+    QCOMPARE(fake.ShownNotifications().back().style.actions.size(), 1u);
+    QVERIFY(!fake.ChooseNotificationAction("dismiss"));
+    QVERIFY(fake.ChooseNotificationAction("snooze"));
+    QCOMPARE(chosen, std::vector<std::string>{"snooze"});
     QCOMPARE(clicked, 1);
 }
 
