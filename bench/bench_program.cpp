@@ -5,7 +5,7 @@
 //
 // Run it where a user's desktop would be: an X server with a tray host, a session bus with a
 // notification server, and a PulseAudio server whose default sink is "alarmtest" (scripts/bench
-// starts all of these). Usage: bench_program PATH_TO_LARKBELL [--quick] [--runs N]
+// starts all of these). Usage: bench_program PATH_TO_LARKBELL [--quick] [--runs N] [--time-left-only]
 #include "BenchSupport.h"
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/Schedule.h"
@@ -38,6 +38,7 @@ namespace {
 struct Options {
     QString exe;
     bool quick = false;
+    bool timeLeftOnly = false;
     int runs = 10;
 };
 
@@ -544,6 +545,70 @@ bool measureIdleAndRinging(const Options& options, const QString& tone)
     return true;
 }
 
+// Hidden in the tray, the tray hint counts the time left to the next alarm in ten-minute steps, and the
+// program wakes once per step to change it. The next alarm is put a little more than twenty minutes
+// ahead, so that exactly one step falls inside the window: its wake-up is all the window may hold.
+bool measureTimeLeftStep(const Options& options)
+{
+    const auto settle = 10s;
+    const auto window = 120s;
+    const auto start = WallClock::now() + 5s + settle;
+    const auto alarmAt = std::chrono::ceil<std::chrono::minutes>(start + 20min + 20s);
+    const QDateTime alarmLocal = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(alarmAt.time_since_epoch()).count());
+    AlarmRecord alarm;
+    alarm.Time = QTime(alarmLocal.time().hour(), alarmLocal.time().minute());
+    alarm.Label = QStringLiteral("Benchmark");
+    alarm.Sound = QStringLiteral("Birds");
+    QTemporaryDir data;
+    writeData(data.path(), {BuildAlarmString(alarm)});
+    Program program(options.exe, data.path());
+    program.Start();
+    if (!program.WaitForLog(QStringLiteral("Tray icon shown"), 30s)) {
+        say(QStringLiteral("time left: the program did not show its tray icon"));
+        return false;
+    }
+    const std::optional<QString> hint = program.WaitForLog(QStringLiteral("Tray hint: "), 5s);
+    std::this_thread::sleep_until(start);
+    const ProcessSample before = SampleProcess(program.Pid());
+    const auto stepAt = alarmAt - 20min;
+    progress(QStringLiteral("idle in the tray for %1 s, the hint's step at %2 s")
+                 .arg(std::chrono::duration_cast<std::chrono::seconds>(window).count())
+                 .arg(MsBetween(WallClock::now(), stepAt) / 1000, 0, 'f', 0));
+    const auto windowStart = WallClock::now();
+    std::this_thread::sleep_until(windowStart + window);
+    const ProcessSample after = SampleProcess(program.Pid());
+    const double windowS = MsBetween(windowStart, WallClock::now()) / 1000;
+    if (!before.valid || !after.valid) {
+        say(QStringLiteral("time left: the program ended"));
+        return false;
+    }
+    const long long switches = after.SwitchesSince(before);
+    const pid_t mainThread = program.Pid();
+    const auto mainSwitches = [mainThread](const ProcessSample& sample) {
+        const auto it = sample.switchesByThread.find(mainThread);
+        return it == sample.switchesByThread.end() ? 0LL : it->second;
+    };
+    const long long mainThreadSwitches = mainSwitches(after) - mainSwitches(before);
+    const bool stepInside = stepAt > windowStart && stepAt < windowStart + window;
+    say(QStringLiteral("time left: first hint \"%1\"; %2 context switches over %3 s (%4)")
+            .arg(hint.value_or(QString()))
+            .arg(switches)
+            .arg(windowS, 0, 'f', 0)
+            .arg(after.SwitchesByNameSince(before)));
+    // The step's refresh is one wake-up of the main thread, which the event loop's poll, counting in whole
+    // milliseconds, may split into two switches; no other thread has anything to do with it.
+    PrintResult(
+        QStringLiteral("idle wake-ups across one ten-minute step of the tray hint's time left (next alarm 20 "
+                       "min away), over %1 s")
+            .arg(windowS, 0, 'f', 0),
+        QStringLiteral("%1 context switches, %2 of them the main thread's").arg(switches).arg(mainThreadSwitches),
+        QStringLiteral("one refresh per 10 minutes: <= 2, all the main thread's"),
+        stepInside && switches <= 2 && switches == mainThreadSwitches);
+    program.Stop();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -554,13 +619,15 @@ int main(int argc, char* argv[])
     for (int i = 0; i < arguments.size(); ++i) {
         if (arguments.at(i) == QStringLiteral("--quick"))
             options.quick = true;
+        else if (arguments.at(i) == QStringLiteral("--time-left-only"))
+            options.timeLeftOnly = true;
         else if (arguments.at(i) == QStringLiteral("--runs") && i + 1 < arguments.size())
             options.runs = std::max(1, arguments.at(++i).toInt());
         else
             options.exe = QFileInfo(arguments.at(i)).absoluteFilePath();
     }
     if (options.exe.isEmpty() || !QFileInfo(options.exe).isExecutable()) {
-        std::fprintf(stderr, "usage: bench_program PATH_TO_LARKBELL [--quick] [--runs N]\n");
+        std::fprintf(stderr, "usage: bench_program PATH_TO_LARKBELL [--quick] [--runs N] [--time-left-only]\n");
         return 2;
     }
     QTemporaryDir files;
@@ -569,7 +636,10 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "sox could not write a tone\n");
         return 1;
     }
+    if (options.timeLeftOnly)
+        return measureTimeLeftStep(options) ? 0 : 1;
     const bool started = measureStartup(options);
     const bool idle = measureIdleAndRinging(options, tone);
-    return started && idle ? 0 : 1;
+    const bool timeLeft = measureTimeLeftStep(options);
+    return started && idle && timeLeft ? 0 : 1;
 }

@@ -654,9 +654,10 @@ void TestAccessibility::notificationWindowTabOrderAndKeys()
         Rig rig({});
         TWakeupForm* w = rig.wakeup;
         ring(rig);
-        // Left to right as the buttons stand.
-        QVERIFY(w->btnSnooze->x() < w->btnOK->x());
-        QCOMPARE(names(tabWalk(w, {w->btnSnooze, w->btnOK})), names({w->btnSnooze, w->btnOK}));
+        // Left to right as the buttons stand: Snooze, the arrow of its lengths, OK.
+        QVERIFY(w->btnSnooze->x() < w->btnSnoozeLength->x() && w->btnSnoozeLength->x() < w->btnOK->x());
+        QCOMPARE(names(tabWalk(w, {w->btnSnooze, w->btnSnoozeLength, w->btnOK})),
+                 names({w->btnSnooze, w->btnSnoozeLength, w->btnOK}));
         // Escape snoozes.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QVERIFY(!w->AlarmActive());
@@ -669,6 +670,8 @@ void TestAccessibility::notificationWindowTabOrderAndKeys()
         TWakeupForm* w = rig.wakeup;
         ring(rig);
         QTest::keyClick(w->btnSnooze, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w->btnSnoozeLength);
+        QTest::keyClick(w->btnSnoozeLength, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), w->btnOK);
         QTest::keyClick(w->btnOK, Qt::Key_Return);
         QVERIFY(!w->AlarmActive());
