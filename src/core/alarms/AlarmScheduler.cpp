@@ -1,7 +1,9 @@
 #include "core/alarms/AlarmScheduler.h"
 
+#include "core/alarms/SkipNext.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/DebugLog.h"
+#include "core/mglib/MgLib.h"
 
 #include <algorithm>
 
@@ -90,9 +92,43 @@ LocalDateTime AlarmScheduler::scheduleFrom(const QDateTime& now) const
 
 void AlarmScheduler::Rebuild()
 {
+    if (rebuild())
+        save();
+}
+
+bool AlarmScheduler::clearSpentSkips(const QDateTime& now)
+{
+    const LocalDateTime wall = wallTime(now);
+    bool cleared = false;
+    for (QString& alarm : m_alarms) {
+        QString without;
+        const QDate spent = SpentSkip(alarm, wall, &without);
+        if (!spent.isValid())
+            continue;
+        // What rang stays rung under the alarm's new string.
+        for (FiredOccurrence& f : m_rung) {
+            if (f.occurrence.alarm == alarm)
+                f.occurrence.alarm = without;
+        }
+        alarm = without;
+        cleared = true;
+        const AlarmRecord record = ParseAlarmString(without);
+        if (record.IsOneTime() || !record.Days[size_t(WeekdayIndex(spent) - 1)])
+            continue; // dropped by an edit, not gone by
+        // Remembered as if it had rung: a clock set back over it (the repeated hour of a fall-back night)
+        // must not ring what the user chose to skip. At the front, as the last one rung counts for more.
+        const LocalDateTime at{spent, record.Time};
+        m_rung.prepend({{without, at}, toUtc(at)});
+    }
+    return cleared;
+}
+
+bool AlarmScheduler::rebuild()
+{
     if (m_terminating)
-        return;
+        return false;
     const QDateTime now = m_clock.now();
+    const bool cleared = clearSpentSkips(now);
     // What rang within reach of the clock is remembered; what a larger jump left behind is forgotten.
     const LocalDateTime wall = wallTime(now);
     m_rung.removeIf(
@@ -104,6 +140,7 @@ void AlarmScheduler::Rebuild()
     m_built = true;
     armTimers(now);
     emit scheduleChanged();
+    return cleared;
 }
 
 void AlarmScheduler::armTimers(const QDateTime& now)
@@ -130,8 +167,10 @@ void AlarmScheduler::armTimers(const QDateTime& now)
 
 void AlarmScheduler::SaveAndRebuild()
 {
+    // An edit that moved an alarm off its skipped day saves without the skip, in the same write.
+    clearSpentSkips(m_clock.now());
     save();
-    Rebuild();
+    rebuild();
 }
 
 void AlarmScheduler::save()
@@ -170,9 +209,9 @@ void AlarmScheduler::FireDueAlarm()
     }
     // The next alarm is armed before these are shown and before the disk is asked: showing them may run
     // a nested event loop, and a slow or refusing disk must not hold the next firing back.
-    Rebuild();
+    const bool skipsCleared = rebuild();
     emit alarmsDue(rang);
-    if (switchedOff)
+    if (switchedOff || skipsCleared)
         save();
 }
 

@@ -54,7 +54,10 @@ public:
     /** The panel's dates, times and day names follow locale; a built schedule is rebuilt when it changes. */
     void SetLocale(const QLocale& locale);
 
-    /** Recomputes the schedule and re-arms both timers. Does nothing once terminating. */
+    /**
+     * Recomputes the schedule and re-arms both timers. Does nothing once terminating. A skip whose
+     * occurrence has gone by, or that no longer falls on one of its alarm's days, is cleared and saved.
+     */
     void Rebuild();
     /** Writes the list as "Alarms", then rebuilds; a refused write is reported through saveFailed. */
     void SaveAndRebuild();
@@ -68,6 +71,8 @@ public:
     void SetClockChangeDelay(int ms) { m_tmrFillAlarmsDelayed.setInterval(ms); }
 
     const ScheduleResult& Schedule() const { return m_schedule; }
+    /** What the clock in the alarms' zone shows now. */
+    LocalDateTime WallNow() const { return wallTime(m_clock.now()); }
     /** The current instant on the scheduler's clock, the one the schedule was built from. */
     QDateTime Now() const { return m_clock.now(); }
     /** The zone the alarms' wall times are in. */
@@ -92,6 +97,10 @@ private:
     };
 
     void save();
+    /** Rebuild without saving; true when it cleared skips, which then wait to be saved. */
+    bool rebuild();
+    /** Clears the skips that are not pending any more; true when one was. */
+    bool clearSpentSkips(const QDateTime& now);
     void armTimers(const QDateTime& now);
     LocalDateTime wallTime(const QDateTime& now) const;
     QDateTime toUtc(const LocalDateTime& local) const;

@@ -20,6 +20,7 @@ struct Candidate {
     std::array<bool, 7> days; // Sunday first
     bool oneTime;
     bool wakeUp;
+    QDate skip; // the one date a repeating alarm leaves out
 };
 
 std::vector<Candidate> enabledCandidates(const QStringList& alarms)
@@ -32,7 +33,9 @@ std::vector<Candidate> enabledCandidates(const QStringList& alarms)
         // Only the fields the enumeration needs: parsing labels of thousands of alarms would dominate.
         const QTime time = AlarmField::Time(s);
         const std::array<bool, 7> days = AlarmField::Days(s);
-        candidates.push_back({j, TimeToMinutes(time), time, days, IsOneTimeMask(days), AlarmField::WakeUp(s)});
+        const bool oneTime = IsOneTimeMask(days);
+        candidates.push_back({j, TimeToMinutes(time), time, days, oneTime, AlarmField::WakeUp(s),
+                              oneTime ? QDate() : AlarmField::SkipDate(s)});
     }
     return candidates;
 }
@@ -131,7 +134,7 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
         for (const Candidate& c : candidates) {
             if (c.oneTime ? listed.contains(c.index) : !c.days[weekday])
                 continue;
-            if (d == 0 && c.minutes <= nowMinutes)
+            if ((d == 0 && c.minutes <= nowMinutes) || date == c.skip)
                 continue;
             const LocalDateTime occurrence{date, c.time};
             if (!rung.isEmpty() && hasRung(c.index, occurrence))
@@ -160,7 +163,7 @@ ScheduleResult RebuildSchedule(const QStringList& alarms, const LocalDateTime& n
         const int weekday = WeekdayIndex(date) - 1;
         const bool today = date == now.date;
         for (const Candidate& c : candidates) {
-            if (c.time != result.alarmAt->time || !(c.oneTime || c.days[weekday]))
+            if (c.time != result.alarmAt->time || !(c.oneTime || c.days[weekday]) || date == c.skip)
                 continue;
             if ((today && c.minutes <= nowMinutes) || (!rung.isEmpty() && hasRung(c.index, *result.alarmAt)))
                 continue;

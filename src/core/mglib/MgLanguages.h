@@ -50,6 +50,10 @@ struct LangText {
     X(SnoozedUntil, 224, u"Snoozed until %1")                                                                          \
     X(SnoozeLength, 225, u"Snooze for")
 #define LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)                                                                            \
+    X(SkipNext, 240, u"Skip next (%1)")                                                                                \
+    X(DontSkip, 241, u"Don't skip (%1)")                                                                               \
+    X(SkipNextNone, 242, u"Skip next")                                                                                 \
+    X(SkipsOn, 243, u"skips %1")                                                                                       \
     X(GradualVolume, 250, u"Gradual volume:")                                                                          \
     X(RampOff, 251, u"Off")                                                                                            \
     X(RampSecondsCount, 252, u"%1 seconds")                                                                            \
