@@ -2,6 +2,8 @@
 
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AlarmScheduler.h"
+#include "core/alarms/AppClock.h"
+#include "core/alarms/SkipNext.h"
 #include "core/mglib/MgLanguages.h"
 #include "core/mglib/MgLib.h"
 
@@ -64,7 +66,7 @@ QVariant AlarmListModel::rowData(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return alarmString;
     case Qt::AccessibleTextRole:
-        return ReadableText(alarmString, QLocale(), m_lang);
+        return ReadableText(alarmString, QLocale(), m_lang, m_scheduler.WallNow());
     case Qt::CheckStateRole:
         return AlarmField::Enabled(alarmString) ? Qt::Checked : Qt::Unchecked;
     default:
@@ -98,7 +100,19 @@ void AlarmListModel::RowChanged(int row)
     emit dataChanged(changed, changed);
 }
 
-QString AlarmListModel::ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang)
+QString AlarmListModel::SkipNote(const QString& alarmString, const LocalDateTime& now, const QLocale& locale,
+                                 const TMgLang* lang)
+{
+    if (!AlarmField::SkipDate(alarmString).isValid())
+        return {};
+    const AlarmRecord alarm = ParseAlarmString(alarmString);
+    if (!SkipPending(alarm, now))
+        return {};
+    return FormatText(word(lang, Text::SkipsOn), {ShortDayText(alarm.SkipDate, locale)});
+}
+
+QString AlarmListModel::ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang,
+                                     const std::optional<LocalDateTime>& now)
 {
     const AlarmRecord alarm = ParseAlarmString(alarmString);
     QStringList parts;
@@ -106,6 +120,12 @@ QString AlarmListModel::ReadableText(const QString& alarmString, const QLocale& 
     const QString days = DescribeDays(alarmString, dayTexts(locale, lang));
     if (!days.isEmpty())
         parts.append(days);
+    const QString skip =
+        SkipNote(alarmString, now.value_or(LocalDateTime::fromDateTime(AppClock::Program().Now())), locale, lang);
+    if (!skip.isEmpty())
+        parts.append(skip);
+    if (alarm.Missed)
+        parts.append(word(lang, Text::MissedMark));
     const QString label = QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" ")).trimmed();
     if (!label.isEmpty())
         parts.append(label);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "core/alarms/LocalTime.h"
+
 #include <QAbstractListModel>
 #include <QLocale>
+
+#include <optional>
 
 class AlarmScheduler;
 class TMgLang;
@@ -32,8 +36,15 @@ public:
     /** One row's text changed in place. */
     void RowChanged(int row);
 
-    /** What a screen reader says for an alarm: time, repeat days, label, sound and whether it is on. */
-    static QString ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang);
+    /**
+     * What a screen reader says for an alarm: time, repeat days, a skipped occurrence still ahead of now,
+     * label, sound and whether it is on. Without now, the program's clock is read.
+     */
+    static QString ReadableText(const QString& alarmString, const QLocale& locale, const TMgLang* lang,
+                                const std::optional<LocalDateTime>& now = std::nullopt);
+    /** "skips Tue, 8 Dec" while the alarm's skip is ahead of now; empty otherwise. */
+    static QString SkipNote(const QString& alarmString, const LocalDateTime& now, const QLocale& locale,
+                            const TMgLang* lang);
 
 private:
     AlarmScheduler& m_scheduler;

@@ -121,6 +121,12 @@ void TAlarmListView::SetLocaleTexts(const QLocale& locale, const DayTexts& dayTe
     viewport()->update();
 }
 
+void TAlarmListView::SetSkipNote(std::function<QString(const QString& alarmString)> note)
+{
+    m_skipNote = std::move(note);
+    viewport()->update();
+}
+
 int TAlarmListView::ItemHeight() const
 {
     if (m_singleLine)
@@ -244,6 +250,23 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
     t.setLeft(LabelLeft());
     const QFont textFont = sizedFont(font(), colourSet.fontSize, false);
     const QFontMetrics textMetrics(textFont);
+    // A skipped occurrence: on the free third line, or at the right end of a single line.
+    const QString skipNote = m_skipNote ? m_skipNote(alarmString) : QString();
+    if (!skipNote.isEmpty()) {
+        p.setFont(daysFont);
+        p.setPen(colourSet.soundText);
+        const QFontMetrics noteMetrics(daysFont);
+        if (m_singleLine) {
+            const int width = qMin(noteMetrics.horizontalAdvance(skipNote), t.width() / 2);
+            p.drawText(t, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                       noteMetrics.elidedText(skipNote, Qt::ElideRight, width));
+            t.setRight(t.right() - width - 6);
+        } else {
+            p.drawText(t, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
+                       noteMetrics.elidedText(skipNote, Qt::ElideRight, t.width()));
+        }
+        p.setPen(colours.text);
+    }
     p.setFont(textFont);
     const QString label = QString(alarm.Label).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     p.drawText(t, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

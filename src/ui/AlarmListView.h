@@ -8,6 +8,7 @@
 #include <QPixmap>
 
 #include <array>
+#include <functional>
 
 /**
  * The alarm list (lbAlarmView): owner-drawn items with the time large and bold, the repeat days, the
@@ -29,6 +30,10 @@ public:
     /** Marks the alarms that ask to wake the computer when it cannot be woken; an empty text marks none. */
     void SetWakeMark(const QString& text);
     bool WakeMarkShown(const QString& alarmString) const;
+    /** What an item says about a skipped occurrence ("skips Tue, 8 Dec"), empty for none. */
+    void SetSkipNote(std::function<QString(const QString& alarmString)> note);
+    /** The word that marks a missed one-time alarm, in the current language. */
+    void SetMissedMark(const QString& mark);
 
     int HoverIndex() const { return m_hoverIndex; }
     int CheckLeft() const { return m_singleLine ? 6 : 20; }
@@ -88,6 +93,8 @@ private:
     QLocale m_locale;
     DayTexts m_dayTexts;
     QString m_wakeMark; // why the mark is there, as a tooltip would say it; empty: no mark
+    QString m_missedMark; // empty: the English word
+    std::function<QString(const QString&)> m_skipNote;
     mutable std::array<QPixmap, 4> m_checkImages;
     mutable qreal m_checkImageRatio = 0; // the scale factor m_checkImages were drawn for
 };

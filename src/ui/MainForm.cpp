@@ -2,6 +2,7 @@
 
 #include "core/alarms/AppClock.h"
 #include "core/alarms/BackupFile.h"
+#include "core/alarms/SkipNext.h"
 #include "core/alarms/TimeLeft.h"
 #include "core/app/AppFolders.h"
 #include "core/app/AppIni.h"
@@ -29,6 +30,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QToolBar>
@@ -203,6 +205,8 @@ void TMainForm::createActions()
     connect(actCockcrow, &QAction::triggered, this, [this] { openWebPage(QStringLiteral("cockcrow.html")); });
     actCancelSnooze = make("actCancelSnooze", "cancel-snooze", {}, &TMainForm::actCancelSnoozeExecute);
     actCancelSnooze->setVisible(false);
+    actSkipNext = make("actSkipNext", nullptr, {}, &TMainForm::actSkipNextExecute);
+    actSkipNextTray = make("actSkipNextTray", nullptr, {}, &TMainForm::actSkipNextTrayExecute);
     // A dead link is worse than none: without a web site the web commands are not offered.
     const bool web = !m_context.website.isEmpty();
     actWWW->setVisible(web);
@@ -231,6 +235,7 @@ void TMainForm::createMenus()
     miAlarms->addActions({actEnable, actEdit, actDelete});
     miAlarms->addSeparator();
     miAlarms->addAction(actClone);
+    miAlarms->addAction(actSkipNext);
 
     QMenu* miOptions = mmMain->addMenu(Text::Options.English());
     miOptions->setObjectName(QStringLiteral("miOptions"));
@@ -299,6 +304,7 @@ void TMainForm::createMenus()
     pmMain->addActions({actEnable, actEdit, actDelete});
     pmMain->addSeparator();
     pmMain->addAction(actClone);
+    pmMain->addAction(actSkipNext);
 
     pmTray = new QMenu(this);
     pmTray->setObjectName(QStringLiteral("pmTray"));
@@ -309,11 +315,15 @@ void TMainForm::createMenus()
     pmTray->addAction(actAutostart);
     pmTray->addSeparator();
     pmTray->addAction(actAdd);
+    pmTray->addAction(actSkipNextTray);
     pmTray->addSeparator();
     pmTray->addActions({actHelp, actWWW});
     pmTray->addSeparator();
     pmTray->addAction(actExit);
     trayMain->setContextMenu(pmTray);
+    // The next occurrence moves on with the clock: the captions are made as the menus open.
+    for (QMenu* menu : {miAlarms, pmMain, pmTray})
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::updateSkipCommands);
 }
 
 void TMainForm::buildSnoozeMenu()
@@ -381,6 +391,9 @@ void TMainForm::createCentralWidget()
     lbAlarmView = new TAlarmListView(central);
     m_model = new AlarmListModel(*m_scheduler, this);
     lbAlarmView->setModel(m_model);
+    lbAlarmView->SetSkipNote([this](const QString& alarmString) {
+        return AlarmListModel::SkipNote(alarmString, m_scheduler->WallNow(), QLocale(), &Lang());
+    });
     applyListFrame();
     layout->addWidget(lbAlarmView, 1);
     lblRingsInNotice = new QLabel(central);
@@ -575,6 +588,7 @@ void TMainForm::DoLanguageChanged()
     }
     for (QAction* item : m_snoozeGroup->actions())
         item->setText(CountWithUnit(item->data().toInt(), minute, minutes));
+    updateSkipCommands();
     applySettingChange();
     applyLayout();
     applyAccessibleTexts();
@@ -679,8 +693,19 @@ void TMainForm::scheduleChanged()
 {
     const ScheduleResult& schedule = m_scheduler->Schedule();
     tvNextAlarms->clear();
+    const LocalDateTime wallNow = m_scheduler->WallNow();
+    QSet<int> noted;
     for (const PanelLine& line : schedule.panel) {
-        auto* item = new QTreeWidgetItem(tvNextAlarms, {line.text});
+        QString text = line.text;
+        // The first line of an alarm that skips an occurrence says which.
+        if (line.listIndex >= 0 && line.listIndex < m_scheduler->Alarms().size() && !noted.contains(line.listIndex)) {
+            noted.insert(line.listIndex);
+            const QString note =
+                AlarmListModel::SkipNote(m_scheduler->Alarms().at(line.listIndex), wallNow, QLocale(), &Lang());
+            if (!note.isEmpty())
+                text += QStringLiteral(" (") + note + u')';
+        }
+        auto* item = new QTreeWidgetItem(tvNextAlarms, {text});
         item->setData(0, Qt::UserRole, line.listIndex);
     }
     updateTimeLeft(true);
@@ -964,6 +989,7 @@ void TMainForm::UpdateCommandStates()
     for (QAction* action : {actEnable, actEdit, actDelete, actClone})
         action->setEnabled(selected);
     actEnable->setChecked(selected && AlarmField::Enabled(m_scheduler->Alarms().at(row)));
+    updateSkipCommands();
 }
 
 AlarmRecord TMainForm::NewAlarmRecord() const
@@ -1110,6 +1136,58 @@ bool TMainForm::SetAlarmEnabled(int row, bool enabled)
     m_model->RowChanged(row);
     saveAndRebuild();
     return true;
+}
+
+void TMainForm::updateSkipCommands()
+{
+    const TMgLang& lang = Lang();
+    const LocalDateTime now = m_scheduler->WallNow();
+    const QStringList& alarms = m_scheduler->Alarms();
+    const auto show = [&](QAction* action, int row) {
+        const AlarmRecord alarm = row >= 0 && row < alarms.size() ? ParseAlarmString(alarms.at(row)) : AlarmRecord();
+        const std::optional<LocalDateTime> target =
+            row >= 0 && row < alarms.size() ? SkipTarget(alarm, now) : std::nullopt;
+        action->setEnabled(target.has_value());
+        if (!target) {
+            action->setText(lang.GetText(Text::SkipNextNone));
+        } else {
+            const QString occurrence = SkipOccurrenceText(*target, QLocale());
+            action->setText(FormatText(lang.GetText(SkipPending(alarm, now) ? Text::DontSkip : Text::SkipNext),
+                                       {occurrence}));
+        }
+        action->setToolTip(action->text());
+    };
+    show(actSkipNext, lbAlarmView->CurrentRow());
+    show(actSkipNextTray, NextSkippableAlarm(alarms, now));
+}
+
+void TMainForm::toggleSkip(int row)
+{
+    if (row < 0 || row >= m_scheduler->Alarms().size())
+        return;
+    const AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
+    const AlarmRecord toggled = ToggleSkip(alarm, m_scheduler->WallNow());
+    if (toggled == alarm)
+        return;
+    WriteLog(QStringLiteral("Skip of %1 %2").arg(FormatShortTime(alarm.Time, QLocale()),
+                                                 toggled.SkipDate.isValid()
+                                                     ? toggled.SkipDate.toString(Qt::ISODate)
+                                                     : QStringLiteral("taken back")));
+    QStringList alarms = m_scheduler->Alarms();
+    alarms[row] = BuildAlarmString(toggled);
+    m_scheduler->SetAlarms(alarms);
+    m_model->RowChanged(row);
+    saveAndRebuild();
+}
+
+void TMainForm::actSkipNextExecute()
+{
+    toggleSkip(lbAlarmView->CurrentRow());
+}
+
+void TMainForm::actSkipNextTrayExecute()
+{
+    toggleSkip(NextSkippableAlarm(m_scheduler->Alarms(), m_scheduler->WallNow()));
 }
 
 void TMainForm::dismissShownAlarm()

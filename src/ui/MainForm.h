@@ -113,6 +113,10 @@ public:
     void actDeleteExecute();
     void actCloneExecute();
     void actEnableExecute();
+    /** Skips the selected repeating alarm's next occurrence, or takes a pending skip back. */
+    void actSkipNextExecute();
+    /** As actSkipNextExecute, for the repeating alarm that falls due first (NextSkippableAlarm). */
+    void actSkipNextTrayExecute();
     /** Switches the alarm at row on or off as its check box does; false for a row the list does not have. */
     bool SetAlarmEnabled(int row, bool enabled);
     void actExitExecute() { emit exitRequested(); }
@@ -159,6 +163,8 @@ private:
     QAction* actDonate;
     QAction* actCockcrow;
     QAction* actCancelSnooze;
+    QAction* actSkipNext;     // the selected alarm
+    QAction* actSkipNextTray; // the repeating alarm that falls due first
     QAction* miSnoozeSepr;
     QAction* miSingleLine;
     QAction* miStayOnTop;
@@ -197,6 +203,9 @@ private:
     void applyListFrame();
 
     void saveAndRebuild();
+    /** The skip commands' captions for the selected alarm and the next one, as of now. */
+    void updateSkipCommands();
+    void toggleSkip(int row);
     void scheduleChanged();
     void selectAndSort(int row);
     /** Replaces the alarm at row, or appends it when row is the list's size, then sorts, saves and selects it. */

@@ -2,6 +2,7 @@
 #include "TestProgram.h"
 #include "TestSupport.h"
 #include "core/alarms/BackupFile.h"
+#include "core/alarms/SkipNext.h"
 #include "core/app/AppFolders.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/MgLib.h"
@@ -244,6 +245,8 @@ private slots:
     void hintsSayHowLongUntilTheNextAlarm();
     void hintsSayUntilWhenASnoozeWaits();
     void editorOkNotesWhenTheAlarmRings();
+    void skipNextFromTheListsMenus();
+    void skipNextFromTheTrayActsOnTheNextRepeatingAlarm();
 };
 
 void TestMainForm::commandStatesFollowTheSelection()
@@ -999,6 +1002,135 @@ void TestMainForm::editorOkNotesWhenTheAlarmRings()
     QCOMPARE(shown.size(), before + 1);
     QCOMPARE(QString::fromStdString(shown.back().text), QStringLiteral("Rings in 30 min"));
     QVERIFY(!notice->isVisible());
+}
+
+namespace {
+
+QString oneTimeAlarm(int minutes, const QString& label)
+{
+    AlarmRecord a;
+    a.Time = MinutesToTime(minutes);
+    a.Label = label;
+    return BuildAlarmString(a);
+}
+
+int rowLabelled(const QStringList& alarms, const QString& label)
+{
+    for (int i = 0; i < alarms.size(); ++i) {
+        if (AlarmField::Label(alarms.at(i)) == label)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+void TestMainForm::skipNextFromTheListsMenus()
+{
+    Rig rig({oneTimeAlarm(6 * 60 + 30, QStringLiteral("Once")), makeAlarm(7 * 60, QStringLiteral("Daily"))});
+    // Tuesday 8 December 2026 at 06:00: the daily alarm's next time is today at 07:00.
+    rig.program.SetNow(QDateTime(QDate(2026, 12, 8), QTime(6, 0)));
+    rig.main->Scheduler().Rebuild();
+    rig.showMain();
+    QAction* skip = Child<QAction>(rig.main, "actSkipNext");
+    QMenu* context = Child<QMenu>(rig.main, "pmMain");
+    QMenu* alarmMenu = Child<QMenu>(rig.main, "miAlarms");
+    QVERIFY(context->actions().contains(skip));
+    QVERIFY(alarmMenu->actions().contains(skip));
+    const int daily = rowLabelled(rig.alarms(), QStringLiteral("Daily"));
+    const int once = rowLabelled(rig.alarms(), QStringLiteral("Once"));
+
+    // A one-time alarm has nothing to skip.
+    rig.view()->SetCurrentRow(once);
+    emit alarmMenu->aboutToShow();
+    QVERIFY(!skip->isEnabled());
+    QCOMPARE(skip->text(), QStringLiteral("Skip next"));
+    skip->trigger();
+    QVERIFY(!AlarmField::SkipDate(rig.alarms().at(once)).isValid());
+
+    rig.view()->SetCurrentRow(daily);
+    emit context->aboutToShow();
+    QVERIFY(skip->isEnabled());
+    const QString occurrence = SkipOccurrenceText({QDate(2026, 12, 8), QTime(7, 0)}, QLocale());
+    QCOMPARE(skip->text(), QStringLiteral("Skip next (") + occurrence + u')');
+    if (QLocale().name() == QStringLiteral("en_US"))
+        QCOMPARE(occurrence, QStringLiteral("Tue, Dec 8, 7:00 AM"));
+    const QRect item = rig.view()->visualRect(rig.view()->model()->index(daily, 0));
+    const QImage plain = rig.view()->viewport()->grab(item).toImage();
+
+    skip->trigger();
+    QCOMPARE(AlarmField::SkipDate(rig.alarms().at(daily)), QDate(2026, 12, 8));
+    QCOMPARE(AlarmField::SkipDate(rig.saved().at(daily)), QDate(2026, 12, 8));
+    // Today's 07:00 is left out of the schedule: after the one-time alarm comes tomorrow's.
+    QCOMPARE(rig.main->Scheduler().Schedule().panel.at(1).listIndex, daily);
+    QVERIFY(rig.main->Scheduler().Schedule().panel.at(1).text.startsWith(
+        QLocale().toString(QDate(2026, 12, 9), QLocale::ShortFormat)));
+    emit alarmMenu->aboutToShow();
+    QCOMPARE(skip->text(), QStringLiteral("Don't skip (") + occurrence + u')');
+    // The list, its readable text and the panel say what is skipped.
+    const QString note = QStringLiteral("skips ") + ShortDayText(QDate(2026, 12, 8), QLocale());
+    const QString readable = rig.view()->model()->index(daily, 0).data(Qt::AccessibleTextRole).toString();
+    QVERIFY2(readable.contains(note), qPrintable(readable));
+    QTRY_VERIFY(rig.view()->viewport()->grab(item).toImage() != plain);
+    QTreeWidget* panel = Child<QTreeWidget>(rig.main, "tvNextAlarms");
+    QStringList lines;
+    for (int i = 0; i < panel->topLevelItemCount(); ++i)
+        lines.append(panel->topLevelItem(i)->text(0));
+    QCOMPARE(lines.filter(note).size(), 1);
+    QVERIFY2(lines.first().contains(QStringLiteral("Once")) && lines.at(1).endsWith(u'(' + note + u')'),
+             qPrintable(lines.join(u'\n')));
+
+    // The same command takes it back.
+    skip->trigger();
+    QVERIFY(!AlarmField::SkipDate(rig.alarms().at(daily)).isValid());
+    QVERIFY(!AlarmField::SkipDate(rig.saved().at(daily)).isValid());
+    QVERIFY(rig.main->Scheduler().Schedule().panel.at(1).text.startsWith(
+        QLocale().toString(QDate(2026, 12, 8), QLocale::ShortFormat)));
+    QCOMPARE(skip->text(), QStringLiteral("Skip next (") + occurrence + u')');
+    QVERIFY(!rig.view()->model()->index(daily, 0).data(Qt::AccessibleTextRole).toString().contains(note));
+    QTRY_VERIFY(rig.view()->viewport()->grab(item).toImage() == plain);
+
+    // Nothing selected: nothing to skip.
+    rig.view()->SetCurrentRow(-1);
+    rig.main->UpdateCommandStates();
+    QVERIFY(!skip->isEnabled());
+}
+
+void TestMainForm::skipNextFromTheTrayActsOnTheNextRepeatingAlarm()
+{
+    // In the list's order, sorted by time.
+    Rig rig({oneTimeAlarm(6 * 60 + 30, QStringLiteral("Once")), makeAlarm(7 * 60, QStringLiteral("Early")),
+             makeAlarm(9 * 60, QStringLiteral("Late"))});
+    rig.program.SetNow(QDateTime(QDate(2026, 12, 8), QTime(7, 30)));
+    rig.main->Scheduler().Rebuild();
+    QAction* tray = Child<QAction>(rig.main, "actSkipNextTray");
+    QMenu* trayMenu = Child<QMenu>(rig.main, "pmTray");
+    QVERIFY(trayMenu->actions().contains(tray));
+    // Whatever is selected in the hidden window, the tray names the repeating alarm due first: 09:00 today.
+    rig.view()->SetCurrentRow(rowLabelled(rig.alarms(), QStringLiteral("Early")));
+    emit trayMenu->aboutToShow();
+    const QString nine = SkipOccurrenceText({QDate(2026, 12, 8), QTime(9, 0)}, QLocale());
+    QCOMPARE(tray->text(), QStringLiteral("Skip next (") + nine + u')');
+    tray->trigger();
+    const int late = rowLabelled(rig.alarms(), QStringLiteral("Late"));
+    QCOMPARE(AlarmField::SkipDate(rig.alarms().at(late)), QDate(2026, 12, 8));
+    QVERIFY(!AlarmField::SkipDate(rig.alarms().at(rowLabelled(rig.alarms(), QStringLiteral("Early")))).isValid());
+    QCOMPARE(rig.main->Scheduler().Schedule().alarmAt, (LocalDateTime{QDate(2026, 12, 9), QTime(6, 30)}));
+    QCOMPARE(rig.main->Scheduler().Schedule().panel.at(2).listIndex, rowLabelled(rig.alarms(), QStringLiteral("Late")));
+    // Still the one it names, so the same item takes the skip back.
+    emit trayMenu->aboutToShow();
+    QCOMPARE(tray->text(), QStringLiteral("Don't skip (") + nine + u')');
+    tray->trigger();
+    QVERIFY(!AlarmField::SkipDate(rig.alarms().at(late)).isValid());
+
+    // Repeating alarms switched off, only a one-time one on: nothing for the tray to skip.
+    for (const char* label : {"Late", "Early"}) {
+        rig.view()->SetCurrentRow(rowLabelled(rig.alarms(), QLatin1String(label)));
+        rig.main->actEnableExecute();
+    }
+    emit trayMenu->aboutToShow();
+    QVERIFY(!tray->isEnabled());
+    QCOMPARE(tray->text(), QStringLiteral("Skip next"));
 }
 
 QTEST_MAIN(TestMainForm)
