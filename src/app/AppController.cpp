@@ -7,6 +7,7 @@
 #include "audio/VolumeSetForm.h"
 #include "core/alarms/AlarmScheduler.h"
 #include "core/alarms/AppClock.h"
+#include "core/alarms/MissedAlarmWatch.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/DebugLog.h"
 #include "core/mglib/MgLanguages.h"
@@ -161,6 +162,7 @@ std::optional<int> AppController::Start()
     createWindows();
     // The alarms are armed before anything can wait for the user: PostCreate only reports, never asks.
     m_mainForm->PostCreate();
+    m_missed->CatchUpAtStart();
     watchExitRequests();
     if (m_environment.busService) {
         m_bus = std::make_unique<BusService>(*m_scheduler, *m_wakeupForm, *m_mainForm,
@@ -200,11 +202,22 @@ bool AppController::createServices()
     m_player->InitAudio();
     m_player->SetPlayDuration(m_ini->Read(Settings::PlaySoundDuration));
 
-    m_timers = TTimerThread::Create(*m_platform, [this] { m_scheduler->FireDueAlarm(); });
+    // A firing long after its time (the computer slept through it) is the missed-alarm watch's to judge.
+    m_timers = TTimerThread::Create(*m_platform, [this] {
+        if (!m_missed || !m_missed->HandleLateFiring())
+            m_scheduler->FireDueAlarm();
+    });
     if (!m_timers)
         return false;
     m_scheduler = std::make_unique<AlarmScheduler>(*m_ini, *m_timers, m_environment.clock.value_or(SchedulerClock{}));
-    m_clockWatch = m_platform->WatchClock([this](ClockChange) { m_scheduler->ClockChanged(); });
+    m_missed =
+        std::make_unique<MissedAlarmWatch>(*m_ini, *m_scheduler, m_environment.clock.value_or(SchedulerClock{}));
+    // Also reported after a resume: a snooze whose end the computer slept through is judged at once.
+    m_clockWatch = m_platform->WatchClock([this](ClockChange) {
+        m_scheduler->ClockChanged();
+        if (m_wakeupForm)
+            m_wakeupForm->CheckSnoozeClock();
+    });
     // The next alarm's sound waits prepared, so that its due second has only to start it. Queued: at a
     // firing the schedule moves on before the due alarm's sound starts, and that start must find the
     // stream prepared for it still there.
@@ -255,6 +268,17 @@ void AppController::createWindows()
     m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume));
     m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);
+    m_wakeupForm->SetMissedLimit(m_missed->Limit());
+    connect(m_mainForm.get(), &TMainForm::missedLimitChanged, m_wakeupForm.get(), &TWakeupForm::SetMissedLimit);
+    connect(m_missed.get(), &MissedAlarmWatch::lateAlarmsDue, this,
+            [this](const QStringList& alarms, const QList<LocalDateTime>& due) {
+                QList<QTime> times;
+                for (const LocalDateTime& at : due)
+                    times.append(at.time);
+                m_wakeupForm->ShowLateAlarms(alarms, times);
+            });
+    connect(m_missed.get(), &MissedAlarmWatch::alarmsMissed, this, &AppController::notifyMissedAlarms);
+    m_mainForm->SetMissedAlarms(m_missed.get());
 }
 
 void AppController::watchExitRequests()
@@ -338,5 +362,28 @@ void AppController::Exit()
 void AppController::saveEverything()
 {
     m_ini->WriteList(Settings::Alarms, m_scheduler->Alarms());
+    m_missed->MarkRun();
     m_mainForm->SaveOptions();
+}
+
+void AppController::notifyMissedAlarms(const QStringList& entries)
+{
+    if (entries.isEmpty() || !m_mainForm)
+        return;
+    const QLocale locale;
+    const QString format = m_lang->GetText(Text::MissedWhileOff);
+    QStringList lines;
+    for (const QString& entry : entries.mid(0, kMissedNoticeLines))
+        lines.append(FormatText(format, {DescribeMissedEntry(entry, locale)}));
+    if (entries.size() > kMissedNoticeLines)
+        lines.append(FormatText(m_lang->GetText(Text::MissedMore), {QString::number(entries.size() - kMissedNoticeLines)}));
+    const QString title = QStringLiteral("Larkbell");
+    const QString text = lines.join(u'\n');
+    WriteLog(QStringLiteral("Missed alarms notice: ") + text);
+    // Stays until answered; its Dismiss acknowledges the list as the main window's bar does.
+    const NotificationStyle style{
+        true, {{"missed-dismiss", WithoutMnemonic(m_lang->GetText(Text::NotificationDismiss)).toStdString()}}};
+    if (!m_notifications ||
+        !m_notifications->Show(title.toStdString(), text.toStdString(), kMissedNoticeMs, style))
+        m_mainForm->ShowTrayBalloon(title, text, kMissedNoticeMs);
 }

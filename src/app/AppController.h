@@ -14,6 +14,7 @@
 
 class BusService;
 class ClockWatch;
+class MissedAlarmWatch;
 class DesktopNotifications;
 class ISoundOutput;
 class IVolumeEndpoint;
@@ -61,6 +62,9 @@ public:
     static constexpr int kUnknownVolumePercent = 50;
     /** Longest wait at exit for the sound server to take the restored volume. */
     static constexpr int kVolumeFlushMs = 500;
+    /** Lines of missed alarms the notification lists before it counts the rest. */
+    static constexpr int kMissedNoticeLines = 5;
+    static constexpr int kMissedNoticeMs = 60000;
 
     AppController(CommandLine commandLine, QString exePath, AppEnvironment environment = AppEnvironment::System(),
                   QObject* parent = nullptr);
@@ -80,6 +84,7 @@ public:
     TAlarmForm* AlarmForm() const { return m_alarmForm.get(); }
     TWakeupForm* WakeupForm() const { return m_wakeupForm.get(); }
     AlarmScheduler* Scheduler() const { return m_scheduler.get(); }
+    MissedAlarmWatch* MissedAlarms() const { return m_missed.get(); }
     SoundPlayer* Player() const { return m_player.get(); }
     TAppIni* Ini() const { return m_ini.get(); }
     TMgLang* Lang() const { return m_lang.get(); }
@@ -100,6 +105,8 @@ private:
     void onNotificationAction(const std::string& key);
     void reportWriteFailure(const QString& message);
     void saveEverything();
+    /** The one desktop notification that lists alarms found missed; the main window lists them too. */
+    void notifyMissedAlarms(const QStringList& entries);
 
     // Destroyed last: it must outlive everything the exit sequence could hang in.
     ExitDeadline m_exitDeadline;
@@ -115,6 +122,7 @@ private:
     std::unique_ptr<SoundPlayer> m_player;
     std::unique_ptr<TTimerThread> m_timers;
     std::unique_ptr<AlarmScheduler> m_scheduler;
+    std::unique_ptr<MissedAlarmWatch> m_missed;
     std::unique_ptr<ClockWatch> m_clockWatch;
     std::unique_ptr<DesktopNotifications> m_notifications;
     std::unique_ptr<TMainForm> m_mainForm;

@@ -2,6 +2,9 @@
 
 #include "core/alarms/AlarmRecord.h"
 #include "core/alarms/AppClock.h"
+#include "core/alarms/MissedAlarms.h"
+#include "core/mglib/DebugLog.h"
+#include "core/mglib/MgLib.h"
 #include "core/mglib/MgLib.h"
 #include "ui/FloatingForm.h"
 #include "ui/WindowPlacement.h"
@@ -22,6 +25,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -182,7 +186,7 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     tmrSnooze.setSingleShot(true);
     // The hints name the minute it rings again; a coarse timer could be off by 5 % of half an hour.
     tmrSnooze.setTimerType(Qt::PreciseTimer);
-    connect(&tmrSnooze, &QTimer::timeout, this, [this] { ShowAlarms(m_alarmStrings); });
+    connect(&tmrSnooze, &QTimer::timeout, this, &TWakeupForm::snoozeEnded);
     tmrTray.setInterval(kTrayBlinkMs);
     connect(&tmrTray, &QTimer::timeout, this, &TWakeupForm::tmrTrayTimer);
     tmrMonitorOn.setInterval(kMonitorOnIntervalMs);
@@ -312,7 +316,9 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     QFont labelFont = lblInfo->font();
     labelFont.setPointSize(LabelFontSize(alarm.Label));
     lblInfo->setFont(labelFont);
-    lblInfo->setText(alarm.Label);
+    // Said once, for this showing: a snooze that ends on time rings without it.
+    const QString dueNote = std::exchange(m_dueNote, QString());
+    lblInfo->setText(dueNote.isEmpty() ? alarm.Label : dueNote + QStringLiteral("\r\n") + alarm.Label);
     m_alarmSnoozeSeconds = alarm.SnoozeMinutes > 0 ? alarm.SnoozeMinutes * 60 : 0;
 
     ResetSnooze();
@@ -335,7 +341,8 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     const bool notifyToo = alarm.ShowMessage && !ProgramPlacesWindows();
     if ((!alarm.ShowMessage || notifyToo) && (m_hooks.showBalloon || m_hooks.showAlarmNotification)) {
         const int ms = !alarm.Sound.isEmpty() && alarm.SoundLoop ? 6000000 : 30000;
-        const QString text = longTime(alarm.Time) + QStringLiteral("\r\n") + alarm.Label;
+        const QString text = longTime(alarm.Time) + QStringLiteral("\r\n") +
+                             (dueNote.isEmpty() ? QString() : dueNote + QStringLiteral("\r\n")) + alarm.Label;
         if (m_hooks.showAlarmNotification)
             m_hooks.showAlarmNotification(QStringLiteral("Larkbell"), text, ms, alarm.Snooze);
         else
@@ -447,6 +454,7 @@ void TWakeupForm::startSnooze(int seconds)
 {
     pmSnoozeLength->hide();
     tmrSnooze.start(seconds * 1000);
+    m_snoozeDueMs = AppClock::Program().NowMSecs() + qint64(seconds) * 1000;
     if (m_hooks.showCancelSnooze)
         m_hooks.showCancelSnooze(true);
     DismissAlarm();
@@ -526,4 +534,41 @@ void TWakeupForm::reject()
         btnSnoozeClick();
     else
         DismissAlarm();
+}
+
+void TWakeupForm::ShowLateAlarms(const QStringList& alarmStrings, const QList<QTime>& dueTimes)
+{
+    QStringList times;
+    for (const QTime& time : dueTimes) {
+        const QString text = FormatShortTime(time, QLocale());
+        if (!times.contains(text))
+            times.append(text);
+    }
+    m_dueNote = FormatText(Lang().GetText(Text::DueAt), {times.join(QStringLiteral(", "))});
+    ShowAlarms(alarmStrings);
+}
+
+void TWakeupForm::snoozeEnded()
+{
+    tmrSnooze.stop();
+    // The snooze timer counts only the time the computer was awake: after a sleep, or when the clock was
+    // moved, its end lies further back on the wall clock than the timer says.
+    const qint64 lateMs = AppClock::Program().NowMSecs() - m_snoozeDueMs;
+    const LateRing judged = JudgeLateness(lateMs, m_missedLimitMinutes);
+    if (judged == LateRing::Dropped) {
+        WriteLog(QStringLiteral("Snooze dropped: ended %1 s ago").arg(lateMs / 1000));
+        ResetSnooze();
+        return;
+    }
+    if (judged == LateRing::Late) {
+        const QTime due = QDateTime::fromMSecsSinceEpoch(m_snoozeDueMs, Qt::LocalTime).time();
+        m_dueNote = FormatText(Lang().GetText(Text::DueAt), {FormatShortTime(due, QLocale())});
+    }
+    ShowAlarms(m_alarmStrings);
+}
+
+void TWakeupForm::CheckSnoozeClock()
+{
+    if (tmrSnooze.isActive() && AppClock::Program().NowMSecs() >= m_snoozeDueMs)
+        snoozeEnded();
 }

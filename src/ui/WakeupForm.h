@@ -54,6 +54,12 @@ public:
     void ShowAlarm(const QString& alarmString) { ShowAlarms({alarmString}); }
     /** Rings alarms due together: every label, the first one's sound, volume and snooze. */
     void ShowAlarms(const QStringList& alarmStrings);
+    /** Rings alarms that were due earlier, at dueTimes, saying so in the window and the notification. */
+    void ShowLateAlarms(const QStringList& alarmStrings, const QList<QTime>& dueTimes);
+    /** How late, in minutes, a snooze whose end the computer slept through may still ring. */
+    void SetMissedLimit(int minutes) { m_missedLimitMinutes = minutes; }
+    /** The clock moved or the computer resumed: a snooze whose end has passed ends now. */
+    void CheckSnoozeClock();
     void DismissAlarm();
     /** What the Snooze button does; false when nothing rings or the ringing alarm has no snooze. */
     bool SnoozeAlarm();
@@ -122,7 +128,12 @@ private:
     void waitUntilPainted();
     void startSound(const AlarmRecord& alarm);
 
+    void snoozeEnded();
+
     WakeupHooks m_hooks;
+    QString m_dueNote;        // the next showing says when its alarms were due
+    qint64 m_snoozeDueMs = 0; // the program clock's reading at which the snooze ends
+    int m_missedLimitMinutes = 15;
     QStringList m_alarmStrings;
     bool m_alarmActive = false;
     bool m_windowComing = false; // the sound starts before the window's show

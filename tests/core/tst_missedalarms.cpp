@@ -274,6 +274,20 @@ private slots:
         QVERIFY(CatchUpAlarms(alarms, utc(2026, 10, 25, 0, 40), utc(2026, 10, 25, 1, 20), berlin, 15).IsEmpty());
     }
 
+    // A snooze whose end the computer slept through, or a timer that came in late.
+    void lateness()
+    {
+        QCOMPARE(JudgeLateness(-500, 15), LateRing::OnTime);
+        QCOMPARE(JudgeLateness(kOnTimeSecs * 1000, 15), LateRing::OnTime);
+        QCOMPARE(JudgeLateness(kOnTimeSecs * 1000 + 1, 15), LateRing::Late);
+        QCOMPARE(JudgeLateness(15 * 60 * 1000, 15), LateRing::Late);
+        QCOMPARE(JudgeLateness(15 * 60 * 1000 + 1, 15), LateRing::Dropped);
+        QCOMPARE(JudgeLateness(8LL * 3600 * 1000, 60), LateRing::Dropped);
+        // Limit off: only on time rings.
+        QCOMPARE(JudgeLateness(kOnTimeSecs * 1000, 0), LateRing::OnTime);
+        QCOMPARE(JudgeLateness(kOnTimeSecs * 1000 + 1, 0), LateRing::Dropped);
+    }
+
     void limitFromSetting()
     {
         for (int choice : kMissedLimitChoices)

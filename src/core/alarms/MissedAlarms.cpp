@@ -48,7 +48,6 @@ CatchUpResult CatchUpAlarms(const QStringList& alarms, const QDateTime& sinceUtc
         return result;
     const QDateTime since = std::max(sinceUtc, nowUtc.addDays(-kCatchUpDays));
     const LocalDateTime nowWall = UtcToLocal(nowUtc, offsetAt);
-    const qint64 ringsLateSecs = std::max<qint64>(kOnTimeSecs, qint64(limitMinutes) * 60);
 
     // One-time alarms leave the enumeration once they had their occurrence, as a firing switches them off.
     QStringList work = alarms;
@@ -77,7 +76,8 @@ CatchUpResult CatchUpAlarms(const QStringList& alarms, const QDateTime& sinceUtc
     // The most recent occurrence of an alarm within the limit rings; every other one was missed.
     QSet<int> ringing;
     for (auto it = found.crbegin(); it != found.crend(); ++it) {
-        if (it->dueUtc.secsTo(nowUtc) <= ringsLateSecs && !ringing.contains(it->index)) {
+        if (JudgeLateness(it->dueUtc.msecsTo(nowUtc), limitMinutes) != LateRing::Dropped &&
+            !ringing.contains(it->index)) {
             ringing.insert(it->index);
             result.late.prepend(*it);
         } else {
@@ -104,6 +104,14 @@ CatchUpResult CatchUpAlarms(const QStringList& alarms, const QDateTime& sinceUtc
     for (const DueOccurrence& o : std::as_const(result.late))
         switchOff(o, false);
     return result;
+}
+
+LateRing JudgeLateness(qint64 lateMs, int limitMinutes)
+{
+    if (lateMs <= qint64(kOnTimeSecs) * 1000)
+        return LateRing::OnTime;
+    return lateMs <= std::max<qint64>(kOnTimeSecs, qint64(limitMinutes) * 60) * 1000 ? LateRing::Late
+                                                                                     : LateRing::Dropped;
 }
 
 QString WithoutMissedMark(const QString& alarmString)

@@ -58,6 +58,11 @@ CatchUpResult CatchUpAlarms(const QStringList& alarms, const QDateTime& sinceUtc
 /** The alarm without its missed mark: an edit or a switch the user made clears it. */
 QString WithoutMissedMark(const QString& alarmString);
 
+/** What becomes of an alarm whose time came lateMs ago: a snooze's end, a late timer. */
+enum class LateRing { OnTime, Late, Dropped };
+/** Within kOnTimeSecs on time, within the limit late (saying when it was due), else dropped. */
+LateRing JudgeLateness(qint64 lateMs, int limitMinutes);
+
 /** A missed occurrence as the list of unacknowledged ones keeps it: "yyyy-MM-ddTHH:mm label". */
 QString MissedEntry(const LocalDateTime& due, const QString& label);
 /** The entry's wall time and label; nothing when the text is not an entry. */
