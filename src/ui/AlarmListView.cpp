@@ -1,5 +1,6 @@
 #include "ui/AlarmListView.h"
 
+#include "core/mglib/MgLanguages.h"
 #include "core/mglib/MgLib.h"
 #include "ui/CheckImages.h"
 
@@ -127,6 +128,12 @@ void TAlarmListView::SetSkipNote(std::function<QString(const QString& alarmStrin
     viewport()->update();
 }
 
+void TAlarmListView::SetMissedMark(const QString& mark)
+{
+    m_missedMark = mark;
+    viewport()->update();
+}
+
 int TAlarmListView::ItemHeight() const
 {
     if (m_singleLine)
@@ -239,13 +246,23 @@ void TAlarmListView::paintItem(QPainter& p, const QRect& rect, const QString& al
         p.drawText(l, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, designator);
     }
 
-    const QString days = DescribeDays(alarmString, m_dayTexts);
+    QString days = DescribeDays(alarmString, m_dayTexts);
     const QFont daysFont = sizedFont(font(), m_singleLine ? 7 : 8, true);
     p.setFont(daysFont);
+    // A one-time alarm that fell due while nothing could ring it says so where repeat days would stand,
+    // in the colour of a warning.
+    const bool missed = AlarmField::Missed(alarmString);
+    if (missed) {
+        const QString mark = m_missedMark.isEmpty() ? Text::MissedMark.English() : m_missedMark;
+        days = days.isEmpty() ? mark : days + QStringLiteral(" - ") + mark;
+        p.setPen(QColor(0xC0, 0x30, 0x20));
+    }
     const QRect daysRect =
         m_singleLine ? QRect(QPoint(LabelLeft() - 110, l.top()), QPoint(LabelLeft(), l.bottom())) : t;
     p.drawText(daysRect, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
                QFontMetrics(daysFont).elidedText(days, Qt::ElideRight, daysRect.width()));
+    if (missed)
+        p.setPen(colours.text);
 
     t.setLeft(LabelLeft());
     const QFont textFont = sizedFont(font(), colourSet.fontSize, false);

@@ -2,6 +2,7 @@
 
 #include "core/alarms/AppClock.h"
 #include "core/alarms/BackupFile.h"
+#include "core/alarms/MissedAlarmWatch.h"
 #include "core/alarms/SkipNext.h"
 #include "core/alarms/TimeLeft.h"
 #include "core/app/AppFolders.h"
@@ -13,6 +14,7 @@
 #include "ui/AlarmListView.h"
 #include "ui/FloatingForm.h"
 #include "ui/MessageBoxes.h"
+#include "ui/MissedAlarmsBar.h"
 #include "ui/Theme.h"
 #include "ui/WakeCheck.h"
 #include "ui/WakeupForm.h"
@@ -265,6 +267,7 @@ void TMainForm::createMenus()
             m_context.ini.Write(Settings::PlaySoundDuration, tag);
         });
     }
+    buildMissedLimitMenu(miOptions);
     miShowFloatingWindow = miOptions->addAction(Text::ShowFloatingClock.English());
     miShowFloatingWindow->setObjectName(QStringLiteral("miShowFloatingWindow"));
     miShowFloatingWindow->setCheckable(true);
@@ -395,6 +398,8 @@ void TMainForm::createCentralWidget()
         return AlarmListModel::SkipNote(alarmString, m_scheduler->WallNow(), QLocale(), &Lang());
     });
     applyListFrame();
+    m_missedBar = new TMissedAlarmsBar(central);
+    layout->addWidget(m_missedBar);
     layout->addWidget(lbAlarmView, 1);
     lblRingsInNotice = new QLabel(central);
     lblRingsInNotice->setObjectName(QStringLiteral("lblRingsInNotice"));
@@ -538,6 +543,7 @@ void TMainForm::DoLanguageChanged()
     TMgForm::DoLanguageChanged();
     const TMgLang& lang = Lang();
     setWindowTitle(QStringLiteral("Larkbell"));
+    applyMissedTexts();
     const QString version = QCoreApplication::applicationVersion();
     pmitOpen->setText(QStringLiteral("Larkbell ") + version);
     for (auto [name, text] : {std::pair{"miLoad", Text::LoadFromFile},
@@ -1052,6 +1058,8 @@ void TMainForm::putAndSort(int row, const AlarmRecord& alarm)
     } else {
         alarms[row] = BuildAlarmString(alarm);
     }
+    // An edited alarm is one the user has seen to: it is no longer shown as missed.
+    alarms[row] = WithoutMissedMark(alarms.at(row));
     m_scheduler->SetAlarms(alarms);
     selectAndSort(row);
 }
@@ -1116,6 +1124,7 @@ void TMainForm::actEnableExecute()
     dismissShownAlarm();
     AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
     alarm.Enabled = !alarm.Enabled;
+    alarm.Missed = false;
     QStringList alarms = m_scheduler->Alarms();
     alarms[row] = BuildAlarmString(alarm);
     m_scheduler->SetAlarms(alarms);
@@ -1378,4 +1387,54 @@ bool TMainForm::confirmLoad(const QString& path, QStringList& alarms)
         return true;
     }
     return box.clickedButton() == keep;
+}
+
+void TMainForm::buildMissedLimitMenu(QMenu* options)
+{
+    miMissedLimit = options->addMenu(Text::MissedLimitMenu.English());
+    miMissedLimit->setObjectName(QStringLiteral("miMissedLimit"));
+    auto* group = new QActionGroup(this);
+    const int limit = MissedLimitFromSetting(m_context.ini.Read(Settings::MissedAlarmLimit));
+    for (int minutes : kMissedLimitChoices) {
+        QAction* item = miMissedLimit->addAction(QString());
+        item->setObjectName(QStringLiteral("miMissedLimit%1").arg(minutes));
+        item->setCheckable(true);
+        item->setData(minutes);
+        item->setChecked(minutes == limit);
+        group->addAction(item);
+        connect(item, &QAction::triggered, this, [this, minutes] {
+            m_context.ini.Write(Settings::MissedAlarmLimit, minutes);
+            emit missedLimitChanged(minutes);
+        });
+    }
+}
+
+void TMainForm::applyMissedTexts()
+{
+    const TMgLang& lang = Lang();
+    miMissedLimit->setTitle(lang.GetText(Text::MissedLimitMenu));
+    for (QAction* item : miMissedLimit->actions()) {
+        const int minutes = item->data().toInt();
+        item->setText(minutes == 0 ? lang.GetText(Text::MissedLimitOff)
+                                   : FormatText(lang.GetText(Text::MissedLimitMinutes), {QString::number(minutes)}));
+    }
+    m_missedBar->ApplyLanguage(lang);
+    lbAlarmView->SetMissedMark(lang.GetText(Text::MissedMark));
+}
+
+void TMainForm::SetMissedAlarms(MissedAlarmWatch* watch)
+{
+    m_missed = watch;
+    if (!m_missed)
+        return;
+    const auto show = [this] { m_missedBar->SetEntries(m_missed->Unacknowledged()); };
+    connect(m_missed, &MissedAlarmWatch::unacknowledgedChanged, this, show);
+    // A catch-up switches missed one-time alarms off and marks them.
+    connect(m_missed, &MissedAlarmWatch::alarmsChanged, this, [this] {
+        const int row = lbAlarmView->CurrentRow();
+        m_model->Reset();
+        lbAlarmView->SetCurrentRow(row);
+    });
+    connect(m_missedBar, &TMissedAlarmsBar::acknowledged, m_missed, &MissedAlarmWatch::Acknowledge);
+    show();
 }

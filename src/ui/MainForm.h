@@ -14,6 +14,7 @@
 #include <memory>
 
 class AlarmListModel;
+class MissedAlarmWatch;
 class QActionGroup;
 class QFileDialog;
 class QLabel;
@@ -26,6 +27,7 @@ class TAlarmForm;
 class TAlarmListView;
 class TAppIni;
 class TFloatingForm;
+class TMissedAlarmsBar;
 class TWakeupForm;
 class WakeCheck;
 struct AppFolders;
@@ -61,6 +63,9 @@ public:
 
     /** The windows made after this one. */
     void SetForms(TAlarmForm* editor, TWakeupForm* wakeup);
+    /** The missed alarms the bar above the list shows and acknowledges; set before PostCreate. */
+    void SetMissedAlarms(MissedAlarmWatch* watch);
+    TMissedAlarmsBar* MissedBar() const { return m_missedBar; }
     /** The start-up steps after every window exists. */
     void PostCreate();
 
@@ -138,6 +143,8 @@ signals:
     void exitRequested();
     /** The play-duration menu changed: 0 until closed, 1..5 for 1, 5, 10, 30, 60 minutes. */
     void playDurationChanged(int value);
+    /** The user chose how late a missed alarm may still ring, in minutes (0: never). */
+    void missedLimitChanged(int minutes);
 
 protected:
     void DoLanguageChanged() override;
@@ -194,6 +201,8 @@ private:
     void createTray();
     void buildLanguageMenu();
     void buildSnoozeMenu();
+    void buildMissedLimitMenu(QMenu* options);
+    void applyMissedTexts();
     void applySettingChange();
     void applyLayout();
     void fitToolBar();
@@ -253,6 +262,9 @@ private:
     TWakeupForm* m_wakeup = nullptr;
     QActionGroup* m_snoozeGroup;
     QActionGroup* m_durationGroup;
+    QMenu* miMissedLimit = nullptr;
+    TMissedAlarmsBar* m_missedBar = nullptr;
+    MissedAlarmWatch* m_missed = nullptr;
     QActionGroup* m_languageGroup;
     int m_trayIcon = -1;
     int m_allowWakeStep = 0;
