@@ -2,6 +2,7 @@
 
 #include "app/BusService.h"
 #include "app/TimerThread.h"
+#include "audio/FallbackOutput.h"
 #include "audio/SoundOutput.h"
 #include "audio/SoundPlayer.h"
 #include "audio/VolumeSetForm.h"
@@ -12,6 +13,7 @@
 #include "core/mglib/DebugLog.h"
 #include "core/mglib/MgLanguages.h"
 #include "platform/Platform.h"
+#include "platform/RingingGuards.h"
 #include "platform/VolumeBackends.h"
 #include "ui/AlarmForm.h"
 #include "ui/FloatingForm.h"
@@ -102,6 +104,10 @@ SoundPlayerHooks soundPlayerHooks(const std::unique_ptr<TWakeupForm>& wakeup, co
     hooks.openDocument = [](const QString& path) {
         return QDesktopServices::openUrl(path.contains(QStringLiteral("://")) ? QUrl(path) : QUrl::fromLocalFile(path));
     };
+    hooks.alarmSoundFailed = [&wakeup](int error) {
+        if (wakeup)
+            wakeup->ShowSoundFailure(error);
+    };
     return hooks;
 }
 
@@ -111,7 +117,11 @@ AppEnvironment AppEnvironment::System()
 {
     AppEnvironment environment;
     environment.createPlatform = [] { return CreatePlatform(); };
-    environment.createSoundOutput = [] { return CreateSoundOutput(); };
+    // Without a sound server an alarm still rings: straight through the sound device.
+    environment.createSoundOutput = [] { return WithFallback(CreateSoundOutput(), CreateFallbackSoundOutput()); };
+    environment.createRingingGuards = [] {
+        return std::make_unique<RingingGuards>(CreateMediaPause(), CreateSleepInhibitor());
+    };
     environment.createVolumeEndpoint = [] { return CreateSystemVolumeEndpoint(); };
     environment.createVolumeMixer = [] { return CreateSystemVolumeMixer(); };
     environment.busService = true;
@@ -265,7 +275,18 @@ void AppController::createWindows()
     AlarmFormHooks editorHooks = alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder);
     editorHooks.defaultSnoozeMinutes = [this] { return std::max(1, (m_ini->Read(Settings::SnoozeTime) + 30) / 60); };
     m_alarmForm->SetHooks(std::move(editorHooks));
-    m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume));
+    WakeupHooks ringHooks = wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume);
+    ringHooks.showCancelSnooze = [this, shown = std::move(ringHooks.showCancelSnooze)](bool visible) {
+        shown(visible);
+        // A snooze that ends without a ring (cancelled, its alarm deleted) lets the paused players go. The
+        // command is hidden at every ring too, so that is told apart once the call that hid it is over.
+        if (!visible && m_ringingGuards)
+            QTimer::singleShot(0, this, [this] {
+                if (m_ringingGuards && !m_wakeupForm->AlarmActive() && !m_wakeupForm->SnoozePending())
+                    m_ringingGuards->SnoozeCancelled();
+            });
+    };
+    m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, std::move(ringHooks));
     m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);
     m_wakeupForm->SetMissedLimit(m_missed->Limit());
@@ -279,6 +300,23 @@ void AppController::createWindows()
             });
     connect(m_missed.get(), &MissedAlarmWatch::alarmsMissed, this, &AppController::notifyMissedAlarms);
     m_mainForm->SetMissedAlarms(m_missed.get());
+    watchRinging();
+}
+
+void AppController::watchRinging()
+{
+    if (!m_environment.createRingingGuards)
+        return;
+    m_ringingGuards = m_environment.createRingingGuards();
+    if (!m_ringingGuards)
+        return;
+    connect(m_wakeupForm.get(), &TWakeupForm::alarmRinging, this, [this] { m_ringingGuards->Ringing(); });
+    connect(m_wakeupForm.get(), &TWakeupForm::alarmStopped, this, [this] {
+        if (m_wakeupForm && m_wakeupForm->SnoozePending())
+            m_ringingGuards->Snoozed();
+        else
+            m_ringingGuards->Dismissed();
+    });
 }
 
 void AppController::watchExitRequests()

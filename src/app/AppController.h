@@ -15,6 +15,7 @@
 class BusService;
 class ClockWatch;
 class MissedAlarmWatch;
+class RingingGuards;
 class DesktopNotifications;
 class ISoundOutput;
 class IVolumeEndpoint;
@@ -41,6 +42,8 @@ struct AppEnvironment {
     std::optional<int> languageId;       // nothing: the system's user interface language
     std::optional<SchedulerClock> clock; // nothing: the program's clock
     bool busService = false;             // offer the remote control on the session bus
+    // Media players paused and sleep held while an alarm rings; empty: both left alone.
+    std::function<std::unique_ptr<RingingGuards>()> createRingingGuards;
 
     static AppEnvironment System();
 };
@@ -101,6 +104,7 @@ private:
     bool createServices();
     void createWindows();
     void watchExitRequests();
+    void watchRinging();
     void onInstanceMessage(int message);
     void onNotificationAction(const std::string& key);
     void reportWriteFailure(const QString& message);
@@ -129,6 +133,7 @@ private:
     std::unique_ptr<TAlarmForm> m_alarmForm;
     std::unique_ptr<TWakeupForm> m_wakeupForm;
     std::unique_ptr<ExitRequestWatch> m_exitRequests;
+    std::unique_ptr<RingingGuards> m_ringingGuards;
     std::unique_ptr<BusService> m_bus;
     bool m_exiting = false;
     bool m_writeFailureShown = false;

@@ -151,6 +151,22 @@ TWakeupForm::TWakeupForm(TMgLang& lang, WakeupHooks hooks, QWidget* parent)
     lblInfo->setObjectName(QStringLiteral("lblInfo"));
     lblInfo->setGeometry(16, 104, 393, 129);
     lblInfo->setAlignment(Qt::AlignCenter);
+    // Above the time, where nothing else stands: the alarm still rings in every other way, so it is a note.
+    lblSoundError = new QLabel(this);
+    lblSoundError->setObjectName(QStringLiteral("lblSoundError"));
+    lblSoundError->setGeometry(16, 6, 393, 46);
+    lblSoundError->setAlignment(Qt::AlignCenter);
+    lblSoundError->setWordWrap(true);
+    lblSoundError->setTextFormat(Qt::PlainText);
+    {
+        QFont small = lblSoundError->font();
+        small.setPointSize(10);
+        lblSoundError->setFont(small);
+        QPalette palette = lblSoundError->palette();
+        palette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x20));
+        lblSoundError->setPalette(palette);
+    }
+    lblSoundError->hide();
 
     btnOK = new QPushButton(Text::Ok.English(), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -200,6 +216,7 @@ void TWakeupForm::DoLanguageChanged()
     // Back to built-in English too: a language without these keys must not leave the last one's words.
     btnSnooze->setText(Lang().GetText(Text::SnoozeButton));
     btnOK->setText(Lang().GetText(Text::Ok));
+    updateSoundError();
     for (QAction* item : pmSnoozeLength->actions())
         item->setText(CountWithUnit(item->data().toInt(), Lang().GetText(Text::Minute), Lang().GetText(Text::Minutes)));
     pmSnoozeLength->setTitle(Lang().GetText(Text::SnoozeLength));
@@ -312,6 +329,7 @@ void TWakeupForm::ShowAlarms(const QStringList& alarmStrings)
     if (alarmStrings.isEmpty())
         return;
     m_alarmStrings = alarmStrings;
+    ShowSoundFailure(0); // a failure is told anew for each ring
     const AlarmRecord alarm = combinedAlarm(alarmStrings);
     QFont labelFont = lblInfo->font();
     labelFont.setPointSize(LabelFontSize(alarm.Label));
@@ -381,6 +399,41 @@ void TWakeupForm::startSound(const AlarmRecord& alarm)
     }
     if (m_hooks.playSound)
         m_hooks.playSound(alarm.Sound, alarm.SoundLoop, alarm.RampSeconds);
+}
+
+void TWakeupForm::ShowSoundFailure(int error)
+{
+    m_soundFailure = error;
+    updateSoundError();
+}
+
+void TWakeupForm::updateSoundError()
+{
+    if (m_soundFailure == 0) {
+        lblSoundError->hide();
+        lblSoundError->clear();
+        return;
+    }
+    // By the kind of failure: 1xx the file, 2xx the server, 3xx its stream, 4xx the device tried after the server.
+    LangText reason = Text::NoSoundAnywhere;
+    switch (m_soundFailure / 100) {
+    case 1:
+        reason = Text::NoSoundFile;
+        break;
+    case 2:
+        reason = Text::NoSoundServer;
+        break;
+    case 3:
+        reason = Text::NoSoundStream;
+        break;
+    default:
+        break;
+    }
+    const QString why = Lang().GetText(reason) + QStringLiteral(" (%1)").arg(m_soundFailure);
+    const QString text = Lang().GetText(Text::NoSoundPlayed).replace(QStringLiteral("%1"), why);
+    lblSoundError->setText(text);
+    lblSoundError->setAccessibleName(text);
+    lblSoundError->show();
 }
 
 void TWakeupForm::DismissAlarm()

@@ -61,6 +61,8 @@ public:
     /** The clock moved or the computer resumed: a snooze whose end has passed ends now. */
     void CheckSnoozeClock();
     void DismissAlarm();
+    /** No output could play the ringing alarm's sound: error is its last AudioError code (0 hides the line). */
+    void ShowSoundFailure(int error);
     /** What the Snooze button does; false when nothing rings or the ringing alarm has no snooze. */
     bool SnoozeAlarm();
     void ResetSnooze();
@@ -92,6 +94,7 @@ public:
 
     QLabel* lblTime;
     QLabel* lblInfo;
+    QLabel* lblSoundError; // "No sound could be played: ...", shown only then
     QPushButton* btnSnooze;
     QToolButton* btnSnoozeLength; // beside Snooze: the menu of other lengths
     QMenu* pmSnoozeLength;
@@ -117,6 +120,7 @@ private:
     void layoutButtons(bool snooze);
     /** Names and descriptions for screen readers, in the current language. */
     void applyAccessibleTexts();
+    void updateSoundError();
     void btnSnoozeClick();
     /** Opens the snooze lengths below their button; from the keyboard with the first length active. */
     void openSnoozeLengths(bool byKeyboard);
@@ -134,6 +138,7 @@ private:
     QString m_dueNote;        // the next showing says when its alarms were due
     qint64 m_snoozeDueMs = 0; // the program clock's reading at which the snooze ends
     int m_missedLimitMinutes = 15;
+    int m_soundFailure = 0; // the AudioError the sound line tells of; 0: none
     QStringList m_alarmStrings;
     bool m_alarmActive = false;
     bool m_windowComing = false; // the sound starts before the window's show

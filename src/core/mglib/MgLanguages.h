@@ -89,7 +89,12 @@ struct LangText {
     X(TestWakeupFailed, 276, u"The computer could not be put to sleep: %1")                                            \
     X(TestWakeupUnavailable, 277, u"This system offers no way to put the computer to sleep from here.")
 #define LARKBELL_LANG_TEXTS_NOTIFICATION(X) X(NotificationDismiss, 280, u"Dismiss")
-#define LARKBELL_LANG_TEXTS_NO_SOUND(X)
+#define LARKBELL_LANG_TEXTS_NO_SOUND(X) \
+    X(NoSoundPlayed, 290, u"No sound could be played: %1") \
+    X(NoSoundAnywhere, 291, u"neither the sound server nor a sound device answered") \
+    X(NoSoundServer, 292, u"the sound server cannot be reached") \
+    X(NoSoundFile, 293, u"the sound file cannot be read") \
+    X(NoSoundStream, 294, u"the sound server refused to play it")
 
 // The numbered strings, the single table of keys and English texts; a name the program uses in code,
 // the key and the English text. The group-box texts hold no padding: TranslateGroupBox adds it.
