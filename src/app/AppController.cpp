@@ -421,7 +421,23 @@ void AppController::notifyMissedAlarms(const QStringList& entries)
     // Stays until answered; its Dismiss acknowledges the list as the main window's bar does.
     const NotificationStyle style{
         true, {{"missed-dismiss", WithoutMnemonic(m_lang->GetText(Text::NotificationDismiss)).toStdString()}}};
-    if (!m_notifications ||
-        !m_notifications->Show(title.toStdString(), text.toStdString(), kMissedNoticeMs, style))
-        m_mainForm->ShowTrayBalloon(title, text, kMissedNoticeMs);
+    showMissedNotice(title, text, style, kMissedNoticeTries);
+}
+
+void AppController::showMissedNotice(const QString& title, const QString& text, const NotificationStyle& style,
+                                     int triesLeft)
+{
+    if (m_exiting || !m_mainForm)
+        return;
+    if (m_notifications && m_notifications->Show(title.toStdString(), text.toStdString(), kMissedNoticeMs, style))
+        return;
+    // At start the notification server's presence is still being asked about: asked again shortly, without
+    // waiting for it.
+    if (m_notifications && triesLeft > 0) {
+        QTimer::singleShot(kMissedNoticeRetryMs, this, [this, title, text, style, triesLeft] {
+            showMissedNotice(title, text, style, triesLeft - 1);
+        });
+        return;
+    }
+    m_mainForm->ShowTrayBalloon(title, text, kMissedNoticeMs);
 }

@@ -15,6 +15,7 @@
 class BusService;
 class ClockWatch;
 class MissedAlarmWatch;
+struct NotificationStyle;
 class RingingGuards;
 class DesktopNotifications;
 class ISoundOutput;
@@ -68,6 +69,8 @@ public:
     /** Lines of missed alarms the notification lists before it counts the rest. */
     static constexpr int kMissedNoticeLines = 5;
     static constexpr int kMissedNoticeMs = 60000;
+    static constexpr int kMissedNoticeTries = 10;
+    static constexpr int kMissedNoticeRetryMs = 300;
 
     AppController(CommandLine commandLine, QString exePath, AppEnvironment environment = AppEnvironment::System(),
                   QObject* parent = nullptr);
@@ -111,6 +114,7 @@ private:
     void saveEverything();
     /** The one desktop notification that lists alarms found missed; the main window lists them too. */
     void notifyMissedAlarms(const QStringList& entries);
+    void showMissedNotice(const QString& title, const QString& text, const NotificationStyle& style, int triesLeft);
 
     // Destroyed last: it must outlive everything the exit sequence could hang in.
     ExitDeadline m_exitDeadline;

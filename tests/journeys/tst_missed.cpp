@@ -12,6 +12,7 @@
 #include "core/mglib/MgLib.h"
 
 #include <QLocale>
+#include <QProcess>
 #include <QTest>
 
 #include <algorithm>
@@ -72,7 +73,14 @@ private slots:
         m_readerReady = m_reader.Connect(m_desktop.BusAddress(), &m_readerWhy);
     }
 
-    void cleanupTestCase() { m_desktop.Stop(); }
+    void cleanupTestCase()
+    {
+        if (m_busWatch.state() != QProcess::NotRunning) {
+            m_busWatch.kill();
+            m_busWatch.waitForFinished(2000);
+        }
+        m_desktop.Stop();
+    }
 
     // Killed a minute before a daily 7:00 alarm, started again at 7:09: it rings at once, and the window
     // says it was due at 7:00.
@@ -128,6 +136,21 @@ private slots:
         runAndKill(program, {Journey::Stored(alarm)}, ring.offsetMs);
 
         QString why;
+        // Watches the calls to the notification server, as the server itself receives them.
+        m_busWatch.setProcessEnvironment(m_desktop.SessionEnvironment());
+        DieWithTest(m_busWatch);
+        m_busWatch.start(
+            QStringLiteral("dbus-monitor"),
+            {QStringLiteral("--session"), QStringLiteral("interface='org.freedesktop.Notifications',member='Notify'")});
+        JOURNEY_VERIFY(m_busWatch.waitForStarted(5000), "dbus-monitor did not start");
+        // It says it is on the bus before it reports anything else.
+        JOURNEY_VERIFY(WaitUntil(
+                           [&] {
+                               m_notified += QString::fromUtf8(m_busWatch.readAllStandardOutput());
+                               return !m_notified.isEmpty();
+                           },
+                           5000, 20),
+                       "dbus-monitor reports nothing");
         const qint64 lateOffset = ring.offsetMs + 30 * kMinuteMs;
         JOURNEY_VERIFY(program.Start(setupAt({}, lateOffset, false), &why, true), qPrintable(why));
         JOURNEY_VERIFY(program.WaitUntilStarted(), qPrintable(program.Diagnostics()));
@@ -137,25 +160,14 @@ private slots:
                              QLocale(QLocale::English).dayName(ring.date.dayOfWeek(), QLocale::ShortFormat) + u' ' +
                              shortTime(alarm.Time) + u' ' + kLabel;
 
-        // The notification server shows it: closed, it is in the server's history with its text.
-        JOURNEY_VERIFY(WaitUntil(
-                           [this] {
-                               QString count;
-                               m_desktop.RunTool(QStringLiteral("dunstctl"),
-                                                 {QStringLiteral("count"), QStringLiteral("displayed")}, &count);
-                               return count.trimmed().toInt() > 0;
-                           },
-                           5000, 50),
-                       "dunst shows no notification");
-        m_desktop.RunTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
-        QString history;
+        // The notification went to the desktop's notification server with the line.
         JOURNEY_VERIFY(WaitUntil(
                            [&] {
-                               m_desktop.RunTool(QStringLiteral("dunstctl"), {QStringLiteral("history")}, &history);
-                               return history.contains(line);
+                               m_notified += QString::fromUtf8(m_busWatch.readAllStandardOutput());
+                               return m_notified.contains(line);
                            },
-                           5000, 100),
-                       qPrintable(QStringLiteral("dunst's history holds no \"%1\":\n%2").arg(line, history)));
+                           5000, 50),
+                       qPrintable(QStringLiteral("no notification says \"%1\"").arg(line) + logOf(program)));
 
         // Nothing rang, the alarm is off and marked, the list of missed ones saved.
         QVERIFY(!program.Find(WindowKind::Alarm));
@@ -166,13 +178,13 @@ private slots:
         QVERIFY(saved.Missed);
         QCOMPARE(program.SavedValue(QStringLiteral("MissedAlarmsListCount")),
                  std::optional<QString>(QStringLiteral("1")));
-        JOURNEY_VERIFY(mainWindowSays(line), qPrintable(m_lastRead));
+        JOURNEY_VERIFY(mainWindowSays(program, line), qPrintable(m_lastRead));
 
         // A restart keeps the line and does not notify again.
         JOURNEY_VERIFY(closeProgram(program), qPrintable(program.Diagnostics()));
         JOURNEY_VERIFY(program.Start(setupAt({}, lateOffset + kMinuteMs, false), &why, true), qPrintable(why));
         JOURNEY_VERIFY(program.WaitUntilStarted(), qPrintable(program.Diagnostics()));
-        JOURNEY_VERIFY(mainWindowSays(line), qPrintable(m_lastRead));
+        JOURNEY_VERIFY(mainWindowSays(program, line), qPrintable(m_lastRead));
         QCOMPARE(program.LogCount(QStringLiteral("Missed alarms notice")), 0);
 
         // Got it, from the keyboard: the line goes, in the window and in the file, and stays gone.
@@ -188,12 +200,12 @@ private slots:
                            5000, 50),
                        "Got it did not clear the list");
         if (m_readerReady)
-            JOURNEY_VERIFY(WaitUntil([&] { return !mainWindowSays(line, 0); }, 5000, 100), "the line stays");
+            JOURNEY_VERIFY(WaitUntil([&] { return !mainWindowSays(program, line, 0); }, 5000, 100), "the line stays");
         JOURNEY_VERIFY(closeProgram(program), qPrintable(program.Diagnostics()));
         JOURNEY_VERIFY(program.Start(setupAt({}, lateOffset + 2 * kMinuteMs, false), &why, true), qPrintable(why));
         JOURNEY_VERIFY(program.WaitUntilStarted(), qPrintable(program.Diagnostics()));
         if (m_readerReady)
-            QVERIFY(!mainWindowSays(line, 2000));
+            QVERIFY(!mainWindowSays(program, line, 2000));
         QCOMPARE(program.SavedValue(QStringLiteral("MissedAlarmsListCount")),
                  std::optional<QString>(QStringLiteral("0")));
         // Switching the alarm on again takes its mark away.
@@ -225,7 +237,7 @@ private:
     }
 
     // The main window reads the line within timeoutMs (0: now).
-    bool mainWindowSays(const QString& line, int timeoutMs = 5000)
+    bool mainWindowSays(Program& program, const QString& line, int timeoutMs = 5000)
     {
         if (!m_readerReady) {
             qInfo("the main window's text is not read: %s", qPrintable(m_readerWhy));
@@ -233,7 +245,9 @@ private:
         }
         QStringList labels;
         const auto says = [&] {
-            labels = m_reader.Names(QStringLiteral("Larkbell"), QStringLiteral("label"));
+            // The main window's title is its clock: read under the title it has now.
+            const std::optional<XWindow> main = program.Find(WindowKind::Main);
+            labels = main ? m_reader.Names(main->title, QStringLiteral("label")) : QStringList();
             return std::any_of(labels.cbegin(), labels.cend(),
                                [&](const QString& label) { return label.contains(line); });
         };
@@ -250,6 +264,8 @@ private:
     bool m_readerReady = false;
     QString m_readerWhy;
     QString m_lastRead;
+    QProcess m_busWatch;
+    QString m_notified;
 };
 
 QTEST_GUILESS_MAIN(TestMissedJourney)
