@@ -145,9 +145,9 @@ int main(int argc, char* argv[])
         stepMs[step].push_back(MsBetween(from, WallClock::now()));
     };
     WakeupHooks hooks;
-    hooks.playSound = [&](const QString& name, bool loop) {
+    hooks.playSound = [&](const QString& name, bool loop, int rampSeconds) {
         timed("start the sound", [&] {
-            player.PlaySound(name, loop, true, false, SoundPlayer::Fallback::BuiltInSound);
+            player.PlaySound(name, loop, true, false, SoundPlayer::Fallback::BuiltInSound, rampSeconds);
             player.StartStopSoundTimer();
         });
         WriteLog(QStringLiteral("Sound \"%1\": error code %2").arg(name).arg(player.LastError()));

@@ -354,6 +354,11 @@ void AppController::onInstanceMessage(int message)
 void AppController::onNotificationAction(const std::string& key)
 {
     WriteLog(QStringLiteral("Notification action: ") + QString::fromStdString(key));
+    if (key == "missed-dismiss") {
+        if (m_missed)
+            m_missed->Acknowledge();
+        return;
+    }
     if (!m_wakeupForm || !m_wakeupForm->AlarmActive())
         return; // a notification left over from an alarm that has ended
     if (key == "snooze" && m_wakeupForm->SnoozeAlarm())

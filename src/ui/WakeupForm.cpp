@@ -5,7 +5,6 @@
 #include "core/alarms/MissedAlarms.h"
 #include "core/mglib/DebugLog.h"
 #include "core/mglib/MgLib.h"
-#include "core/mglib/MgLib.h"
 #include "ui/FloatingForm.h"
 #include "ui/WindowPlacement.h"
 
