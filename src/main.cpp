@@ -42,8 +42,7 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const CommandLine commandLine = CommandLine::Parse(arguments);
-    if (const std::optional<int> ended =
-            RunWithoutWindows(commandLine, argc, argv, QStringLiteral(LARKBELL_VERSION)))
+    if (const std::optional<int> ended = RunWithoutWindows(commandLine, argc, argv, QStringLiteral(LARKBELL_VERSION)))
         return *ended;
     SetDebugMode(commandLine.debug);
     // Saves reach the disk through the platform's calls, which the settings store cannot make itself.

@@ -220,8 +220,7 @@ bool AppController::createServices()
     if (!m_timers)
         return false;
     m_scheduler = std::make_unique<AlarmScheduler>(*m_ini, *m_timers, m_environment.clock.value_or(SchedulerClock{}));
-    m_missed =
-        std::make_unique<MissedAlarmWatch>(*m_ini, *m_scheduler, m_environment.clock.value_or(SchedulerClock{}));
+    m_missed = std::make_unique<MissedAlarmWatch>(*m_ini, *m_scheduler, m_environment.clock.value_or(SchedulerClock{}));
     // Also reported after a resume: a snooze whose end the computer slept through is judged at once.
     m_clockWatch = m_platform->WatchClock([this](ClockChange) {
         m_scheduler->ClockChanged();
@@ -419,7 +418,8 @@ void AppController::notifyMissedAlarms(const QStringList& entries)
     for (const QString& entry : entries.mid(0, kMissedNoticeLines))
         lines.append(FormatText(format, {DescribeMissedEntry(entry, locale)}));
     if (entries.size() > kMissedNoticeLines)
-        lines.append(FormatText(m_lang->GetText(Text::MissedMore), {QString::number(entries.size() - kMissedNoticeLines)}));
+        lines.append(
+            FormatText(m_lang->GetText(Text::MissedMore), {QString::number(entries.size() - kMissedNoticeLines)}));
     const QString title = QStringLiteral("Larkbell");
     const QString text = lines.join(u'\n');
     WriteLog(QStringLiteral("Missed alarms notice: ") + text);

@@ -92,7 +92,7 @@ private:
     int m_hoverIndex = -1;
     QLocale m_locale;
     DayTexts m_dayTexts;
-    QString m_wakeMark; // why the mark is there, as a tooltip would say it; empty: no mark
+    QString m_wakeMark;   // why the mark is there, as a tooltip would say it; empty: no mark
     QString m_missedMark; // empty: the English word
     std::function<QString(const QString&)> m_skipNote;
     mutable std::array<QPixmap, 4> m_checkImages;

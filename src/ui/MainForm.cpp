@@ -1161,8 +1161,8 @@ void TMainForm::updateSkipCommands()
             action->setText(lang.GetText(Text::SkipNextNone));
         } else {
             const QString occurrence = SkipOccurrenceText(*target, QLocale());
-            action->setText(FormatText(lang.GetText(SkipPending(alarm, now) ? Text::DontSkip : Text::SkipNext),
-                                       {occurrence}));
+            action->setText(
+                FormatText(lang.GetText(SkipPending(alarm, now) ? Text::DontSkip : Text::SkipNext), {occurrence}));
         }
         action->setToolTip(action->text());
     };
@@ -1178,10 +1178,10 @@ void TMainForm::toggleSkip(int row)
     const AlarmRecord toggled = ToggleSkip(alarm, m_scheduler->WallNow());
     if (toggled == alarm)
         return;
-    WriteLog(QStringLiteral("Skip of %1 %2").arg(FormatShortTime(alarm.Time, QLocale()),
-                                                 toggled.SkipDate.isValid()
-                                                     ? toggled.SkipDate.toString(Qt::ISODate)
-                                                     : QStringLiteral("taken back")));
+    WriteLog(QStringLiteral("Skip of %1 %2")
+                 .arg(FormatShortTime(alarm.Time, QLocale()), toggled.SkipDate.isValid()
+                                                                  ? toggled.SkipDate.toString(Qt::ISODate)
+                                                                  : QStringLiteral("taken back")));
     QStringList alarms = m_scheduler->Alarms();
     alarms[row] = BuildAlarmString(toggled);
     m_scheduler->SetAlarms(alarms);

@@ -32,15 +32,15 @@ struct LangText {
 // Later groups, each in its own key range so that they stay in key order: missed alarms 200-219,
 // time left and snooze 220-239, skip and gradual volume 240-259, wake-up 260-279, notification
 // actions 280-289, sound failures 290-299.
-#define LARKBELL_LANG_TEXTS_MISSED(X) \
-    X(MissedWhileOff, 200, u"Missed while the computer was off: %1") \
-    X(MissedGotIt, 201, u"&Got it") \
-    X(MissedLimitMenu, 202, u"Ring missed alarms") \
-    X(MissedLimitOff, 203, u"Never") \
-    X(MissedLimitMinutes, 204, u"Up to %1 minutes late") \
-    X(DueAt, 205, u"Due at %1") \
-    X(MissedMark, 206, u"missed") \
-    X(MissedBarName, 207, u"Missed alarms") \
+#define LARKBELL_LANG_TEXTS_MISSED(X)                                                                                  \
+    X(MissedWhileOff, 200, u"Missed while the computer was off: %1")                                                   \
+    X(MissedGotIt, 201, u"&Got it")                                                                                    \
+    X(MissedLimitMenu, 202, u"Ring missed alarms")                                                                     \
+    X(MissedLimitOff, 203, u"Never")                                                                                   \
+    X(MissedLimitMinutes, 204, u"Up to %1 minutes late")                                                               \
+    X(DueAt, 205, u"Due at %1")                                                                                        \
+    X(MissedMark, 206, u"missed")                                                                                      \
+    X(MissedBarName, 207, u"Missed alarms")                                                                            \
     X(MissedMore, 208, u"and %1 more")
 #define LARKBELL_LANG_TEXTS_TIME_LEFT(X)                                                                               \
     X(TimeLeftDays, 220, u"%1 d")                                                                                      \
@@ -89,11 +89,11 @@ struct LangText {
     X(TestWakeupFailed, 276, u"The computer could not be put to sleep: %1")                                            \
     X(TestWakeupUnavailable, 277, u"This system offers no way to put the computer to sleep from here.")
 #define LARKBELL_LANG_TEXTS_NOTIFICATION(X) X(NotificationDismiss, 280, u"Dismiss")
-#define LARKBELL_LANG_TEXTS_NO_SOUND(X) \
-    X(NoSoundPlayed, 290, u"No sound could be played: %1") \
-    X(NoSoundAnywhere, 291, u"neither the sound server nor a sound device answered") \
-    X(NoSoundServer, 292, u"the sound server cannot be reached") \
-    X(NoSoundFile, 293, u"the sound file cannot be read") \
+#define LARKBELL_LANG_TEXTS_NO_SOUND(X)                                                                                \
+    X(NoSoundPlayed, 290, u"No sound could be played: %1")                                                             \
+    X(NoSoundAnywhere, 291, u"neither the sound server nor a sound device answered")                                   \
+    X(NoSoundServer, 292, u"the sound server cannot be reached")                                                       \
+    X(NoSoundFile, 293, u"the sound file cannot be read")                                                              \
     X(NoSoundStream, 294, u"the sound server refused to play it")
 
 // The numbered strings, the single table of keys and English texts; a name the program uses in code,
@@ -159,7 +159,7 @@ struct LangText {
     X(SingleLine, 122, u"Single Line")                                                                                 \
     X(CancelSnooze, 130, u"Cancel Snooze")                                                                             \
     X(UntilMessageClosed, 131, u"Until alarm message is closed")                                                       \
-    X(PlaySound, 133, u"Play sound")                                                                                  \
+    X(PlaySound, 133, u"Play sound")                                                                                   \
     LARKBELL_LANG_TEXTS_MISSED(X)                                                                                      \
     LARKBELL_LANG_TEXTS_TIME_LEFT(X)                                                                                   \
     LARKBELL_LANG_TEXTS_ALARM_EXTRAS(X)                                                                                \

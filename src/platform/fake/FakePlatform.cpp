@@ -162,8 +162,7 @@ public:
     ~FakeNotifications() override { Forget(m_state->notifications, this); }
 
     using DesktopNotifications::Show;
-    bool Show(const std::string& title, const std::string& text, int timeoutMs,
-              const NotificationStyle& style) override
+    bool Show(const std::string& title, const std::string& text, int timeoutMs, const NotificationStyle& style) override
     {
         m_state->shownNotifications.push_back({title, text, timeoutMs, style});
         m_actions = style.actions;
