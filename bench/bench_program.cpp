@@ -609,6 +609,33 @@ bool measureTimeLeftStep(const Options& options)
     return true;
 }
 
+// The same reading for a bare tray icon on the same desktop: what the toolkit alone costs, so the
+// program's RSS target can be judged against the floor no Qt tray program goes below.
+bool measureTrayFloor()
+{
+    QProcess floor;
+    floor.setStandardOutputFile(QProcess::nullDevice());
+    floor.setStandardErrorFile(QProcess::nullDevice());
+    floor.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_trayfloor"), {});
+    if (!floor.waitForStarted(5000)) {
+        say(QStringLiteral("tray floor: bench_trayfloor did not start"));
+        return false;
+    }
+    // As long as the program is given to settle after showing its icon, and the icon's own start-up.
+    std::this_thread::sleep_for(15s);
+    const ProcessSample sample = SampleProcess(pid_t(floor.processId()));
+    floor.kill();
+    floor.waitForFinished(5000);
+    if (!sample.valid) {
+        say(QStringLiteral("tray floor: bench_trayfloor ended early"));
+        return false;
+    }
+    PrintInfo(QStringLiteral("memory: RSS of a bare Qt tray icon with a menu on the same desktop (the toolkit's floor)"),
+              QStringLiteral("%1 (anonymous %2, file-backed %3)")
+                  .arg(mb(sample.rssKb), mb(sample.rssAnonKb), mb(sample.rssFileKb)));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -641,5 +668,6 @@ int main(int argc, char* argv[])
     const bool started = measureStartup(options);
     const bool idle = measureIdleAndRinging(options, tone);
     const bool timeLeft = measureTimeLeftStep(options);
-    return started && idle && timeLeft ? 0 : 1;
+    const bool floor = measureTrayFloor();
+    return started && idle && timeLeft && floor ? 0 : 1;
 }
