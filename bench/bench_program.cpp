@@ -630,9 +630,10 @@ bool measureTrayFloor()
         say(QStringLiteral("tray floor: bench_trayfloor ended early"));
         return false;
     }
-    PrintInfo(QStringLiteral("memory: RSS of a bare Qt tray icon with a menu on the same desktop (the toolkit's floor)"),
-              QStringLiteral("%1 (anonymous %2, file-backed %3)")
-                  .arg(mb(sample.rssKb), mb(sample.rssAnonKb), mb(sample.rssFileKb)));
+    PrintInfo(
+        QStringLiteral("memory: RSS of a bare Qt tray icon with a menu on the same desktop (the toolkit's floor)"),
+        QStringLiteral("%1 (anonymous %2, file-backed %3)")
+            .arg(mb(sample.rssKb), mb(sample.rssAnonKb), mb(sample.rssFileKb)));
     return true;
 }
 
