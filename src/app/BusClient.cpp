@@ -67,8 +67,17 @@ bool noCopyAnswered(const QString& errorName)
            errorName == QDBusError::errorString(QDBusError::Disconnected);
 }
 
+// The command line's output is its own lines only: the bus library's threads may log warnings of
+// their own start-up (types registered while a message is read) that say nothing to the user.
+void keepToolkitWarningsOffTheTerminal(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 int askRunningCopy(RemoteCommand command)
 {
+    qInstallMessageHandler(keepToolkitWarningsOffTheTerminal);
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         print(stderr, QStringLiteral("Larkbell is not running: there is no session bus to reach it."));
         return 1;

@@ -876,7 +876,10 @@ void TMainForm::updateTimeLeft(bool logChange)
         const qint64 left = m_scheduler->Now().msecsTo(m_scheduler->AlarmDueUtc());
         const TimeLeftUnits units{lang.GetText(Text::TimeLeftDays), lang.GetText(Text::TimeLeftHours),
                                   lang.GetText(Text::TimeLeftMinutes)};
-        status = FormatText(lang.GetText(Text::RingsIn), {FormatTimeLeft(left, units, step)});
+        // No timer counts down the hidden hint's last step, which would read "10 min" until the ring:
+        // there the hint keeps only the next alarm's own line, which names its time.
+        if (clockShown || left > qint64(step) * 60 * 1000)
+            status = FormatText(lang.GetText(Text::RingsIn), {FormatTimeLeft(left, units, step)});
         if (const qint64 wait = MsecsUntilTimeLeftStep(left, step); !clockShown && wait > 0)
             tmrTimeLeft.start(int(qMin<qint64>(wait, std::numeric_limits<int>::max())));
     }

@@ -152,12 +152,10 @@ void TestExits::initTestCase()
     Desktop::Options options;
     options.sessionManager = pathsOfThisExecutable().contains(ExitPath::SessionEnd);
     QString why;
-    JOURNEY_VERIFY(m_desktop.Start(options, &why), qPrintable(why));
-    m_exe = Program::PrivateCopy(m_desktop, qEnvironmentVariable("LARKBELL_JOURNEY_EXE", QStringLiteral(LARKBELL_EXE)));
-    JOURNEY_VERIFY(!m_exe.isEmpty(), "cannot copy the program");
-    m_ringSound = Journey::MakeTone(m_desktop.Scratch(), QStringLiteral("ring.wav"), 1.0);
+    JOURNEY_VERIFY(Journey::SetUp(m_desktop, options, QStringLiteral(LARKBELL_EXE), &m_exe, &m_ringSound, &why),
+                   qPrintable(why));
     m_shortSound = Journey::MakeTone(m_desktop.Scratch(), QStringLiteral("short.wav"), 0.3);
-    JOURNEY_VERIFY(!m_ringSound.isEmpty() && !m_shortSound.isEmpty(), "sox could not write the test tones");
+    JOURNEY_VERIFY(!m_shortSound.isEmpty(), "sox could not write the short test tone");
     QVERIFY(m_sink.Start(m_desktop.SessionEnvironment(), PulseTestServer::SinkName()));
 }
 

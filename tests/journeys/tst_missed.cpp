@@ -64,12 +64,9 @@ private slots:
     void initTestCase()
     {
         QString why;
-        JOURNEY_VERIFY(m_desktop.Start({}, &why), qPrintable(why));
-        m_exe =
-            Program::PrivateCopy(m_desktop, qEnvironmentVariable("LARKBELL_JOURNEY_EXE", QStringLiteral(LARKBELL_EXE)));
-        JOURNEY_VERIFY(!m_exe.isEmpty(), "cannot copy the program");
-        m_tone = Journey::MakeTone(m_desktop.Scratch(), QStringLiteral("ring.wav"), 1.0);
-        JOURNEY_VERIFY(!m_tone.isEmpty(), "sox could not write the test tone");
+        JOURNEY_VERIFY(
+            Journey::SetUp(m_desktop, Desktop::Options{}, QStringLiteral(LARKBELL_EXE), &m_exe, &m_tone, &why),
+            qPrintable(why));
         m_readerReady = m_reader.Connect(m_desktop.BusAddress(), &m_readerWhy);
     }
 

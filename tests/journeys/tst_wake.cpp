@@ -41,9 +41,8 @@ private:
 void TestWakeJourneys::initTestCase()
 {
     QString why;
-    JOURNEY_VERIFY(m_desktop.Start({}, &why), qPrintable(why));
-    m_exe = Program::PrivateCopy(m_desktop, qEnvironmentVariable("LARKBELL_JOURNEY_EXE", QStringLiteral(LARKBELL_EXE)));
-    JOURNEY_VERIFY(!m_exe.isEmpty(), "cannot copy the program");
+    JOURNEY_VERIFY(Journey::SetUp(m_desktop, Desktop::Options{}, QStringLiteral(LARKBELL_EXE), &m_exe, nullptr, &why),
+                   qPrintable(why));
 }
 
 void TestWakeJourneys::cleanupTestCase()

@@ -897,8 +897,14 @@ void TestMainForm::hintsSayHowLongUntilTheNextAlarm()
     rig.program.SetNow(QDateTime(QDate(2026, 6, 11), QTime(6, 59, 30)));
     QTRY_COMPARE_WITH_TIMEOUT(rig.main->Tray()->toolTip(), QStringLiteral("Rings in 1 min - ") + line, 3000);
 
-    // Without an enabled alarm nothing counts down, and the heading is as before.
+    // Hidden in the last ten minutes no timer counts down, so the hint keeps only the alarm's own line.
     rig.main->hide();
+    rig.program.SetNow(QDateTime(QDate(2026, 6, 11), QTime(6, 55, 0)));
+    rig.main->Scheduler().Rebuild();
+    QCOMPARE(rig.main->Tray()->toolTip(), line);
+    QCOMPARE(rig.main->TimeLeftRefreshMs(), -1);
+
+    // Without an enabled alarm nothing counts down, and the heading is as before.
     rig.view()->SetCurrentRow(0);
     rig.main->actEnableExecute();
     QCOMPARE(rig.main->Tray()->toolTip(), QStringLiteral("Larkbell"));

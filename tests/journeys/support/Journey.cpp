@@ -1,5 +1,7 @@
 #include "Journey.h"
 
+#include "Program.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -66,6 +68,26 @@ QDate NextRepeat(const std::array<bool, 7>& days, QDate after)
             return date;
     }
     return QDate();
+}
+
+bool SetUp(Desktop& desktop, const Desktop::Options& options, const QString& builtExe, QString* exe, QString* ringSound,
+           QString* why)
+{
+    if (!desktop.Start(options, why))
+        return false;
+    *exe = Program::PrivateCopy(desktop, qEnvironmentVariable("LARKBELL_JOURNEY_EXE", builtExe));
+    if (exe->isEmpty()) {
+        *why = QStringLiteral("cannot copy the program");
+        return false;
+    }
+    if (ringSound) {
+        *ringSound = MakeTone(desktop.Scratch(), QStringLiteral("ring.wav"), 1.0);
+        if (ringSound->isEmpty()) {
+            *why = QStringLiteral("sox could not write the test tone");
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace Journey

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Desktop.h"
 #include "core/alarms/AlarmRecord.h"
 
 #include <QByteArray>
@@ -28,6 +29,13 @@ namespace Journey {
  * amplitude is linear, 1.0 = full scale.
  */
 QString MakeTone(const QString& folder, const QString& name, double seconds, double amplitude = 0.5);
+
+/**
+ * What every journey starts with: the desktop, a private copy of the program (LARKBELL_JOURNEY_EXE, else
+ * builtExe) and, when ringSound is given, a one-second tone to ring with. False with why set when a step fails.
+ */
+bool SetUp(Desktop& desktop, const Desktop::Options& options, const QString& builtExe, QString* exe, QString* ringSound,
+           QString* why);
 
 /** An alarm as a user sets one up in the editor: its sound, its volume, the message window. */
 AlarmRecord Alarm(QTime time, const QString& sound, bool loop = true, int volume = 85);
