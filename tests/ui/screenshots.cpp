@@ -96,11 +96,20 @@ QStringList exampleList()
     alarm.Days = {true, false, false, false, false, false, true};
     alarm.Label = QStringLiteral("Weekend run");
     alarm.Sound = QStringLiteral("/home/me/Music/Morning playlist/Sunrise.ogg");
+    alarm.RampSeconds = 60;
+    // The coming weekend's run is skipped, so the list and the panel show what a skip looks like.
+    QDate skipped = QDate::currentDate().addDays(QTime::currentTime() >= alarm.Time ? 1 : 0);
+    while (skipped.dayOfWeek() < Qt::Saturday)
+        skipped = skipped.addDays(1);
+    alarm.SkipDate = skipped;
     alarms.append(BuildAlarmString(alarm));
+    alarm.RampSeconds = 0;
+    alarm.SkipDate = {};
     alarm.Time = QTime(13, 15);
     alarm.Days = {};
     alarm.Enabled = false;
     alarm.Label = QStringLiteral("Dentist");
+    alarm.Missed = true; // it fell due while the computer was off
     alarm.Sound = QStringLiteral("Bells1");
     alarms.append(BuildAlarmString(alarm));
     return alarms;
