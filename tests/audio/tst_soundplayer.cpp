@@ -19,6 +19,10 @@
 
 namespace {
 
+// How long a started sound may take to reach the sink's monitor. Usually well under a second, but
+// on a loaded two-core machine running the whole suite the sound server has been seen to take more.
+constexpr int kHeardWithinMs = 10000;
+
 // What the player told the windows.
 struct Calls {
     QStringList warnings;
@@ -156,7 +160,7 @@ private slots:
         QCOMPARE(calls.openedDocuments, QStringList());
         QVERIFY(player->IsPlaying());
         QCOMPARE(calls.previewStates, QList<bool>{true});
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->StopSound();
         QVERIFY(!player->IsPlaying());
         QCOMPARE(calls.previewStates, (QList<bool>{true, false}));
@@ -177,7 +181,7 @@ private slots:
         QVERIFY(player->IsPlaying());
         QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.wav")));
         QCOMPARE(player->PreparedFile(), QString());
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
 
         // Once it stops, the next alarm's sound waits prepared again.
         player->StopSound();
@@ -193,7 +197,7 @@ private slots:
         QVERIFY(!player->PreparedFile().isEmpty());
         player->PlaySound(File(QStringLiteral("tone.flac")), false, true, false);
         QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.flac")));
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->StopSound();
         // The loop switch belongs to the preparation: the same file looping is another sound.
         QTRY_VERIFY(!player->PreparedFile().isEmpty());
@@ -216,7 +220,7 @@ private slots:
                  qPrintable(picked));
         player->PlaySound(folder.path(), true, true, false);
         QCOMPARE(player->CurrentFile(), picked);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->StopSound();
     }
 
@@ -240,7 +244,7 @@ private slots:
         player->PlaySound(QStringLiteral("Birds"), true, true, true);
         QCOMPARE(calls.warnings, QStringList());
         QCOMPARE(player->CurrentFile(), m_sounds + QStringLiteral("Birds.mp3"));
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
     }
 
     void loopingSoundKeepsPlayingPastItsEnd_data()
@@ -259,7 +263,7 @@ private slots:
         Calls calls;
         auto player = MakePlayer(calls);
         player->PlaySound(File(name), true, false, true);
-        const qint64 first = m_monitor.WaitForSound(3000);
+        const qint64 first = m_monitor.WaitForSound(kHeardWithinMs);
         QVERIFY(first >= 0);
         // Sound still arriving at two and a half times the file's length: it started over, more than once.
         const qint64 span = qint64(kBlipSeconds * 2500);
@@ -373,7 +377,7 @@ private slots:
         }
         QCOMPARE(calls.warnings, QStringList());
         QCOMPARE(picked, (QSet<QString>{QStringLiteral("a.wav"), QStringLiteral("b.mp3"), QStringLiteral("c.oga")}));
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->StopSound();
     }
 
@@ -448,7 +452,7 @@ private slots:
         player->PlaySound(sound, true, true, false, SoundPlayer::Fallback::BuiltInSound);
         QCOMPARE(player->CurrentFile(), m_sounds + SoundPlayer::FallbackSoundName() + QStringLiteral(".mp3"));
         QVERIFY(player->IsPlaying());
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         QCOMPARE(calls.warnings, QStringList());
         QCOMPARE(calls.openedDocuments, QStringList());
         player->StopSound();
@@ -496,7 +500,7 @@ private slots:
         player->SetPlayDuration(1);
         player->PlaySound(File(QStringLiteral("blip.wav")), true, false, true);
         player->StartStopSoundTimer();
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->tmrStopSound.setInterval(200); // a minute compressed; the tick is the same
         QTRY_VERIFY_WITH_TIMEOUT(!player->IsPlaying(), 3000);
         QCOMPARE(calls.previewStates, (QList<bool>{true, false}));
@@ -513,7 +517,7 @@ private slots:
         player->PlaySound(File(QStringLiteral("tone.ogg")), true, false, true);
         QCOMPARE(player->CurrentFile(), File(QStringLiteral("tone.ogg")));
         QVERIFY(player->IsPlaying());
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
     }
 
     void builtInSoundsIncludeTheStockNames()
@@ -626,7 +630,7 @@ private slots:
         Calls calls;
         auto player = MakePlayer(calls);
         player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         std::optional<PulseTestServer::SinkInput> stream;
         QTRY_VERIFY_WITH_TIMEOUT((stream = m_server.FindSinkInput(QStringLiteral("Larkbell"))).has_value(), 3000);
         // What a user does in a mixer application, which the server then remembers for this program.
@@ -640,7 +644,7 @@ private slots:
 
         m_monitor.Reset();
         player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
-        QVERIFY2(m_monitor.WaitForSound(3000) >= 0, "the next alarm's sound did not reach the sink");
+        QVERIFY2(m_monitor.WaitForSound(kHeardWithinMs) >= 0, "the next alarm's sound did not reach the sink");
         QTRY_VERIFY_WITH_TIMEOUT((stream = m_server.FindSinkInput(QStringLiteral("Larkbell"))).has_value(), 3000);
         QCOMPARE(stream->muted, false);
         QCOMPARE(stream->channels, QList<int>(stream->channels.size(), 65536));
@@ -679,7 +683,7 @@ private slots:
         connected->InitAudio();
         // Connected once a sound has been heard.
         connected->PlaySound(File(QStringLiteral("short.wav")), false, false, true);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Ended(*connected), 3000);
         QCOMPARE(calls.warnings, QStringList());
         std::unique_ptr<SoundPlayer> fresh;
@@ -716,7 +720,7 @@ private slots:
         QCOMPARE(m_monitor.LoudSamples(), 0);
         // And the next one plays.
         connected->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         connected->StopSound();
     }
 
@@ -738,7 +742,7 @@ private slots:
         auto player = MakePlayer(calls, nullptr, &volume);
         player->InitAudio();
         player->PlaySound(File(QStringLiteral("short.wav")), false, false, true);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Ended(*player), 3000);
         {
             ScopedFreeze frozen(m_server);
@@ -772,7 +776,7 @@ private slots:
         QCOMPARE(m_server.SinkVolumePercent(), 100);
         m_monitor.Reset();
         player->PlaySound(File(QStringLiteral("tone.wav")), true, true, false, SoundPlayer::Fallback::BuiltInSound);
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         player->StopSound();
         QCOMPARE(calls.warnings.size(), 1);
     }
@@ -783,7 +787,7 @@ private slots:
         auto player = MakePlayer(calls);
         player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
         QVERIFY(player->IsPlaying());
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
         m_monitor.Stop();
         m_server.Kill();
         QTRY_VERIFY_WITH_TIMEOUT(!player->IsPlaying(), 3000);
@@ -796,7 +800,7 @@ private slots:
         player->PlaySound(File(QStringLiteral("tone.wav")), true, false, true);
         QCOMPARE(calls.warnings, QStringList());
         QVERIFY(player->IsPlaying());
-        QVERIFY(m_monitor.WaitForSound(3000) >= 0);
+        QVERIFY(m_monitor.WaitForSound(kHeardWithinMs) >= 0);
     }
 };
 
