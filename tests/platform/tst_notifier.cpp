@@ -182,7 +182,7 @@ NotificationStyle alarmStyle()
 uchar urgencyOf(const QVariantMap& hints)
 {
     const QVariant urgency = hints.value(QStringLiteral("urgency"));
-    // The specification's type for it is a byte; a server may ignore any other.
+    // The notification protocol types it as a byte; a server may ignore any other.
     return urgency.metaType() == QMetaType::fromType<uchar>() ? urgency.value<uchar>() : uchar(0xff);
 }
 
