@@ -324,12 +324,11 @@ QList<TMgLangListItem> BuildLanguageList(const QString& folder)
         return list;
     const QDir dir(folder);
     // Only ".txt" in lower case: LoadLanguage opens name + ".txt", and the file system tells cases apart.
-    const QFileInfoList files =
-        dir.entryInfoList({QStringLiteral("*.txt")}, QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+    // Checked by hand: a wildcard filter would load the regular-expression engine for the program's life.
+    const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     QStringList names;
-    for (const QFileInfo& info : files) {
-        const QString fileName = info.fileName();
-        if (fileName.size() > 4)
+    for (const QString& fileName : files) {
+        if (fileName.size() > 4 && fileName.endsWith(QLatin1String(".txt"), Qt::CaseSensitive))
             names.append(fileName.chopped(4));
     }
     std::stable_sort(names.begin(), names.end(),

@@ -188,11 +188,10 @@ int RemoveAbandonedTempFiles(const QString& path, int minimumAgeSecs)
     const QString prefix = tempPrefix(target.fileName());
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-minimumAgeSecs);
     int removed = 0;
-    const QFileInfoList candidates = target.absoluteDir().entryInfoList(
-        {prefix + QString(kTempRandomChars, u'?') + kTempSuffix}, QDir::Files | QDir::Hidden | QDir::System);
+    // Names are checked by hand, not by a wildcard filter: that would load the regular-expression engine
+    // at every start, for the program's life.
+    const QFileInfoList candidates = target.absoluteDir().entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& file : candidates) {
-        // The wildcard also matches characters the random part never holds (and is blind to case on
-        // some systems), so the name is checked exactly.
         const QString name = file.fileName();
         const QStringView random = QStringView(name).mid(prefix.size(), kTempRandomChars);
         const bool ours = name.size() == prefix.size() + kTempRandomChars + kTempSuffix.size() &&
