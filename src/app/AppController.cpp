@@ -50,10 +50,7 @@ WakeupHooks wakeupHooks(TMainForm& mainForm, Platform& platform, SoundPlayer& pl
     hooks.stopSound = [&player] { player.StopSound(); };
     hooks.saveSystemVolume = [&player] { player.SaveSystemVolume(); };
     hooks.setSystemVolume = [&volume](int percent) { setAudibleVolume(volume, percent); };
-    hooks.highlightFloatingClock = [&mainForm](bool on) {
-        if (mainForm.FloatingForm())
-            mainForm.FloatingForm()->SetHighlight(on);
-    };
+    hooks.highlightFloatingClock = [&mainForm](bool on) { mainForm.HighlightFloatingClock(on); };
     hooks.setTrayIcon = [&mainForm](int index) { mainForm.SetTrayIcon(index); };
     hooks.normalTrayIcon = [&mainForm] { return mainForm.NormalTrayIcon(); };
     hooks.showBalloon = [&mainForm](const QString& title, const QString& text, int ms) {
@@ -270,10 +267,6 @@ void AppController::createWindows()
     m_mainForm = CreateForm<TMainForm>(context);
     connect(m_mainForm.get(), &TMainForm::exitRequested, this, &AppController::Exit);
     connect(m_mainForm.get(), &TMainForm::playDurationChanged, m_player.get(), &SoundPlayer::SetPlayDuration);
-    m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
-    AlarmFormHooks editorHooks = alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder);
-    editorHooks.defaultSnoozeMinutes = [this] { return std::max(1, (m_ini->Read(Settings::SnoozeTime) + 30) / 60); };
-    m_alarmForm->SetHooks(std::move(editorHooks));
     WakeupHooks ringHooks = wakeupHooks(*m_mainForm, *m_platform, *m_player, *m_volume);
     ringHooks.showCancelSnooze = [this, shown = std::move(ringHooks.showCancelSnooze)](bool visible) {
         shown(visible);
@@ -286,7 +279,7 @@ void AppController::createWindows()
             });
     };
     m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, std::move(ringHooks));
-    m_mainForm->SetForms(m_alarmForm.get(), m_wakeupForm.get());
+    m_mainForm->SetForms([this] { return AlarmForm(); }, m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);
     m_wakeupForm->SetMissedLimit(m_missed->Limit());
     connect(m_mainForm.get(), &TMainForm::missedLimitChanged, m_wakeupForm.get(), &TWakeupForm::SetMissedLimit);
@@ -300,6 +293,17 @@ void AppController::createWindows()
     connect(m_missed.get(), &MissedAlarmWatch::alarmsMissed, this, &AppController::notifyMissedAlarms);
     m_mainForm->SetMissedAlarms(m_missed.get());
     watchRinging();
+}
+
+TAlarmForm* AppController::AlarmForm()
+{
+    if (m_alarmForm || !m_mainForm)
+        return m_alarmForm.get();
+    m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
+    AlarmFormHooks hooks = alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder);
+    hooks.defaultSnoozeMinutes = [this] { return std::max(1, (m_ini->Read(Settings::SnoozeTime) + 30) / 60); };
+    m_alarmForm->SetHooks(std::move(hooks));
+    return m_alarmForm.get();
 }
 
 void AppController::watchRinging()

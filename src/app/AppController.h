@@ -87,7 +87,8 @@ public:
     bool Exiting() const { return m_exiting; }
 
     TMainForm* MainForm() const { return m_mainForm.get(); }
-    TAlarmForm* AlarmForm() const { return m_alarmForm.get(); }
+    /** The editor, made on first use. */
+    TAlarmForm* AlarmForm();
     TWakeupForm* WakeupForm() const { return m_wakeupForm.get(); }
     AlarmScheduler* Scheduler() const { return m_scheduler.get(); }
     MissedAlarmWatch* MissedAlarms() const { return m_missed.get(); }

@@ -1,6 +1,7 @@
 #include "ui/AlarmForm.h"
 
 #include "core/mglib/MgLib.h"
+#include "ui/Icons.h"
 #include "ui/MessageBoxes.h"
 #include "ui/WakeCheck.h"
 
@@ -811,7 +812,7 @@ bool TAlarmForm::eventFilter(QObject* watched, QEvent* event)
 void TAlarmForm::SetPreviewState(bool playing)
 {
     m_playGlyph = playing ? 1 : 0;
-    btnPlaySound->setIcon(QIcon(playing ? QStringLiteral(":/icons/stop.svg") : QStringLiteral(":/icons/play.svg")));
+    btnPlaySound->setIcon(AppIcon(playing ? u"stop" : u"play"));
     if (!playing)
         m_previewStarted = false;
 }

@@ -3,6 +3,7 @@
 #include "core/alarms/AppClock.h"
 #include "core/app/AppIni.h"
 #include "core/mglib/MgLib.h"
+#include "ui/Icons.h"
 #include "ui/Theme.h"
 #include "ui/WindowPlacement.h"
 
@@ -105,7 +106,7 @@ TFloatingForm::TFloatingForm(TMgLang& lang, TAppIni& ini, QWidget* parent)
     btnAlarm->setAutoRaise(true);
     btnAlarm->setFixedSize(kAlarmButtonWidth, kAlarmButtonHeight);
     btnAlarm->setIconSize(QSize(14, 14));
-    btnAlarm->setIcon(QIcon(QStringLiteral(":/icons/floating-alarm.svg")));
+    btnAlarm->setIcon(AppIcon(u"floating-alarm"));
     btnAlarm->setFocusPolicy(Qt::NoFocus);
     connect(btnAlarm, &QToolButton::clicked, this, &TFloatingForm::editNextAlarmRequested);
 

@@ -13,6 +13,7 @@
 #include "ui/AlarmListModel.h"
 #include "ui/AlarmListView.h"
 #include "ui/FloatingForm.h"
+#include "ui/Icons.h"
 #include "ui/MessageBoxes.h"
 #include "ui/MissedAlarmsBar.h"
 #include "ui/Theme.h"
@@ -53,13 +54,13 @@ const int kPlayDurationMinutes[] = {0, 1, 5, 10, 30, 60};
 
 QIcon icon(const char* name)
 {
-    return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
+    return AppIcon(QLatin1String(name));
 }
 
-QString trayIconName(int index)
+QIcon trayIcon(int index)
 {
     static const char* names[] = {"tray-normal", "tray-empty", "tray-ringing"};
-    return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[qBound(0, index, 2)]));
+    return AppIcon(QLatin1String(names[qBound(0, index, 2)]));
 }
 
 // WORKAROUND: where the desktop's opener is the xdg-open program, the toolkit starts it and forgets it,
@@ -114,26 +115,11 @@ TMainForm::TMainForm(MainFormContext context)
     createActions();
     createCentralWidget();
     createMenus();
-    createToolBar();
     m_context.lang.LoadStartupLanguage(m_context.ini.Read(Settings::Language, m_context.lang.CurrentLanguageId()));
     QLocale::setDefault(m_context.lang.Locale());
     buildLanguageMenu();
     lbAlarmView->SetSingleLine(m_context.ini.Read(Settings::IsSingleLine));
     miSingleLine->setChecked(lbAlarmView->IsSingleLine());
-
-    m_floating = CreateForm<TFloatingForm>(m_context.lang, m_context.ini);
-    connect(m_floating.get(), &TFloatingForm::openMainWindowRequested, this, &TMainForm::OpenWindow);
-    connect(m_floating.get(), &TFloatingForm::stopRingingRequested, this, [this] {
-        if (m_wakeup)
-            m_wakeup->DismissAlarm();
-    });
-    connect(m_floating.get(), &TFloatingForm::editNextAlarmRequested, this, &TMainForm::editNextAlarm);
-    connect(m_floating.get(), &TFloatingForm::closedByUser, this, [this] {
-        miShowFloatingWindow->setChecked(false);
-        updateCaptionClock();
-        restartLazySave();
-    });
-    m_floating->SetRingingQuery([this] { return m_wakeup && m_wakeup->AlarmActive(); });
 
     tmrCaption.setTimerType(Qt::PreciseTimer);
     connect(&tmrCaption, &QTimer::timeout, this, &TMainForm::tmrCaptionTimer);
@@ -162,9 +148,9 @@ bool TMainForm::TrayAvailable() const
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TMainForm::SetForms(TAlarmForm* editor, TWakeupForm* wakeup)
+void TMainForm::SetForms(std::function<TAlarmForm*()> makeEditor, TWakeupForm* wakeup)
 {
-    m_editor = editor;
+    m_makeEditor = std::move(makeEditor);
     m_wakeup = wakeup;
     const int snooze = m_context.ini.Read(Settings::SnoozeTime);
     m_wakeup->SetSnoozeTime(snooze);
@@ -220,9 +206,7 @@ void TMainForm::createActions()
 
 void TMainForm::createMenus()
 {
-    QMenuBar* mmMain = menuBar();
-    QMenu* miFile = mmMain->addMenu(Text::File.English());
-    miFile->setObjectName(QStringLiteral("miFile"));
+    QMenu* miFile = addBarMenu(Text::File.English(), QStringLiteral("miFile"));
     QAction* miLoad = miFile->addAction(icon("load"), Text::LoadFromFile.English(), this, &TMainForm::miLoadClick);
     miLoad->setObjectName(QStringLiteral("miLoad"));
     QAction* miSave = miFile->addAction(icon("save"), Text::SaveToFile.English(), this, &TMainForm::miSaveClick);
@@ -230,8 +214,7 @@ void TMainForm::createMenus()
     miFile->addSeparator();
     miFile->addAction(actExit);
 
-    QMenu* miAlarms = mmMain->addMenu(Text::Alarm.English());
-    miAlarms->setObjectName(QStringLiteral("miAlarms"));
+    QMenu* miAlarms = addBarMenu(Text::Alarm.English(), QStringLiteral("miAlarms"));
     miAlarms->addActions({actAdd});
     miAlarms->addSeparator();
     miAlarms->addActions({actEnable, actEdit, actDelete});
@@ -239,8 +222,7 @@ void TMainForm::createMenus()
     miAlarms->addAction(actClone);
     miAlarms->addAction(actSkipNext);
 
-    QMenu* miOptions = mmMain->addMenu(Text::Options.English());
-    miOptions->setObjectName(QStringLiteral("miOptions"));
+    QMenu* miOptions = addBarMenu(Text::Options.English(), QStringLiteral("miOptions"));
     miOptions->addAction(actAutostart);
     miOptions->addAction(actTestWakeup);
     miOptions->addSeparator();
@@ -292,8 +274,7 @@ void TMainForm::createMenus()
     miLanguage->setObjectName(QStringLiteral("miLanguage"));
     m_languageGroup = new QActionGroup(this);
 
-    QMenu* miHelps = mmMain->addMenu(Text::Help.English());
-    miHelps->setObjectName(QStringLiteral("miHelps"));
+    QMenu* miHelps = addBarMenu(Text::Help.English(), QStringLiteral("miHelps"));
     miHelps->addAction(actHelp);
     miHelps->addSeparator();
     miHelps->addActions({actWWW, actCockcrow});
@@ -366,6 +347,24 @@ void TMainForm::buildLanguageMenu()
     }
 }
 
+QMenu* TMainForm::addBarMenu(const QString& title, const QString& name)
+{
+    auto* menu = new QMenu(title, this);
+    menu->setObjectName(name);
+    m_barMenus.append(menu);
+    return menu;
+}
+
+void TMainForm::buildWindowChrome()
+{
+    if (tbrMain)
+        return;
+    for (QMenu* menu : std::as_const(m_barMenus))
+        menuBar()->addMenu(menu);
+    createToolBar();
+    applyAccessibleTexts();
+}
+
 void TMainForm::createToolBar()
 {
     tbrMain = addToolBar(QStringLiteral("tbrMain"));
@@ -417,7 +416,9 @@ void TMainForm::createCentralWidget()
     tvNextAlarms->setObjectName(QStringLiteral("tvNextAlarms"));
     tvNextAlarms->setHeaderHidden(true);
     tvNextAlarms->setRootIsDecorated(false);
-    tvNextAlarms->setFixedHeight(3 * tvNextAlarms->fontMetrics().height() + 12);
+    // Its one column always fills the panel. Left at its default, the hidden header's minimum is measured
+    // from the font, which alone would load the font machinery while the window is hidden in the tray.
+    tvNextAlarms->header()->setMinimumSectionSize(1);
     layout->addWidget(tvNextAlarms);
     setCentralWidget(central);
 
@@ -501,10 +502,7 @@ void TMainForm::PostCreate()
     miShowFloatingWindow->setChecked(m_context.ini.Read(Settings::ShowFloatingWindow));
     LoadFormPlacement(this, m_context.ini, FormStartPosition::CenterOfWorkArea);
     KeepOnScreen(this);
-    m_floating->LoadSettings();
     showFloatingWindow(miShowFloatingWindow->isChecked());
-    if (m_editor)
-        m_editor->SetDonateVisible(actDonate->isVisible() && !m_context.ini.Read(Settings::HideDonate));
     setStayOnTop(m_context.ini.Read(Settings::StayOnTop));
     WriteLog(QStringLiteral("Tray icon shown (%1)")
                  .arg(TrayAvailable() ? QStringLiteral("in the tray") : QStringLiteral("no tray on this desktop")));
@@ -514,7 +512,8 @@ void TMainForm::SaveOptions()
 {
     tmrLasySaveOptions.stop();
     saveOptions();
-    m_floating->SaveSettings();
+    if (m_floating)
+        m_floating->SaveSettings();
 }
 
 void TMainForm::OpenWindow()
@@ -603,10 +602,13 @@ void TMainForm::DoLanguageChanged()
 
 void TMainForm::applyListFrame()
 {
-    // A style sheet fixes the palette its widget had when it was set, so it is set anew for a new palette:
-    // otherwise the list would stay light in a desktop that turned dark.
-    lbAlarmView->setStyleSheet(QStringLiteral("QListView#lbAlarmView { border: 1px solid %1; }")
-                                   .arg(TMgTheme::ForPalette(palette()).frame.name()));
+    // A plain box in the palette's frame colour, set anew when the desktop turns dark. Not a style sheet:
+    // its engine alone costs half a megabyte that the program would hold for its whole life.
+    lbAlarmView->setFrameStyle(QFrame::Box | QFrame::Plain);
+    lbAlarmView->setLineWidth(1);
+    QPalette framed = lbAlarmView->palette();
+    framed.setColor(QPalette::WindowText, TMgTheme::ForPalette(palette()).frame);
+    lbAlarmView->setPalette(framed);
 }
 
 void TMainForm::applyAccessibleTexts()
@@ -626,7 +628,7 @@ void TMainForm::applyAccessibleTexts()
         panel.chop(1);
     tvNextAlarms->setAccessibleName(panel);
     tvNextAlarms->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)));
-    for (QAction* action : tbrMain->actions()) {
+    for (QAction* action : tbrMain ? tbrMain->actions() : QList<QAction*>()) {
         QWidget* button = tbrMain->widgetForAction(action);
         if (!button || action->isSeparator())
             continue;
@@ -637,10 +639,8 @@ void TMainForm::applyAccessibleTexts()
     }
     // Alt and a letter open the menus; the letters follow the current language's titles.
     QString taken;
-    for (QAction* title : menuBar()->actions()) {
-        if (QMenu* menu = title->menu())
-            menu->setTitle(WithMnemonic(menu->title(), taken));
-    }
+    for (QMenu* menu : std::as_const(m_barMenus))
+        menu->setTitle(WithMnemonic(menu->title(), taken));
 }
 
 void TMainForm::applySettingChange()
@@ -661,17 +661,22 @@ void TMainForm::applySettingChange()
         m_editor->RefreshLocale();
     if (m_floating)
         m_floating->PrepareSamples();
-    fitToolBar();
+    fitToText();
 }
 
 void TMainForm::applyLayout()
 {
     lbAlarmView->SetSingleLine(miSingleLine->isChecked());
-    fitToolBar();
+    fitToText();
 }
 
-void TMainForm::fitToolBar()
+void TMainForm::fitToText()
 {
+    // Measuring text loads the font machinery, a few MB that a window hidden in the tray never needs:
+    // the measures are taken when it is shown.
+    if (!isVisible())
+        return;
+    tvNextAlarms->setFixedHeight(3 * tvNextAlarms->fontMetrics().height() + 12);
     // Every caption stays readable: the window is never narrower than its toolbar, which would hide the
     // last commands behind an extension button. Longer captions (another language, Cancel Snooze shown)
     // widen the window. Only a screen narrower than the toolbar wins.
@@ -690,7 +695,7 @@ void TMainForm::changeEvent(QEvent* event)
     if (event->type() == QEvent::LocaleChange || event->type() == QEvent::PaletteChange)
         applySettingChange();
     else if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-        fitToolBar();
+        fitToText();
 }
 
 // ---- schedule, tray, caption ----
@@ -732,9 +737,45 @@ void TMainForm::editNextAlarm()
     actEditExecute();
 }
 
+TFloatingForm* TMainForm::FloatingForm()
+{
+    if (m_floating)
+        return m_floating.get();
+    m_floating = CreateForm<TFloatingForm>(m_context.lang, m_context.ini);
+    connect(m_floating.get(), &TFloatingForm::openMainWindowRequested, this, &TMainForm::OpenWindow);
+    connect(m_floating.get(), &TFloatingForm::stopRingingRequested, this, [this] {
+        if (m_wakeup)
+            m_wakeup->DismissAlarm();
+    });
+    connect(m_floating.get(), &TFloatingForm::editNextAlarmRequested, this, &TMainForm::editNextAlarm);
+    connect(m_floating.get(), &TFloatingForm::closedByUser, this, [this] {
+        miShowFloatingWindow->setChecked(false);
+        updateCaptionClock();
+        restartLazySave();
+    });
+    m_floating->SetRingingQuery([this] { return m_wakeup && m_wakeup->AlarmActive(); });
+    m_floating->LoadSettings();
+    m_floating->SetHighlight(m_floatingHighlight);
+    updateTimeLeft();
+    return m_floating.get();
+}
+
+void TMainForm::HighlightFloatingClock(bool on)
+{
+    m_floatingHighlight = on;
+    if (m_floating)
+        m_floating->SetHighlight(on);
+}
+
+bool TMainForm::floatingShown() const
+{
+    return m_floating && m_floating->isVisible();
+}
+
 void TMainForm::showFloatingWindow(bool show)
 {
-    m_floating->setVisible(show);
+    if (show || m_floating)
+        FloatingForm()->setVisible(show);
     updateCaptionClock();
 }
 
@@ -750,7 +791,7 @@ void TMainForm::ShowCancelSnooze(bool visible)
 {
     actCancelSnooze->setVisible(visible);
     miSnoozeSepr->setVisible(visible);
-    fitToolBar();
+    fitToText();
     // Told right after the snooze started: its whole length is still to come.
     const int snoozeMs = m_wakeup && m_wakeup->SnoozePending() ? m_wakeup->tmrSnooze.interval() : -1;
     m_snoozedUntil = visible && snoozeMs >= 0 ? m_scheduler->Now().addMSecs(snoozeMs) : QDateTime();
@@ -762,7 +803,7 @@ void TMainForm::SetTrayIcon(int index)
     if (index == m_trayIcon)
         return;
     m_trayIcon = index;
-    trayMain->setIcon(QIcon(trayIconName(index)));
+    trayMain->setIcon(trayIcon(index));
 }
 
 void TMainForm::ShowBalloon(const QString& title, const QString& text, int ms)
@@ -830,7 +871,7 @@ void TMainForm::startCaptionClock()
 void TMainForm::updateCaptionClock()
 {
     // Hidden in the tray, nothing shows the clock: no tick, so the program sleeps until its next alarm.
-    const bool shown = isVisible() || m_floating->isVisible();
+    const bool shown = isVisible() || floatingShown();
     if (!shown) {
         tmrCaption.stop();
         updateTimeLeft(); // on to the tray's coarse steps
@@ -852,20 +893,20 @@ void TMainForm::tmrCaptionTimer()
                        locale.toString(now.time(), TFloatingForm::ClockTimeFormat(locale)) +
                        QStringLiteral(" - Larkbell"));
     }
-    if (m_floating->isVisible())
+    if (floatingShown())
         m_floating->ShowTime(now);
     updateTimeLeft();
 }
 
 void TMainForm::updateTimeLeft(bool logChange)
 {
-    if (!m_floating)
+    if (!lblNextAlarms)
         return;
     const TMgLang& lang = Lang();
     const ScheduleResult& schedule = m_scheduler->Schedule();
     // While a clock is shown the caption's tick refreshes this every second; hidden in the tray nothing
     // shows it but the hint, which then counts in steps so coarse that the program sleeps for minutes.
-    const bool clockShown = isVisible() || m_floating->isVisible();
+    const bool clockShown = isVisible() || floatingShown();
     const int step = clockShown ? kTimeLeftStepShownMinutes : kTimeLeftStepHiddenMinutes;
     tmrTimeLeft.stop();
     QString status;
@@ -898,7 +939,9 @@ void TMainForm::updateTimeLeft(bool logChange)
     const QString headingText = status.isEmpty() ? heading : heading + QStringLiteral("  ") + status;
     if (lblNextAlarms->text() != headingText)
         lblNextAlarms->setText(headingText);
-    m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible || m_snoozedUntil.isValid(), any ? hint : status);
+    if (m_floating)
+        m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible || m_snoozedUntil.isValid(),
+                                      any ? hint : status);
 }
 
 void TMainForm::showRingsInNotice(const AlarmRecord& alarm)
@@ -926,9 +969,17 @@ void TMainForm::showRingsInNotice(const AlarmRecord& alarm)
     tmrRingsInNotice.start();
 }
 
+void TMainForm::setVisible(bool visible)
+{
+    if (visible)
+        buildWindowChrome();
+    QMainWindow::setVisible(visible);
+}
+
 void TMainForm::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    fitToText();
     updateCaptionClock();
 }
 
@@ -1010,16 +1061,28 @@ AlarmRecord TMainForm::NewAlarmRecord() const
                     });
 }
 
+TAlarmForm* TMainForm::editor()
+{
+    if (m_editor || !m_makeEditor)
+        return m_editor;
+    m_editor = m_makeEditor();
+    m_editor->SetDonateVisible(actDonate->isVisible() && !m_context.ini.Read(Settings::HideDonate));
+    if (m_wakeCheck)
+        m_editor->SetWakeStatus(m_wakeCheck->Status());
+    return m_editor;
+}
+
 bool TMainForm::editAlarm(AlarmRecord& alarm)
 {
-    if (!m_editor)
+    TAlarmForm* form = editor();
+    if (!form)
         return false;
     // A stay-on-top main window would cover its own modal editor. Only the window changes, never the
     // stored option: a crash while the editor is open must not leave stay-on-top switched off.
     const bool onTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
     if (onTop)
         applyStayOnTop(false);
-    const bool accepted = m_editor->Execute(alarm);
+    const bool accepted = form->Execute(alarm);
     if (onTop)
         applyStayOnTop(true);
     return accepted;

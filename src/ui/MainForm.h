@@ -62,7 +62,8 @@ public:
     ~TMainForm() override;
 
     /** The windows made after this one. */
-    void SetForms(TAlarmForm* editor, TWakeupForm* wakeup);
+    /** The editor is made on first use: a program hidden in the tray holds no editor window. */
+    void SetForms(std::function<TAlarmForm*()> makeEditor, TWakeupForm* wakeup);
     /** The missed alarms the bar above the list shows and acknowledges; set before PostCreate. */
     void SetMissedAlarms(MissedAlarmWatch* watch);
     TMissedAlarmsBar* MissedBar() const { return m_missedBar; }
@@ -82,7 +83,10 @@ public:
 
     AlarmScheduler& Scheduler() { return *m_scheduler; }
     TAlarmListView* AlarmView() const { return lbAlarmView; }
-    TFloatingForm* FloatingForm() const { return m_floating.get(); }
+    /** Made on first use: a program hidden in the tray holds no clock window. */
+    TFloatingForm* FloatingForm();
+    /** Blinks the floating clock while an alarm rings, also one that is made during the ring. */
+    void HighlightFloatingClock(bool on);
     QSystemTrayIcon* Tray() const { return trayMain; }
     /** Normal tray icon: 0 when alarms are scheduled, 1 when none. */
     int NormalTrayIcon() const { return m_scheduler->Schedule().trayIconIndex; }
@@ -149,6 +153,7 @@ signals:
 protected:
     void DoLanguageChanged() override;
     void closeEvent(QCloseEvent* event) override;
+    void setVisible(bool visible) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -182,7 +187,8 @@ private:
     QMenu* miLanguage;
     QMenu* pmMain;
     QMenu* pmTray;
-    QToolBar* tbrMain;
+    /** Made with the menu bar when the window is first shown: both load style images a tray clock never shows. */
+    QToolBar* tbrMain = nullptr;
     TAlarmListView* lbAlarmView;
     QLabel* lblNextAlarms;
     QTreeWidget* tvNextAlarms;
@@ -196,6 +202,8 @@ private:
 
     void createActions();
     void createMenus();
+    QMenu* addBarMenu(const QString& title, const QString& name);
+    void buildWindowChrome();
     void createToolBar();
     void createCentralWidget();
     void createTray();
@@ -205,7 +213,9 @@ private:
     void applyMissedTexts();
     void applySettingChange();
     void applyLayout();
-    void fitToolBar();
+    void fitToText();
+    bool floatingShown() const;
+    TAlarmForm* editor();
     /** Names and descriptions for screen readers and the menu bar's mnemonics, in the current language. */
     void applyAccessibleTexts();
     /** The line around the list, in the colours of the current palette. */
@@ -256,8 +266,11 @@ private:
     MainFormContext m_context;
     AlarmScheduler* m_scheduler;
     std::unique_ptr<TFloatingForm> m_floating;
+    bool m_floatingHighlight = false;
     std::unique_ptr<WakeCheck> m_wakeCheck;
     AlarmListModel* m_model;
+    std::function<TAlarmForm*()> m_makeEditor;
+    QList<QMenu*> m_barMenus;
     TAlarmForm* m_editor = nullptr;
     TWakeupForm* m_wakeup = nullptr;
     QActionGroup* m_snoozeGroup;

@@ -143,6 +143,7 @@ private slots:
     void anAlarmRingsOnTheRealClock();
     void theAlarmWindowsButtonsSpeakEnglish_data();
     void theAlarmWindowsButtonsSpeakEnglish();
+    void hiddenInTheTrayItHoldsNoWindowResources();
 
 private:
     AlarmRecord ringingAlarm(QTime time, bool daily = true) const;
@@ -819,4 +820,46 @@ void TestAlarmJourneys::theAlarmWindowsButtonsSpeakEnglish()
 }
 
 QTEST_GUILESS_MAIN(TestAlarmJourneys)
+/** The files mapped into a process that a hidden tray clock has no use for: fonts and image plugins. */
+QStringList windowResourcesMapped(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {QStringLiteral("(no maps)")};
+    QStringList found;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        const QString path = QString::fromUtf8(line.mid(line.indexOf('/')));
+        const bool resource =
+            path.contains(QLatin1String("/fonts/")) || path.contains(QLatin1String("/imageformats/")) ||
+            path.contains(QLatin1String("/iconengines/")) || path.contains(QLatin1String("libQt6Svg"));
+        if (line.contains('/') && resource && !found.contains(path))
+            found.append(path);
+    }
+    return found;
+}
+
+void TestAlarmJourneys::hiddenInTheTrayItHoldsNoWindowResources()
+{
+    ProgramSetup setup;
+    setup.alarms = {BuildAlarmString(ringingAlarm(QTime(7, 0)))};
+    setup.settings = {{QStringLiteral("ShowFloatingWindow"), QStringLiteral("0")}};
+    Program program(m_desktop, m_exe);
+    QString why;
+    JOURNEY_VERIFY(program.Start(setup, &why), qPrintable(why));
+    JOURNEY_VERIFY(program.WaitUntilStarted(), qPrintable(program.Diagnostics()));
+    JOURNEY_VERIFY(program.WaitForTrayIcon(5000), "no tray icon");
+    // Time for the icon to be painted into the tray and for the alarm's sound to be prepared: what is
+    // held then stays held for as long as the program waits in the tray.
+    QTest::qWait(1500);
+    const QStringList hidden = windowResourcesMapped(program.Pid());
+    JOURNEY_VERIFY(hidden.isEmpty(), qPrintable(QStringLiteral("held while hidden: ") + hidden.join(u' ')));
+
+    // The check can see them: the window, once open, has measured its text.
+    program.RunSecondCopy({}, 5000);
+    JOURNEY_VERIFY(program.WaitForWindow(WindowKind::Main, 5000), "a second start did not open the window");
+    JOURNEY_VERIFY(WaitUntil([&] { return !windowResourcesMapped(program.Pid()).isEmpty(); }, 3000),
+                   "the open window shows text without a font");
+    closeProgram(program);
+}
+
 #include "tst_alarms.moc"

@@ -403,6 +403,7 @@ void TestAccessibility::listRowsReadAsSentencesInTheCurrentLanguage()
 void TestAccessibility::everyControlHasANameAndADescription()
 {
     Rig rig({makeAlarm(QTime(7, 0), QStringLiteral("Up"), QStringLiteral("Birds"), true)});
+    showActive(rig.main); // the toolbar is made as the window first shows
     QList<QWidget*> controls{rig.view(), Child<QTreeWidget>(rig.main, "tvNextAlarms")};
     auto* toolbar = Child<QToolBar>(rig.main, "tbrMain");
     for (QAction* action : toolbar->actions()) {
