@@ -219,14 +219,6 @@ private:
 
     void Open()
     {
-        if (m_mixer && m_mixer->Open()) {
-            m_mixerFound = true;
-            m_minimum = m_mixer->Minimum();
-            m_maximum = m_mixer->Maximum();
-            // A control with fewer than 100 steps (many cards have 0..63 or 0..87) would give a step
-            // of 0 and a division by zero; one unit per percent is the closest the control allows.
-            m_step = std::max<std::uint32_t>(1, (m_maximum - m_minimum) / 100);
-        }
         Acquire();
         if (m_available) {
             ReadVolume();
@@ -244,7 +236,25 @@ private:
             return;
         }
         m_useEndpoint = false;
+        openMixer();
         m_available = m_mixerFound;
+    }
+
+    // Opened the first time no sound server answers, not before: where a server plays, the card's
+    // mixer would only hold a device and the mixer library's configuration for the program's life.
+    void openMixer()
+    {
+        if (m_mixerTried)
+            return;
+        m_mixerTried = true;
+        if (m_mixer && m_mixer->Open()) {
+            m_mixerFound = true;
+            m_minimum = m_mixer->Minimum();
+            m_maximum = m_mixer->Maximum();
+            // A control with fewer than 100 steps (many cards have 0..63 or 0..87) would give a step
+            // of 0 and a division by zero; one unit per percent is the closest the control allows.
+            m_step = std::max<std::uint32_t>(1, (m_maximum - m_minimum) / 100);
+        }
     }
 
     bool ReadVolume()
@@ -428,6 +438,7 @@ private:
     std::unique_ptr<IVolumeEndpoint> m_endpoint;
     std::unique_ptr<IVolumeMixer> m_mixer;
     bool m_opened = false; // Open has run
+    bool m_mixerTried = false;
     bool m_mixerFound = false;
     bool m_available = false;
     bool m_useEndpoint = false;

@@ -254,6 +254,24 @@ private slots:
         QCOMPARE(endpoint.mixer->muteValue, 1u);
     }
 
+    void theCardsMixerIsOpenedOnlyOnceTheServerFails()
+    {
+        EndpointCase endpoint(0.5, false);
+        QVERIFY(endpoint.settled);
+        endpoint.volume->SetVolume(40);
+        endpoint.volume->SaveState();
+        QVERIFY(endpoint.volume->Flush(kSettleMs));
+        QCOMPARE(endpoint.mixer->opens, 0);
+
+        endpoint.state->serverAnswers = false;
+        endpoint.volume->SetVolume(30);
+        endpoint.volume->SetVolume(20);
+        QVERIFY(endpoint.volume->Flush(kSettleMs));
+        QCOMPARE(endpoint.mixer->opens, 1);
+        QVERIFY(!endpoint.volume->UsesEndpoint());
+        QCOMPARE(endpoint.mixer->value, 20u * 655u);
+    }
+
     void everyOperationLooksUpTheOutputAgain()
     {
         EndpointCase endpoint(0.5, false);

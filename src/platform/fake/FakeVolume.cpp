@@ -51,6 +51,7 @@ FakeVolumeMixer::FakeVolumeMixer(std::shared_ptr<FakeMixerState> state)
 
 bool FakeVolumeMixer::Open()
 {
+    ++m_state->opens;
     return m_state->present;
 }
 std::uint32_t FakeVolumeMixer::Minimum() const

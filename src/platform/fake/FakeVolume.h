@@ -42,6 +42,7 @@ struct FakeMixerState {
     std::uint32_t maximum = 65535;
     std::uint32_t value = 0;
     std::uint32_t muteValue = 0;
+    int opens = 0;
     int valueWrites = 0;
     int muteWrites = 0;
 };
