@@ -279,7 +279,7 @@ void AppController::createWindows()
             });
     };
     m_wakeupForm = CreateForm<TWakeupForm>(*m_lang, std::move(ringHooks));
-    m_mainForm->SetForms([this] { return AlarmForm(); }, m_wakeupForm.get());
+    m_mainForm->SetForms([this] { return makeAlarmForm(); }, m_wakeupForm.get());
     connect(m_scheduler.get(), &AlarmScheduler::alarmsDue, m_wakeupForm.get(), &TWakeupForm::ShowAlarms);
     m_wakeupForm->SetMissedLimit(m_missed->Limit());
     connect(m_mainForm.get(), &TMainForm::missedLimitChanged, m_wakeupForm.get(), &TWakeupForm::SetMissedLimit);
@@ -297,8 +297,11 @@ void AppController::createWindows()
 
 TAlarmForm* AppController::AlarmForm()
 {
-    if (m_alarmForm || !m_mainForm)
-        return m_alarmForm.get();
+    return m_mainForm ? m_mainForm->Editor() : nullptr;
+}
+
+TAlarmForm* AppController::makeAlarmForm()
+{
     m_alarmForm = CreateForm<TAlarmForm>(*m_lang, m_mainForm.get());
     AlarmFormHooks hooks = alarmFormHooks(*m_mainForm, *m_timers, *m_player, *m_volume, m_folders.soundsFolder);
     hooks.defaultSnoozeMinutes = [this] { return std::max(1, (m_ini->Read(Settings::SnoozeTime) + 30) / 60); };

@@ -108,6 +108,7 @@ private:
     bool createServices();
     void createWindows();
     void watchExitRequests();
+    TAlarmForm* makeAlarmForm();
     void watchRinging();
     void onInstanceMessage(int message);
     void onNotificationAction(const std::string& key);

@@ -112,14 +112,13 @@ TMainForm::TMainForm(MainFormContext context)
     createTray();
     connect(m_scheduler, &AlarmScheduler::scheduleChanged, this, &TMainForm::scheduleChanged);
 
+    m_model = new AlarmListModel(*m_scheduler, this);
     createActions();
-    createCentralWidget();
     createMenus();
     m_context.lang.LoadStartupLanguage(m_context.ini.Read(Settings::Language, m_context.lang.CurrentLanguageId()));
     QLocale::setDefault(m_context.lang.Locale());
     buildLanguageMenu();
-    lbAlarmView->SetSingleLine(m_context.ini.Read(Settings::IsSingleLine));
-    miSingleLine->setChecked(lbAlarmView->IsSingleLine());
+    miSingleLine->setChecked(m_context.ini.Read(Settings::IsSingleLine));
 
     tmrCaption.setTimerType(Qt::PreciseTimer);
     connect(&tmrCaption, &QTimer::timeout, this, &TMainForm::tmrCaptionTimer);
@@ -133,7 +132,10 @@ TMainForm::TMainForm(MainFormContext context)
     connect(&tmrTimeLeft, &QTimer::timeout, this, [this] { updateTimeLeft(); });
     tmrRingsInNotice.setSingleShot(true);
     tmrRingsInNotice.setInterval(kRingsInNoticeMs);
-    connect(&tmrRingsInNotice, &QTimer::timeout, lblRingsInNotice, &QLabel::hide);
+    connect(&tmrRingsInNotice, &QTimer::timeout, this, [this] {
+        if (lblRingsInNotice)
+            lblRingsInNotice->hide();
+    });
     resize(560, 520);
     applyAccessibleTexts();
 }
@@ -261,7 +263,6 @@ void TMainForm::createMenus()
     miSingleLine->setObjectName(QStringLiteral("miSingleLine"));
     miSingleLine->setCheckable(true);
     connect(miSingleLine, &QAction::triggered, this, [this](bool on) {
-        lbAlarmView->SetSingleLine(on);
         m_context.ini.Write(Settings::IsSingleLine, on);
         applyLayout();
     });
@@ -355,10 +356,55 @@ QMenu* TMainForm::addBarMenu(const QString& title, const QString& name)
     return menu;
 }
 
+TAlarmListView* TMainForm::AlarmView()
+{
+    buildCentralWidget();
+    return lbAlarmView;
+}
+
+TMissedAlarmsBar* TMainForm::MissedBar()
+{
+    buildCentralWidget();
+    return m_missedBar;
+}
+
+int TMainForm::currentRow() const
+{
+    return lbAlarmView ? lbAlarmView->CurrentRow() : m_currentRow;
+}
+
+void TMainForm::setCurrentRow(int row)
+{
+    m_currentRow = row >= 0 && row < m_model->rowCount() ? row : -1;
+    if (lbAlarmView)
+        lbAlarmView->SetCurrentRow(row);
+}
+
+void TMainForm::buildCentralWidget()
+{
+    if (lbAlarmView)
+        return;
+    createCentralWidget();
+    applyListLocale();
+    applyLayout();
+    applyWakeStatus();
+    applyMissedTexts();
+    if (m_missed) {
+        connect(m_missedBar, &TMissedAlarmsBar::acknowledged, m_missed, &MissedAlarmWatch::Acknowledge);
+        m_missedBar->SetEntries(m_missed->Unacknowledged());
+    }
+    applyAccessibleTexts();
+    fillPanel();
+    updateTimeLeft();
+    lbAlarmView->SetCurrentRow(m_currentRow);
+    UpdateCommandStates();
+}
+
 void TMainForm::buildWindowChrome()
 {
     if (tbrMain)
         return;
+    buildCentralWidget();
     for (QMenu* menu : std::as_const(m_barMenus))
         menuBar()->addMenu(menu);
     createToolBar();
@@ -391,7 +437,6 @@ void TMainForm::createCentralWidget()
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
     lbAlarmView = new TAlarmListView(central);
-    m_model = new AlarmListModel(*m_scheduler, this);
     lbAlarmView->setModel(m_model);
     lbAlarmView->SetSkipNote([this](const QString& alarmString) {
         return AlarmListModel::SkipNote(alarmString, m_scheduler->WallNow(), QLocale(), &Lang());
@@ -436,9 +481,9 @@ void TMainForm::createCentralWidget()
             &TMainForm::UpdateCommandStates);
     const auto panelRow = [](QTreeWidgetItem* item) { return item ? item->data(0, Qt::UserRole).toInt() : -1; };
     connect(tvNextAlarms, &QTreeWidget::itemClicked, this,
-            [this, panelRow](QTreeWidgetItem* item) { lbAlarmView->SetCurrentRow(panelRow(item)); });
+            [this, panelRow](QTreeWidgetItem* item) { setCurrentRow(panelRow(item)); });
     connect(tvNextAlarms, &QTreeWidget::itemDoubleClicked, this, [this, panelRow](QTreeWidgetItem* item) {
-        lbAlarmView->SetCurrentRow(panelRow(item));
+        setCurrentRow(panelRow(item));
         actEditExecute();
     });
     // Enter does on the panel what a double click does.
@@ -447,7 +492,7 @@ void TMainForm::createCentralWidget()
         edit->setContext(Qt::WidgetShortcut);
         connect(edit, &QShortcut::activated, this, [this, panelRow] {
             if (QTreeWidgetItem* item = tvNextAlarms->currentItem()) {
-                lbAlarmView->SetCurrentRow(panelRow(item));
+                setCurrentRow(panelRow(item));
                 actEditExecute();
             }
         });
@@ -491,7 +536,7 @@ void TMainForm::PostCreate()
     m_context.ini.Write(Settings::FirstStarted, true);
     m_scheduler->Rebuild();
     if (!m_scheduler->Alarms().isEmpty())
-        lbAlarmView->SetCurrentRow(0);
+        setCurrentRow(0);
     UpdateCommandStates();
     actAutostart->setChecked(m_context.platform.AutostartEnabled(m_context.exePath.toStdString()));
     // Asked once, away from this thread: a power daemon may take seconds to answer, or never.
@@ -579,7 +624,6 @@ void TMainForm::DoLanguageChanged()
     actCockcrow->setText(QStringLiteral("Cockcrow"));
     actHelp->setText(lang.GetText(Text::Help) + QStringLiteral(": Larkbell ") + version);
     actHelp->setToolTip(lang.GetText(Text::Help));
-    lblNextAlarms->setText(FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")}));
     actAutostart->setText(FormatText(lang.GetText(Text::RunAtStartup), {QStringLiteral("Larkbell")}));
     actTestWakeup->setText(lang.GetText(Text::TestWakeup));
     applyWakeStatus();
@@ -602,6 +646,8 @@ void TMainForm::DoLanguageChanged()
 
 void TMainForm::applyListFrame()
 {
+    if (!lbAlarmView)
+        return;
     // A plain box in the palette's frame colour, set anew when the desktop turns dark. Not a style sheet:
     // its engine alone costs half a megabyte that the program would hold for its whole life.
     lbAlarmView->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -616,18 +662,20 @@ void TMainForm::applyAccessibleTexts()
     const TMgLang& lang = Lang();
     m_model->SetLanguage(&lang);
     // The list and the panel are the window's only stops for Tab; everything else is in the menus.
-    setTabOrder(lbAlarmView, tvNextAlarms);
-    lbAlarmView->setAccessibleName(WithoutMnemonic(lang.GetText(Text::Alarm)));
-    lbAlarmView->setAccessibleDescription(QStringList{KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)),
-                                                      KeyCommandText(Qt::Key_Space, lang.GetText(Text::Enabled)),
-                                                      KeyCommandText(Qt::Key_Insert, lang.GetText(Text::Add)),
-                                                      KeyCommandText(Qt::Key_Delete, lang.GetText(Text::Delete))}
-                                              .join(QStringLiteral(", ")));
-    QString panel = lblNextAlarms->text().trimmed();
-    if (panel.endsWith(u':'))
-        panel.chop(1);
-    tvNextAlarms->setAccessibleName(panel);
-    tvNextAlarms->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)));
+    if (lbAlarmView) {
+        setTabOrder(lbAlarmView, tvNextAlarms);
+        lbAlarmView->setAccessibleName(WithoutMnemonic(lang.GetText(Text::Alarm)));
+        lbAlarmView->setAccessibleDescription(QStringList{KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)),
+                                                          KeyCommandText(Qt::Key_Space, lang.GetText(Text::Enabled)),
+                                                          KeyCommandText(Qt::Key_Insert, lang.GetText(Text::Add)),
+                                                          KeyCommandText(Qt::Key_Delete, lang.GetText(Text::Delete))}
+                                                  .join(QStringLiteral(", ")));
+        QString panel = FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")}).trimmed();
+        if (panel.endsWith(u':'))
+            panel.chop(1);
+        tvNextAlarms->setAccessibleName(panel);
+        tvNextAlarms->setAccessibleDescription(KeyCommandText(Qt::Key_Enter, lang.GetText(Text::Edit)));
+    }
     for (QAction* action : tbrMain ? tbrMain->actions() : QList<QAction*>()) {
         QWidget* button = tbrMain->widgetForAction(action);
         if (!button || action->isSeparator())
@@ -645,17 +693,10 @@ void TMainForm::applyAccessibleTexts()
 
 void TMainForm::applySettingChange()
 {
-    DayTexts texts;
-    texts.everyDay = Lang().GetText(Text::EveryDay);
-    texts.weekdays = Lang().GetText(Text::Weekdays);
-    texts.weekends = Lang().GetText(Text::Weekends);
     // Day names and dates in the language of the captions around them, also after the system's locale changed.
     QLocale::setDefault(Lang().Locale());
     const QLocale locale;
-    for (int day = 1; day <= 7; ++day)
-        texts.shortDayNames[day - 1] = locale.dayName(day == 1 ? 7 : day - 1, QLocale::ShortFormat);
-    texts.firstWeekdayOffset = FirstWeekdayOffset(locale);
-    lbAlarmView->SetLocaleTexts(locale, texts);
+    applyListLocale();
     m_scheduler->SetLocale(locale);
     if (m_editor)
         m_editor->RefreshLocale();
@@ -664,9 +705,25 @@ void TMainForm::applySettingChange()
     fitToText();
 }
 
+void TMainForm::applyListLocale()
+{
+    if (!lbAlarmView)
+        return;
+    const QLocale locale;
+    DayTexts texts;
+    texts.everyDay = Lang().GetText(Text::EveryDay);
+    texts.weekdays = Lang().GetText(Text::Weekdays);
+    texts.weekends = Lang().GetText(Text::Weekends);
+    for (int day = 1; day <= 7; ++day)
+        texts.shortDayNames[day - 1] = locale.dayName(day == 1 ? 7 : day - 1, QLocale::ShortFormat);
+    texts.firstWeekdayOffset = FirstWeekdayOffset(locale);
+    lbAlarmView->SetLocaleTexts(locale, texts);
+}
+
 void TMainForm::applyLayout()
 {
-    lbAlarmView->SetSingleLine(miSingleLine->isChecked());
+    if (lbAlarmView)
+        lbAlarmView->SetSingleLine(miSingleLine->isChecked());
     fitToText();
 }
 
@@ -674,7 +731,7 @@ void TMainForm::fitToText()
 {
     // Measuring text loads the font machinery, a few MB that a window hidden in the tray never needs:
     // the measures are taken when it is shown.
-    if (!isVisible())
+    if (!isVisible() || !tvNextAlarms)
         return;
     tvNextAlarms->setFixedHeight(3 * tvNextAlarms->fontMetrics().height() + 12);
     // Every caption stays readable: the window is never narrower than its toolbar, which would hide the
@@ -702,6 +759,20 @@ void TMainForm::changeEvent(QEvent* event)
 
 void TMainForm::scheduleChanged()
 {
+    fillPanel();
+    updateTimeLeft(true);
+    if (!m_wakeup || !m_wakeup->AlarmActive())
+        SetTrayIcon(m_scheduler->Schedule().trayIconIndex);
+    // A fired one-time alarm switched itself off in the list: show it.
+    if (lbAlarmView)
+        lbAlarmView->viewport()->update();
+    UpdateCommandStates();
+}
+
+void TMainForm::fillPanel()
+{
+    if (!tvNextAlarms)
+        return;
     const ScheduleResult& schedule = m_scheduler->Schedule();
     tvNextAlarms->clear();
     const LocalDateTime wallNow = m_scheduler->WallNow();
@@ -719,12 +790,6 @@ void TMainForm::scheduleChanged()
         auto* item = new QTreeWidgetItem(tvNextAlarms, {text});
         item->setData(0, Qt::UserRole, line.listIndex);
     }
-    updateTimeLeft(true);
-    if (!m_wakeup || !m_wakeup->AlarmActive())
-        SetTrayIcon(schedule.trayIconIndex);
-    // A fired one-time alarm switched itself off in the list: show it.
-    lbAlarmView->viewport()->update();
-    UpdateCommandStates();
 }
 
 void TMainForm::editNextAlarm()
@@ -732,7 +797,7 @@ void TMainForm::editNextAlarm()
     const ScheduleResult& schedule = m_scheduler->Schedule();
     if (schedule.panel.isEmpty())
         return;
-    lbAlarmView->SetCurrentRow(schedule.panel.first().listIndex);
+    setCurrentRow(schedule.panel.first().listIndex);
     OpenWindow();
     actEditExecute();
 }
@@ -900,8 +965,6 @@ void TMainForm::tmrCaptionTimer()
 
 void TMainForm::updateTimeLeft(bool logChange)
 {
-    if (!lblNextAlarms)
-        return;
     const TMgLang& lang = Lang();
     const ScheduleResult& schedule = m_scheduler->Schedule();
     // While a clock is shown the caption's tick refreshes this every second; hidden in the tray nothing
@@ -937,7 +1000,7 @@ void TMainForm::updateTimeLeft(bool logChange)
     }
     const QString heading = FormatText(lang.GetText(Text::NextAlarms), {QStringLiteral("3")});
     const QString headingText = status.isEmpty() ? heading : heading + QStringLiteral("  ") + status;
-    if (lblNextAlarms->text() != headingText)
+    if (lblNextAlarms && lblNextAlarms->text() != headingText)
         lblNextAlarms->setText(headingText);
     if (m_floating)
         m_floating->SetAlarmIndicator(schedule.floatingIndicatorVisible || m_snoozedUntil.isValid(),
@@ -1044,7 +1107,7 @@ void TMainForm::applyStayOnTop(bool on)
 
 void TMainForm::UpdateCommandStates()
 {
-    const int row = lbAlarmView->CurrentRow();
+    const int row = currentRow();
     const bool selected = row >= 0 && row < m_scheduler->Alarms().size();
     for (QAction* action : {actEnable, actEdit, actDelete, actClone})
         action->setEnabled(selected);
@@ -1061,7 +1124,7 @@ AlarmRecord TMainForm::NewAlarmRecord() const
                     });
 }
 
-TAlarmForm* TMainForm::editor()
+TAlarmForm* TMainForm::Editor()
 {
     if (m_editor || !m_makeEditor)
         return m_editor;
@@ -1074,7 +1137,7 @@ TAlarmForm* TMainForm::editor()
 
 bool TMainForm::editAlarm(AlarmRecord& alarm)
 {
-    TAlarmForm* form = editor();
+    TAlarmForm* form = Editor();
     if (!form)
         return false;
     // A stay-on-top main window would cover its own modal editor. Only the window changes, never the
@@ -1100,7 +1163,7 @@ void TMainForm::selectAndSort(int row)
     SortAlarms(alarms, FirstWeekdayOffset(QLocale()), &row);
     m_scheduler->SetAlarms(alarms);
     m_model->Reset();
-    lbAlarmView->SetCurrentRow(row);
+    setCurrentRow(row);
     saveAndRebuild();
 }
 
@@ -1132,7 +1195,7 @@ void TMainForm::putAndSort(int row, const AlarmRecord& alarm)
 
 void TMainForm::actEditExecute()
 {
-    const int row = lbAlarmView->CurrentRow();
+    const int row = currentRow();
     if (row < 0)
         return;
     dismissShownAlarm();
@@ -1145,7 +1208,7 @@ void TMainForm::actEditExecute()
 
 void TMainForm::actCloneExecute()
 {
-    const int row = lbAlarmView->CurrentRow();
+    const int row = currentRow();
     if (row < 0)
         return;
     AlarmRecord alarm = ParseAlarmString(m_scheduler->Alarms().at(row));
@@ -1158,7 +1221,7 @@ void TMainForm::actCloneExecute()
 
 void TMainForm::actDeleteExecute()
 {
-    const int row = lbAlarmView->CurrentRow();
+    const int row = currentRow();
     if (row < 0)
         return;
     const QString alarmString = m_scheduler->Alarms().at(row);
@@ -1178,13 +1241,13 @@ void TMainForm::actDeleteExecute()
     alarms.removeAt(row);
     m_scheduler->SetAlarms(alarms);
     m_model->Reset();
-    lbAlarmView->SetCurrentRow(qMin(row, int(alarms.size()) - 1));
+    setCurrentRow(qMin(row, int(alarms.size()) - 1));
     saveAndRebuild();
 }
 
 void TMainForm::actEnableExecute()
 {
-    const int row = lbAlarmView->CurrentRow();
+    const int row = currentRow();
     if (row < 0)
         return;
     dismissShownAlarm();
@@ -1232,7 +1295,7 @@ void TMainForm::updateSkipCommands()
         }
         action->setToolTip(action->text());
     };
-    show(actSkipNext, lbAlarmView->CurrentRow());
+    show(actSkipNext, currentRow());
     show(actSkipNextTray, NextSkippableAlarm(alarms, now));
 }
 
@@ -1257,7 +1320,7 @@ void TMainForm::toggleSkip(int row)
 
 void TMainForm::actSkipNextExecute()
 {
-    toggleSkip(lbAlarmView->CurrentRow());
+    toggleSkip(currentRow());
 }
 
 void TMainForm::actSkipNextTrayExecute()
@@ -1286,7 +1349,8 @@ void TMainForm::applyWakeStatus()
         m_editor->SetWakeStatus(status);
     const QString note =
         status && status->works == WakeAbility::No ? m_context.lang.GetText(Text::WakeListMark) : QString();
-    lbAlarmView->SetWakeMark(note);
+    if (lbAlarmView)
+        lbAlarmView->SetWakeMark(note);
     m_model->SetWakeNote(note);
 }
 
@@ -1404,7 +1468,7 @@ void TMainForm::LoadBackupFrom(const QString& path)
         return;
     m_scheduler->SetAlarms(alarms);
     m_model->Reset();
-    lbAlarmView->SetCurrentRow(alarms.isEmpty() ? -1 : 0);
+    setCurrentRow(alarms.isEmpty() ? -1 : 0);
     m_backupFolder = QFileInfo(path).absolutePath();
     // Saved at once: the list the user chose survives a crash before the next change or the exit.
     saveAndRebuild();
@@ -1484,8 +1548,10 @@ void TMainForm::applyMissedTexts()
         item->setText(minutes == 0 ? lang.GetText(Text::MissedLimitOff)
                                    : FormatText(lang.GetText(Text::MissedLimitMinutes), {QString::number(minutes)}));
     }
-    m_missedBar->ApplyLanguage(lang);
-    lbAlarmView->SetMissedMark(lang.GetText(Text::MissedMark));
+    if (lbAlarmView) {
+        m_missedBar->ApplyLanguage(lang);
+        lbAlarmView->SetMissedMark(lang.GetText(Text::MissedMark));
+    }
 }
 
 void TMainForm::SetMissedAlarms(MissedAlarmWatch* watch)
@@ -1493,14 +1559,18 @@ void TMainForm::SetMissedAlarms(MissedAlarmWatch* watch)
     m_missed = watch;
     if (!m_missed)
         return;
-    const auto show = [this] { m_missedBar->SetEntries(m_missed->Unacknowledged()); };
-    connect(m_missed, &MissedAlarmWatch::unacknowledgedChanged, this, show);
+    connect(m_missed, &MissedAlarmWatch::unacknowledgedChanged, this, [this] {
+        if (m_missedBar)
+            m_missedBar->SetEntries(m_missed->Unacknowledged());
+    });
     // A catch-up switches missed one-time alarms off and marks them.
     connect(m_missed, &MissedAlarmWatch::alarmsChanged, this, [this] {
-        const int row = lbAlarmView->CurrentRow();
+        const int row = currentRow();
         m_model->Reset();
-        lbAlarmView->SetCurrentRow(row);
+        setCurrentRow(row);
     });
-    connect(m_missedBar, &TMissedAlarmsBar::acknowledged, m_missed, &MissedAlarmWatch::Acknowledge);
-    show();
+    if (m_missedBar) {
+        connect(m_missedBar, &TMissedAlarmsBar::acknowledged, m_missed, &MissedAlarmWatch::Acknowledge);
+        m_missedBar->SetEntries(m_missed->Unacknowledged());
+    }
 }

@@ -66,7 +66,8 @@ public:
     void SetForms(std::function<TAlarmForm*()> makeEditor, TWakeupForm* wakeup);
     /** The missed alarms the bar above the list shows and acknowledges; set before PostCreate. */
     void SetMissedAlarms(MissedAlarmWatch* watch);
-    TMissedAlarmsBar* MissedBar() const { return m_missedBar; }
+    /** The window's contents are made when it first shows, or on first use of one of these. */
+    TMissedAlarmsBar* MissedBar();
     /** The start-up steps after every window exists. */
     void PostCreate();
 
@@ -82,7 +83,9 @@ public:
     bool TrayAvailable() const;
 
     AlarmScheduler& Scheduler() { return *m_scheduler; }
-    TAlarmListView* AlarmView() const { return lbAlarmView; }
+    TAlarmListView* AlarmView();
+    /** The editor, made on first use. */
+    TAlarmForm* Editor();
     /** Made on first use: a program hidden in the tray holds no clock window. */
     TFloatingForm* FloatingForm();
     /** Blinks the floating clock while an alarm rings, also one that is made during the ring. */
@@ -189,21 +192,26 @@ private:
     QMenu* pmTray;
     /** Made with the menu bar when the window is first shown: both load style images a tray clock never shows. */
     QToolBar* tbrMain = nullptr;
-    TAlarmListView* lbAlarmView;
-    QLabel* lblNextAlarms;
-    QTreeWidget* tvNextAlarms;
+    TAlarmListView* lbAlarmView = nullptr;
+    QLabel* lblNextAlarms = nullptr;
+    QTreeWidget* tvNextAlarms = nullptr;
     QSystemTrayIcon* trayMain;
     QTimer tmrCaption;
     QTimer tmrLasySaveOptions;
     QTimer tmrAllowWakeTimers;
     QTimer tmrTimeLeft; // hidden in the tray: the next step of the tray hint's coarse time left
     QTimer tmrRingsInNotice;
-    QLabel* lblRingsInNotice;
+    QLabel* lblRingsInNotice = nullptr;
 
     void createActions();
     void createMenus();
     QMenu* addBarMenu(const QString& title, const QString& name);
     void buildWindowChrome();
+    void buildCentralWidget();
+    void fillPanel();
+    void applyListLocale();
+    int currentRow() const;
+    void setCurrentRow(int row);
     void createToolBar();
     void createCentralWidget();
     void createTray();
@@ -215,7 +223,6 @@ private:
     void applyLayout();
     void fitToText();
     bool floatingShown() const;
-    TAlarmForm* editor();
     /** Names and descriptions for screen readers and the menu bar's mnemonics, in the current language. */
     void applyAccessibleTexts();
     /** The line around the list, in the colours of the current palette. */
@@ -277,6 +284,7 @@ private:
     QActionGroup* m_durationGroup;
     QMenu* miMissedLimit = nullptr;
     TMissedAlarmsBar* m_missedBar = nullptr;
+    int m_currentRow = -1; // the list's current row while the list is not made yet
     MissedAlarmWatch* m_missed = nullptr;
     QActionGroup* m_languageGroup;
     int m_trayIcon = -1;

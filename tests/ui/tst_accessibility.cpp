@@ -75,7 +75,9 @@ struct Rig {
         , main(&program.Main())
         , editor(&program.Editor())
         , wakeup(&program.Wakeup())
-    {}
+    {
+        main->AlarmView(); // the window's contents, as made when the user first opens it
+    }
 
     TAlarmListView* view() const { return main->AlarmView(); }
     QStringList alarms() const { return main->Scheduler().Alarms(); }

@@ -34,9 +34,10 @@ private slots:
 void TestIcons::everyIconIsDrawnAtTheSizesDesktopsAskFor_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char* name : {"larkbell", "tray-normal", "tray-empty", "tray-ringing", "add", "edit", "delete", "clone",
-                             "www", "help", "exit", "donate", "cockcrow", "cancel-snooze", "load", "save", "open",
-                             "play", "stop", "floating-alarm"})
+    for (const char* name :
+         {"larkbell", "tray-normal", "tray-empty", "tray-ringing", "add",    "edit",          "delete",
+          "clone",    "www",         "help",       "exit",         "donate", "cockcrow",      "cancel-snooze",
+          "load",     "save",        "open",       "play",         "stop",   "floating-alarm"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 

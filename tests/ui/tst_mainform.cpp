@@ -173,7 +173,9 @@ struct Rig {
         , main(&program.Main())
         , editor(&program.Editor())
         , wakeup(&program.Wakeup())
-    {}
+    {
+        main->AlarmView(); // the window's contents, as made when the user first opens it
+    }
 
     QStringList alarms() const { return main->Scheduler().Alarms(); }
     QStringList saved() const { return ini.ReadList(Settings::Alarms); }
