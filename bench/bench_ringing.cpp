@@ -19,6 +19,7 @@
 #include "core/mglib/MgLanguages.h"
 #include "platform/Platform.h"
 #include "platform/VolumeBackends.h"
+#include "ui/Icons.h"
 #include "ui/WakeupForm.h"
 
 #include <QApplication>
@@ -135,7 +136,7 @@ int main(int argc, char* argv[])
     TVolumeSetForm volume(CreateSystemVolumeEndpoint(), CreateSystemVolumeMixer());
     SoundPlayer player(CreateSoundOutput(), &volume, folders.soundsFolder, {});
     player.InitAudio();
-    QSystemTrayIcon tray(QIcon(QStringLiteral(":/icons/tray-normal.svg")));
+    QSystemTrayIcon tray(AppIcon(u"tray-normal"));
     tray.show();
     // How long each call out of ShowAlarm takes, per round, for the detail lines.
     std::map<std::string, std::vector<double>> stepMs;
@@ -162,7 +163,7 @@ int main(int argc, char* argv[])
     };
     hooks.setTrayIcon = [&tray](int index) {
         static const char* names[] = {"tray-normal", "tray-empty", "tray-ringing"};
-        tray.setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(names[qBound(0, index, 2)]))));
+        tray.setIcon(AppIcon(QLatin1String(names[qBound(0, index, 2)])));
     };
     hooks.normalTrayIcon = [] { return 0; };
     hooks.monitorOn = [&] { timed("monitor on", [&] { platform->MonitorOn(); }); };

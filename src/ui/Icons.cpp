@@ -2,20 +2,22 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QIconEngine>
-#include <QImageReader>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 /**
  * Reads a size only when it is first painted. The toolkit's own engine for image files decodes every
- * size of every icon when the icon is made, and a program hidden in the tray would hold them all.
+ * size of every icon when the icon is made, and a program hidden in the tray would hold them all, with
+ * every image plug-in its format probe loads.
  */
 class RenderedIconEngine final : public QIconEngine
 {
@@ -32,10 +34,7 @@ public:
         const quint64 key = (quint64(size.width()) << 32) | (quint64(size.height()) << 8) | quint64(mode);
         if (const auto found = m_made.constFind(key); found != m_made.cend())
             return *found;
-        QImageReader reader(fileFor(size), "png");
-        // The format is known: probing would load every image plugin the toolkit has, for good.
-        reader.setAutoDetectImageFormat(false);
-        QPixmap made = QPixmap::fromImage(reader.read());
+        QPixmap made = QPixmap::fromImage(readRendering(size));
         if (!made.isNull() && made.size() != size)
             made = made.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         if (!made.isNull() && mode != QIcon::Normal && mode != QIcon::Active) {
@@ -71,12 +70,21 @@ public:
 
 private:
     /** The smallest rendering at least as large as asked for, else the largest: scaled down, not up. */
-    QString fileFor(const QSize& size) const
+    QImage readRendering(const QSize& size) const
     {
         const int wanted = std::max(size.width(), size.height());
         const auto bigEnough = std::find_if(m_sizes.cbegin(), m_sizes.cend(), [&](int s) { return s >= wanted; });
         const int chosen = bigEnough != m_sizes.cend() ? *bigEnough : m_sizes.last();
-        return m_folder + QStringLiteral("/%1.png").arg(chosen);
+        // Raw pixels, as the build rendered them: no image decoder is loaded for them.
+        QFile file(m_folder + QStringLiteral("/%1.argb").arg(chosen));
+        QImage image(chosen, chosen, QImage::Format_ARGB32_Premultiplied);
+        if (!file.open(QIODevice::ReadOnly) || file.size() != image.sizeInBytes())
+            return {};
+        const QByteArray pixels = file.readAll();
+        if (pixels.size() != image.sizeInBytes())
+            return {};
+        std::memcpy(image.bits(), pixels.constData(), size_t(pixels.size()));
+        return image;
     }
 
     QString m_folder;
@@ -91,7 +99,7 @@ QIcon AppIcon(QAnyStringView name)
     const QString folder = QStringLiteral(":/icons/") + name.toString();
     QList<int> sizes;
     for (const QString& file : QDir(folder).entryList(QDir::Files)) {
-        const int size = QStringView(file).chopped(4).toInt(); // "48.png"
+        const int size = QStringView(file).chopped(5).toInt(); // "48.argb"
         if (size > 0)
             sizes.append(size);
     }

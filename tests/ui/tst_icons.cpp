@@ -1,4 +1,4 @@
-// The program's icons, rendered to PNG at build time and read size by size as they are painted.
+// The program's icons, rendered at build time and read size by size as they are painted.
 #include "ui/Icons.h"
 
 #include <QApplication>
