@@ -25,9 +25,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Added to what dpkg-shlibdeps finds: Qt loads the SVG icon plug-ins at run time, so no linked
-# library tells that the program's icons need them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4.0)")
 # setcap grants the wake-alarm capability after installation; without it Larkbell still works and
 # wakes the computer only through the desktop's power service.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")

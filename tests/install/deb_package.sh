@@ -41,7 +41,7 @@ echo "built $(basename "$deb")"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6svg6 libqt6dbus6 libpulse0 libsndfile1 libasound2 libc6; do
+for lib in libqt6widgets6 libqt6dbus6 libpulse0 libsndfile1 libasound2 libc6; do
     [[ $depends == *"$lib"* ]] || fail "the package does not depend on $lib"
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == *libcap2-bin* ]] || fail "the package does not recommend libcap2-bin"
