@@ -164,8 +164,14 @@ void TestNotificationActions::ringingAndStoppingAreSignalled()
 void TestNotificationActions::setAlarmEnabledSavesLikeTheCheckBox()
 {
     QTemporaryDir dir;
-    const AlarmRecord first = alarmAt(7 * 60, QStringLiteral("first"));
-    const AlarmRecord second = alarmAt(8 * 60, QStringLiteral("second"));
+    // The first is the next to ring at any time of day: an hour and two from now, or, late in the
+    // evening, at one and two in the morning.
+    const QTime now = QTime::currentTime();
+    int minute = now.hour() * 60 + now.minute() + 60;
+    if (minute + 60 >= 24 * 60)
+        minute = 60;
+    const AlarmRecord first = alarmAt(minute, QStringLiteral("first"));
+    const AlarmRecord second = alarmAt(minute + 60, QStringLiteral("second"));
     writeData(dir.path(), {first, second});
     TestProgram program(dir.path());
     TMainForm& main = program.Main();
