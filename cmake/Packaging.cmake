@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time for machines without a sound server, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2")
 # setcap grants the wake-alarm capability after installation; without it Larkbell still works and
 # wakes the computer only through the desktop's power service.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")

@@ -820,7 +820,10 @@ void TestAlarmJourneys::theAlarmWindowsButtonsSpeakEnglish()
 }
 
 QTEST_GUILESS_MAIN(TestAlarmJourneys)
-/** The files mapped into a process that a hidden tray clock has no use for: fonts and image plugins. */
+/**
+ * The files mapped into a process that a hidden tray clock has no use for: fonts and image plugins, and the
+ * sound card's library while a sound server answers.
+ */
 QStringList windowResourcesMapped(qint64 pid)
 {
     QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
@@ -829,9 +832,10 @@ QStringList windowResourcesMapped(qint64 pid)
     QStringList found;
     for (const QByteArray& line : maps.readAll().split('\n')) {
         const QString path = QString::fromUtf8(line.mid(line.indexOf('/')));
-        const bool resource =
-            path.contains(QLatin1String("/fonts/")) || path.contains(QLatin1String("/imageformats/")) ||
-            path.contains(QLatin1String("/iconengines/")) || path.contains(QLatin1String("libQt6Svg"));
+        const bool resource = path.contains(QLatin1String("/fonts/")) ||
+                              path.contains(QLatin1String("/imageformats/")) ||
+                              path.contains(QLatin1String("/iconengines/")) ||
+                              path.contains(QLatin1String("libQt6Svg")) || path.contains(QLatin1String("libasound"));
         if (line.contains('/') && resource && !found.contains(path))
             found.append(path);
     }

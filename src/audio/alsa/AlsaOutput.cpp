@@ -1,8 +1,7 @@
 #include "audio/alsa/AlsaOutput.h"
 
 #include "audio/AudioErrors.h"
-
-#include <alsa/asoundlib.h>
+#include "platform/linux/AlsaLibrary.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,17 +52,19 @@ public:
             m_previous->WaitClosed(kHandOver);
             m_previous.reset();
         }
-        snd_pcm_t* pcm = OpenDevice();
+        // Loaded here, on the stream's own thread, so that no caller waits for the library.
+        m_alsa = Alsa();
+        snd_pcm_t* pcm = m_alsa ? OpenDevice() : nullptr;
         if (!pcm) {
             Finish(AudioError::DeviceOpenFailed);
             return;
         }
         const int error = WriteAll(pcm);
         if (error == AudioError::None && !m_stop)
-            snd_pcm_drain(pcm);
+            m_alsa->snd_pcm_drain(pcm);
         else
-            snd_pcm_drop(pcm);
-        snd_pcm_close(pcm);
+            m_alsa->snd_pcm_drop(pcm);
+        m_alsa->snd_pcm_close(pcm);
         Finish(error);
     }
 
@@ -96,14 +97,14 @@ private:
                 return nullptr;
             snd_pcm_t* pcm = nullptr;
             // Without NONBLOCK the open of a busy card waits until it is free, which may be never.
-            if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+            if (m_alsa->snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
                 continue;
-            if (snd_pcm_nonblock(pcm, 0) == 0 &&
-                snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
-                                   static_cast<unsigned>(format.channels), static_cast<unsigned>(format.sampleRate), 1,
-                                   kLatencyUs) == 0)
+            if (m_alsa->snd_pcm_nonblock(pcm, 0) == 0 &&
+                m_alsa->snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+                                           static_cast<unsigned>(format.channels),
+                                           static_cast<unsigned>(format.sampleRate), 1, kLatencyUs) == 0)
                 return pcm;
-            snd_pcm_close(pcm);
+            m_alsa->snd_pcm_close(pcm);
         }
         return nullptr;
     }
@@ -135,12 +136,12 @@ private:
             const std::int16_t* next = samples.data();
             auto left = static_cast<snd_pcm_uframes_t>(got);
             while (left > 0 && !m_stop) {
-                snd_pcm_sframes_t done = snd_pcm_writei(pcm, next, left);
+                snd_pcm_sframes_t done = m_alsa->snd_pcm_writei(pcm, next, left);
                 if (done == -EAGAIN)
                     continue;
                 if (done < 0) {
                     // An underrun or a resume after sleep is recovered; anything else ends the sound.
-                    if (snd_pcm_recover(pcm, static_cast<int>(done), 1) < 0)
+                    if (m_alsa->snd_pcm_recover(pcm, static_cast<int>(done), 1) < 0)
                         return m_started ? AudioError::DeviceFailed : AudioError::DeviceOpenFailed;
                     continue;
                 }
@@ -181,6 +182,7 @@ private:
     bool m_loop;
     std::vector<std::string> m_devices;
     std::shared_ptr<Stream> m_previous; // its device is closed before this one opens it
+    const AlsaLibrary* m_alsa = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_closed = false;
