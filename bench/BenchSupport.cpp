@@ -145,8 +145,9 @@ ProcessSample SampleProcess(pid_t pid)
         if (taskStatus.size() < 2)
             continue; // ended while being read
         const pid_t tid = task.toInt();
-        sample.switchesByThread[tid] =
-            statusField(taskStatus, "voluntary_ctxt_switches") + statusField(taskStatus, "nonvoluntary_ctxt_switches");
+        const long long preemptions = statusField(taskStatus, "nonvoluntary_ctxt_switches");
+        sample.switchesByThread[tid] = statusField(taskStatus, "voluntary_ctxt_switches") + preemptions;
+        sample.preemptions += preemptions;
         const qsizetype nameAt = taskStatus.indexOf("\nName:");
         sample.threadNames[tid] =
             taskStatus.mid(nameAt + 6, taskStatus.indexOf('\n', nameAt + 1) - nameAt - 6).trimmed().toStdString();

@@ -48,6 +48,7 @@ void PrintInfo(const QString& metric, const QString& figure);
 struct ProcessSample {
     std::map<pid_t, long long> switchesByThread; // voluntary + involuntary context switches
     std::map<pid_t, std::string> threadNames;
+    long long preemptions = 0; // involuntary context switches of the living threads: the CPU taken away, no wake-up
     long long cpuTicks = 0;  // utime + stime of the whole process (clock ticks, dead threads included)
     long long cpuNs = 0;     // time on a CPU of the living threads, nanoseconds (schedstat)
     long long rssKb = 0;     // VmRSS
