@@ -49,11 +49,11 @@ struct ProcessSample {
     std::map<pid_t, long long> switchesByThread; // voluntary + involuntary context switches
     std::map<pid_t, std::string> threadNames;
     long long preemptions = 0; // involuntary context switches of the living threads: the CPU taken away, no wake-up
-    long long cpuTicks = 0;  // utime + stime of the whole process (clock ticks, dead threads included)
-    long long cpuNs = 0;     // time on a CPU of the living threads, nanoseconds (schedstat)
-    long long rssKb = 0;     // VmRSS
-    long long rssAnonKb = 0; // RssAnon
-    long long rssFileKb = 0; // RssFile
+    long long cpuTicks = 0;    // utime + stime of the whole process (clock ticks, dead threads included)
+    long long cpuNs = 0;       // time on a CPU of the living threads, nanoseconds (schedstat)
+    long long rssKb = 0;       // VmRSS
+    long long rssAnonKb = 0;   // RssAnon
+    long long rssFileKb = 0;   // RssFile
     bool valid = false;
 
     /** Context switches since an earlier sample; threads that began in between count from zero. */

@@ -603,16 +603,15 @@ bool measureTimeLeftStep(const Options& options)
     // judged on the wake-ups alone and the preemptions are shown beside them.
     const long long preemptions = after.preemptions - before.preemptions;
     const long long wakeUps = switches - preemptions;
-    PrintResult(
-        QStringLiteral("idle wake-ups across one ten-minute step of the tray hint's time left (next alarm 20 "
-                       "min away), over %1 s")
-            .arg(windowS, 0, 'f', 0),
-        QStringLiteral("%1 wake-ups and %2 preemptions, %3 of these switches the main thread's")
-            .arg(wakeUps)
-            .arg(preemptions)
-            .arg(mainThreadSwitches),
-        QStringLiteral("one refresh per 10 minutes: <= 2 wake-ups, all the main thread's"),
-        stepInside && wakeUps <= 2 && switches == mainThreadSwitches);
+    PrintResult(QStringLiteral("idle wake-ups across one ten-minute step of the tray hint's time left (next alarm 20 "
+                               "min away), over %1 s")
+                    .arg(windowS, 0, 'f', 0),
+                QStringLiteral("%1 wake-ups and %2 preemptions, %3 of these switches the main thread's")
+                    .arg(wakeUps)
+                    .arg(preemptions)
+                    .arg(mainThreadSwitches),
+                QStringLiteral("one refresh per 10 minutes: <= 2 wake-ups, all the main thread's"),
+                stepInside && wakeUps <= 2 && switches == mainThreadSwitches);
     program.Stop();
     return true;
 }
